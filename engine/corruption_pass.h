@@ -1,0 +1,34 @@
+#pragma once
+// The corruption pass: applies one byte rule to a range of a file in place,
+// window by window.
+
+#include "byte_rules.h"
+
+#include <cstdint>
+#include <filesystem>
+
+namespace glitchwerk {
+
+// The pass reads, corrupts and writes back at most this many bytes at a time.
+inline constexpr std::uint32_t kWindowSize = 0x10000;
+
+struct CorruptionRequest {
+    std::filesystem::path path;
+    std::uint32_t startOffset; // first offset of the range
+    std::uint32_t endOffset;   // offset just past the range, as typed
+    std::uint32_t fileLength;  // the length recorded when the file was backed up
+    ByteRule rule;
+};
+
+struct CorruptionResult {
+    std::int32_t totalBytes; // hit bytes over the whole range
+    std::int32_t firstByte;  // file offset of the first hit byte, -1 for none
+    std::int32_t lastByte;   // file offset of the last hit byte, -1 for none
+};
+
+// Runs the pass. Returns false when the file cannot be opened for update, or
+// when writing the corrupted bytes back fails; `result` is meaningful only on
+// success.
+bool RunCorruptionPass(const CorruptionRequest& request, CorruptionResult& result);
+
+} // namespace glitchwerk
