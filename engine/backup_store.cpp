@@ -16,7 +16,8 @@ constexpr std::int64_t kLargestFile = 0x7FFFFFFF;
 bool CopyBytes(std::FILE* from, std::FILE* to, std::uint64_t length, std::size_t block) {
     std::vector<unsigned char> buffer(block);
     for (std::uint64_t copied = 0; copied < length;) {
-        const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(block, length - copied));
+        const auto wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(block, length - copied));
         if (std::fread(buffer.data(), 1, wanted, from) != wanted)
             return false;
         if (std::fwrite(buffer.data(), 1, wanted, to) != wanted)

@@ -24,9 +24,9 @@ enum class BackupResult {
 };
 
 struct BackupStore {
-    FileHandle dataFile;             // open and locked for the run, or none
-    std::filesystem::path romPath;   // the edited file
-    std::uint32_t romLength = 0;     // its length when it was backed up
+    FileHandle dataFile;           // open and locked for the run, or none
+    std::filesystem::path romPath; // the edited file
+    std::uint32_t romLength = 0;   // its length when it was backed up
 };
 
 // Locks and fills the data file with a copy of `path`, leaving it open in

@@ -43,9 +43,7 @@ struct IsSpecific {
 struct IsInRange { // low <= b < high, valid only when low < high
     std::uint8_t low;
     std::uint8_t width;
-    bool operator()(std::uint8_t b) const {
-        return static_cast<std::uint8_t>(b - low) < width;
-    }
+    bool operator()(std::uint8_t b) const { return static_cast<std::uint8_t>(b - low) < width; }
 };
 struct IsAny {
     bool operator()(std::uint8_t) const { return true; }
@@ -140,8 +138,9 @@ std::int32_t ApplyRandomToAll(std::uint8_t* buffer, std::int32_t count) {
 }
 
 template <class Hit>
-std::int32_t ApplyWithSearch(std::uint8_t* buffer, std::int32_t count, Hit hit, const ByteRule& rule,
-                             std::int32_t& firstIndex, std::int32_t& lastIndex) {
+std::int32_t ApplyWithSearch(std::uint8_t* buffer, std::int32_t count, Hit hit,
+                             const ByteRule& rule, std::int32_t& firstIndex,
+                             std::int32_t& lastIndex) {
     switch (rule.replaceMode) {
     case ReplaceMode::ReplaceSpecificByte:
         return Apply(buffer, count, hit, SetTo{rule.replaceValue}, firstIndex, lastIndex);
@@ -190,8 +189,8 @@ std::int32_t ApplyByteRule(std::uint8_t* buffer, std::int32_t count, ByteRule ru
         if (rule.searchValue >= rule.searchHigh)
             return 0;
         return ApplyWithSearch(buffer, count,
-                               IsInRange{rule.searchValue,
-                                         static_cast<std::uint8_t>(rule.searchHigh - rule.searchValue)},
+                               IsInRange{rule.searchValue, static_cast<std::uint8_t>(
+                                                               rule.searchHigh - rule.searchValue)},
                                rule, firstIndex, lastIndex);
     case SearchMode::SearchAllBytes:
         if (rule.replaceMode == ReplaceMode::ReplaceRandomByte) {

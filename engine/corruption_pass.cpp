@@ -19,7 +19,8 @@ bool RunCorruptionPass(const CorruptionRequest& request, CorruptionResult& resul
     // Windows are counted from the start offset. The loop offset is 64-bit so
     // that stepping past the last window cannot wrap around.
     for (std::uint64_t offset = request.startOffset; offset < end; offset += kWindowSize) {
-        const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, end - offset));
+        const auto wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, end - offset));
         if (!SeekTo(file.get(), offset))
             break;
         // A file shortened since it was backed up gives a short read: only the

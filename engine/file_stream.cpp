@@ -5,8 +5,8 @@
 
 #ifdef _WIN32
 #include <io.h>
-#include <string>
 #include <share.h>
+#include <string>
 #include <windows.h>
 #else
 #include <cerrno>
@@ -38,7 +38,9 @@ bool SeekTo(std::FILE* file, std::uint64_t offset) {
     return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
 }
 
-std::int64_t StreamLength(std::FILE* file) { return _filelengthi64(_fileno(file)); }
+std::int64_t StreamLength(std::FILE* file) {
+    return _filelengthi64(_fileno(file));
+}
 
 static HANDLE OsHandle(std::FILE* file) {
     return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
@@ -56,8 +58,8 @@ bool IsSameFile(std::FILE* a, std::FILE* b) {
 
 LockResult LockExclusive(std::FILE* file) {
     OVERLAPPED whole = {};
-    if (LockFileEx(OsHandle(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
-                   MAXDWORD, MAXDWORD, &whole))
+    if (LockFileEx(OsHandle(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
+                   MAXDWORD, &whole))
         return LockResult::Locked;
     return GetLastError() == ERROR_LOCK_VIOLATION ? LockResult::HeldElsewhere : LockResult::Failed;
 }
@@ -113,6 +115,8 @@ bool TruncateStream(std::FILE* file) {
 
 #endif
 
-bool CloseStream(FileHandle& file) { return std::fclose(file.release()) == 0; }
+bool CloseStream(FileHandle& file) {
+    return std::fclose(file.release()) == 0;
+}
 
 } // namespace glitchwerk

@@ -22,9 +22,16 @@ TEST(RunCorruptionPass, ChangesExactlyTheRangeWithinTheRecordedLength) {
         std::uint32_t start;
         std::uint32_t end;
     } cases[] = {
-        {0, 0},           {0x10, 0x10},        {0x20, 0x10},      {0, 0x10000},
-        {0, 0x10001},     {0x8000, 0x20000},   {0x1FFF0, 0xFFFFFFFF}, {kLength, kLength + 5},
-        {0xFFFFFFF0, 0xFFFFFFFF}, {0, 0x20},
+        {0, 0},
+        {0x10, 0x10},
+        {0x20, 0x10},
+        {0, 0x10000},
+        {0, 0x10001},
+        {0x8000, 0x20000},
+        {0x1FFF0, 0xFFFFFFFF},
+        {kLength, kLength + 5},
+        {0xFFFFFFF0, 0xFFFFFFFF},
+        {0, 0x20},
     };
     TempDir dir;
     const auto file = dir / "game.nes";

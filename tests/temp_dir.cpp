@@ -8,7 +8,8 @@
 namespace glitchwerk::testing {
 
 TempDir::TempDir(bool enter) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "glitchwerk-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "glitchwerk-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("cannot create a temporary folder");
     path_ = pattern;
@@ -27,7 +28,8 @@ TempDir::~TempDir() {
 
 void WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out)
         throw std::runtime_error("cannot write " + path.string());
 }
