@@ -3,7 +3,7 @@ BUILD_DIR  ?= build
 BUILD_TYPE ?= Release
 JOBS       ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench format clean
+.PHONY: all deps configure build run test bench package format clean
 
 all: build
 
@@ -26,6 +26,9 @@ test: build
 bench: build
 	@if [ -x $(BUILD_DIR)/bench/glitchwerk_bench ]; then $(BUILD_DIR)/bench/glitchwerk_bench; \
 	else echo "The benchmarks are not built yet."; fi
+
+package: build
+	@cmake --build $(BUILD_DIR) --target package
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

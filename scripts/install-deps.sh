@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and benchmarking need.
+# Installs the Debian packages that building, testing, benchmarking and
+# packaging need.
 # Does nothing when every package is already installed.
 set -euo pipefail
 
@@ -7,6 +8,7 @@ packages=(
     g++ cmake make
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev
+    file dpkg-dev
 )
 
 missing=()
