@@ -8,7 +8,7 @@ packages=(
     g++ cmake make
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev
-    desktop-file-utils appstream file dpkg-dev
+    xvfb xdotool desktop-file-utils appstream file dpkg-dev
 )
 
 missing=()

@@ -1,0 +1,162 @@
+# Shared by the end-to-end scenarios (sourced): a private X server, the
+# installed program started in a scratch folder, and xdotool helpers that wait
+# for the program's windows by name and type and click into them.
+set -euo pipefail
+
+readonly kWait=20 # seconds to wait for a window or for the program to end
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/glitchwerk-e2e.XXXXXX")
+files=$work/files # the program's current directory, where its data file goes
+mkdir -p "$files" "$work/home" "$work/runtime"
+chmod 700 "$work/runtime"
+xvfb_pid=
+program_pids=()
+
+cleanup() {
+    local pid
+    for pid in "${program_pids[@]}" $xvfb_pid; do
+        kill "$pid" 2>/dev/null || true
+    done
+    wait
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    if [ -s "$work/program.log" ]; then
+        echo "--- program output:" >&2
+        cat "$work/program.log" >&2
+    fi
+    exit 1
+}
+
+# Starts Xvfb on the first free display and points DISPLAY at it.
+start_display() {
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
+    xvfb_pid=$!
+    local end=$((SECONDS + kWait))
+    until [ -s "$work/display" ]; do
+        kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+        ((SECONDS < end)) || fail "Xvfb gave no display number within ${kWait}s"
+        sleep 0.1
+    done
+    export DISPLAY=:$(cat "$work/display")
+}
+
+# Starts the program in $files with a fresh user's environment; its process id
+# is left in $program_pid.
+start_program() {
+    (cd "$files" && exec env -i PATH=/usr/bin:/bin HOME="$work/home" LANG=C.UTF-8 \
+        XDG_RUNTIME_DIR="$work/runtime" DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb \
+        "$program") >>"$work/program.log" 2>&1 &
+    program_pid=$!
+    program_pids+=("$program_pid")
+}
+
+visible_windows() { # pid name
+    xdotool search --all --onlyvisible --pid "$1" --name "^$2\$" 2>/dev/null || true
+}
+
+# Prints the id of a visible window of process $1 named $2 that is none of
+# the windows given after them.
+wait_window() {
+    local pid=$1 name=$2 id
+    shift 2
+    local end=$((SECONDS + kWait))
+    while ((SECONDS < end)); do
+        for id in $(visible_windows "$pid" "$name"); do
+            [[ " $* " == *" $id "* ]] || {
+                echo "$id"
+                return
+            }
+        done
+        kill -0 "$pid" 2>/dev/null || fail "the program ended before showing a window '$name'"
+        sleep 0.05
+    done
+    fail "no window '$name' appeared within ${kWait}s"
+}
+
+wait_closed() { # pid name id
+    local end=$((SECONDS + kWait))
+    while [[ " $(visible_windows "$1" "$2" | tr '\n' ' ') " == *" $3 "* ]]; do
+        ((SECONDS < end)) || fail "window '$2' still open after ${kWait}s"
+        sleep 0.05
+    done
+}
+
+# Waits for process $1 to end and checks that it ended with status 0.
+wait_exit() {
+    local end=$((SECONDS + kWait)) status=0
+    while kill -0 "$1" 2>/dev/null; do
+        ((SECONDS < end)) || fail "the program did not end within ${kWait}s"
+        sleep 0.05
+    done
+    wait "$1" || status=$?
+    local pid kept=()
+    for pid in "${program_pids[@]}"; do
+        [ "$pid" = "$1" ] || kept+=("$pid")
+    done
+    program_pids=("${kept[@]}")
+    [ "$status" -eq 0 ] || fail "the program ended with status $status"
+}
+
+# Types text, or presses keys, into window $1 after giving it the focus.
+type_into() {
+    xdotool windowfocus --sync "$1"
+    xdotool type --delay 5 -- "$2"
+}
+press() {
+    xdotool windowfocus --sync "$1"
+    xdotool key "${@:2}"
+}
+
+# Answers the message box of process $1 (named like its main window $2) with
+# key $3, waiting for the box to appear and to go away.
+answer_box() {
+    local box
+    box=$(wait_window "$1" Glitchwerk "$2")
+    press "$box" "$3"
+    wait_closed "$1" Glitchwerk "$box"
+}
+
+# The form's size and its controls' places, in dialog units.
+readonly kFormWidth=222 kFormHeight=173
+declare -A kPlace=(
+    [range_start]="11 63 40 12" [range_end]="63 63 40 12"
+    [search_range]="12 108 76 8" [search_low]="21 119 19 12" [search_high]="52 119 19 12"
+    [increase]="119 108 58 8" [step]="180 111 19 12"
+    [corrupt]="59 152 51 14" [restore]="112 152 51 14" [exit]="164 152 51 14"
+)
+
+# Clicks the middle of control $2 in window $1, scaling its place from dialog
+# units to the window's size in pixels.
+click() {
+    local x y w h WIDTH HEIGHT X Y SCREEN WINDOW
+    read -r x y w h <<<"${kPlace[$2]}"
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    xdotool mousemove --window "$1" --sync $(((2 * x + w) * WIDTH / (2 * kFormWidth))) \
+        $(((2 * y + h) * HEIGHT / (2 * kFormHeight))) click 1
+}
+
+# Checks that file $1 holds exactly the bytes of file $2, described by $3.
+expect_bytes() {
+    cmp "$1" "$2" >&2 || fail "$(basename "$1") differs from $3"
+}
+
+# Writes $2 bytes counting up from 00 (wrapping after FF) to file $1.
+write_counting_bytes() {
+    local i
+    for ((i = 0; i < $2; i++)); do
+        printf "\\$(printf %03o $((i % 256)))"
+    done >"$1"
+}
+
+# Overwrites file $1 from offset $2 with the bytes given in hex after them.
+patch_bytes() {
+    local file=$1 offset=$2 byte
+    shift 2
+    for byte; do
+        printf "\\x$byte"
+    done | dd of="$file" bs=1 seek=$((offset)) conv=notrunc status=none
+}
