@@ -15,27 +15,33 @@ bool RunCorruptionPass(const CorruptionRequest& request, CorruptionResult& resul
     result = {0, -1, -1};
     const std::uint64_t end = std::min(request.endOffset, request.fileLength);
     std::vector<std::uint8_t> window(kWindowSize);
-    bool written = true;
+    bool ok = true;
     // Windows are counted from the start offset. The loop offset is 64-bit so
     // that stepping past the last window cannot wrap around.
     for (std::uint64_t offset = request.startOffset; offset < end; offset += kWindowSize) {
         const auto wanted =
             static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, end - offset));
-        if (!SeekTo(file.get(), offset))
+        if (!SeekTo(file.get(), offset)) {
+            ok = false;
             break;
+        }
         // A file shortened since it was backed up gives a short read: only the
         // bytes that were read are corrupted and written back, so the file is
         // never extended with stale window contents.
         const std::size_t got = std::fread(window.data(), 1, wanted, file.get());
-        if (got == 0 || !SeekTo(file.get(), offset))
+        if (got == 0)
             break;
+        if (!SeekTo(file.get(), offset)) {
+            ok = false;
+            break;
+        }
 
         std::int32_t windowFirst = -1;
         std::int32_t windowLast = -1;
         result.totalBytes += ApplyByteRule(window.data(), static_cast<std::int32_t>(got),
                                            request.rule, windowFirst, windowLast);
         if (std::fwrite(window.data(), 1, got, file.get()) != got) {
-            written = false;
+            ok = false;
             break;
         }
         if (result.firstByte == -1 && windowFirst != -1)
@@ -46,7 +52,7 @@ bool RunCorruptionPass(const CorruptionRequest& request, CorruptionResult& resul
             break;
     }
     const bool readFailed = std::ferror(file.get()) != 0;
-    return CloseStream(file) && written && !readFailed;
+    return CloseStream(file) && ok && !readFailed;
 }
 
 } // namespace glitchwerk
