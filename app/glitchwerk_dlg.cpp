@@ -36,6 +36,7 @@ struct ControlTemplate {
     int x, y, width, height;
 };
 
+// An identifier and its name, which becomes the control's objectName.
 #define ID(identifier) identifier, #identifier
 
 // The form, in tab order.

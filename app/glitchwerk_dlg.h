@@ -41,10 +41,9 @@ class CGlitchwerkDlg final : public QDialog {
     void SetSearchMode(SearchMode mode);
     void SetReplaceMode(ReplaceMode mode);
 
+  private:
     // The control with identifier `id` (from resource.h).
     QWidget* Control(int id) const;
-
-  private:
     void BuildControls();
     void BindControls();
     void ConnectMessageMap();

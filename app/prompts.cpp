@@ -7,6 +7,8 @@
 namespace glitchwerk {
 namespace {
 
+constexpr char kMessageTitle[] = "Glitchwerk"; // every message box's
+
 // A window that is not on screen yet (the dialog while it starts up) cannot
 // carry a box; such boxes are centred on the screen instead.
 QWidget* VisibleOwner(QWidget* owner) {
@@ -20,6 +22,8 @@ std::optional<std::filesystem::path> QtPrompts::AskForFile(QWidget* owner) {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile); // a typed name that does not exist is accepted
     dialog.setNameFilters({"NES ROM files (*.nes)", "All Files (*)"});
+    // Qt's own dialog: a platform dialog may insist that the named file exists.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return std::filesystem::path(QFile::encodeName(dialog.selectedFiles().front()).toStdString());

@@ -38,7 +38,4 @@ class QtPrompts final : public Prompts {
     Answer ShowMessage(QWidget* owner, const QString& text, MessageButtons buttons) override;
 };
 
-// The title of every message box.
-inline constexpr char kMessageTitle[] = "Glitchwerk";
-
 } // namespace glitchwerk
