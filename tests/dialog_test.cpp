@@ -12,370 +12,265 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <map>
-#include <memory>
 
 namespace glitchwerk {
 namespace {
 
 using testing::Bytes;
-using testing::CountingBytes;
 using testing::FakePrompts;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 namespace fs = std::filesystem;
+using Texts = std::vector<QString>;
 
+const Bytes kOriginal = testing::CountingBytes(0x300);
 const QString kSuccess = "Corruption sucessful";
 const QString kExitQuestion = "Restore file before exiting?";
 const QString kRestoreFailed = "Error\nUnable to  restore file";
 
-struct ShowCounter : QObject {
-    int shows = 0;
-    bool eventFilter(QObject*, QEvent* event) override {
-        shows += event->type() == QEvent::Show;
-        return false;
-    }
-};
-
-// A dialog on a file of 0x300 counting bytes in a fresh current directory.
-class DialogTest : public ::testing::Test {
-  protected:
+// One run of the dialog on a file of 0x300 counting bytes, in a fresh current
+// directory.
+struct Session {
     TempDir dir{true};
     const fs::path rom = dir / "game.nes";
-    const Bytes original = CountingBytes(0x300);
     FakePrompts prompts;
     CGlitchwerkDlg dialog{prompts};
 
-    void Start() {
-        WriteFile(rom, original);
+    Session() {
+        WriteFile(rom, kOriginal);
         prompts.file = rom;
+    }
+    void Start() {
         ASSERT_TRUE(dialog.OnInitDialog());
         dialog.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     }
-    template <typename T = QWidget> T* Find(const QString& name) {
-        auto* widget = dialog.findChild<T*>(name);
-        EXPECT_NE(widget, nullptr) << name.toStdString();
-        return widget;
-    }
-    QString Text(const char* name) { return Find<QLabel>(name)->text(); }
+    template <typename T = QWidget> T* Find(const char* name) { return dialog.findChild<T*>(name); }
     void Type(const char* name, const char* text) { Find<QLineEdit>(name)->setText(text); }
     // A real click at the control's place, so that whatever lies on top gets it.
     void Click(const char* name) {
-        QWidget* control = Find(name);
-        QTest::mouseClick(dialog.windowHandle(), Qt::LeftButton, {}, control->geometry().center());
+        QTest::mouseClick(dialog.windowHandle(), Qt::LeftButton, {},
+                          Find(name)->geometry().center());
     }
-    std::vector<QString> Results() {
-        return {Text("IDC_TOTAL_BYTES"), Text("IDC_FIRST_BYTE"), Text("IDC_LAST_BYTE")};
+    Texts Results() {
+        return {Find<QLabel>("IDC_TOTAL_BYTES")->text(), Find<QLabel>("IDC_FIRST_BYTE")->text(),
+                Find<QLabel>("IDC_LAST_BYTE")->text()};
     }
 };
 
-TEST_F(DialogTest, StartUpFailuresEndTheRunBeforeTheWindowAppears) {
-    struct Case {
-        const char* name;
-        std::function<std::optional<fs::path>(const TempDir&)> prepare; // the chosen file
-        const char* message;                                            // none for cancel
-    };
-    const Case cases[] = {
-        {"cancelled", [](const TempDir&) { return std::nullopt; }, nullptr},
-        {"data file not created",
-         [](const TempDir& d) {
-             fs::create_directory(kDataFileName);
-             return d / "game.nes";
-         },
+TEST(Dialog, StartUpFailuresEndTheRunBeforeTheWindowAppears) {
+    const std::pair<std::function<std::optional<fs::path>(Session&)>, const char*> cases[] = {
+        {[](Session&) { return std::nullopt; }, nullptr},
+        {[](Session& r) { return fs::create_directory(kDataFileName), r.rom; },
          "Unable to create data file.\nApplication cannot continue."},
-        {"file does not exist", [](const TempDir& d) { return d / "typed.nes"; },
-         "Error opening file."},
-        {"data file chosen",
-         [](const TempDir& d) {
-             WriteFile(d / kDataFileName, {});
-             return d / kDataFileName;
-         },
+        {[](Session& r) { return r.dir / "typed.nes"; }, "Error opening file."},
+        {[](Session& r) { return WriteFile(kDataFileName, {}), r.dir / kDataFileName; },
          "Glitchwerk.dat is the data file and cannot be edited.\nApplication cannot continue."},
-        {"file too large",
-         [](const TempDir& d) {
-             fs::resize_file(d / "game.nes", 0x80000000); // sparse
-             return d / "game.nes";
+        {[](Session& r) {
+             return fs::resize_file(r.dir / "big.nes", 0x80000000), r.dir / "big.nes";
          },
          "File is too large (2 GB or more).\nApplication cannot continue."},
+        {[](Session& r) {
+             static BackupStore other; // another run's, locked until the next case
+             other = {};
+             EXPECT_EQ(CreateBackup(other, r.rom), BackupResult::BackupCreated);
+             return r.rom;
+         },
+         "Data file is in use by another Glitchwerk window.\nApplication cannot continue."},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TempDir d(true);
-        WriteFile(d / "game.nes", original);
-        FakePrompts script;
-        script.file = c.prepare(d);
-        CGlitchwerkDlg failing(script);
-        ShowCounter counter;
-        failing.installEventFilter(&counter);
+    for (const auto& [choose, message] : cases) {
+        SCOPED_TRACE(message ? message : "cancelled");
+        Session run;
+        WriteFile(run.dir / "big.nes", {});
+        run.prompts.file = choose(run);
 
-        EXPECT_EQ(failing.DoModal(), QDialog::Rejected);
-        EXPECT_EQ(counter.shows, 0);
-        EXPECT_EQ(script.messages,
-                  c.message ? std::vector<QString>{c.message} : std::vector<QString>{});
-        EXPECT_EQ(fs::exists(kDataFileName), c.message != nullptr);
-        if (fs::file_size(d / "game.nes") == original.size()) {
-            EXPECT_EQ(ReadFile(d / "game.nes"), original);
-        }
+        EXPECT_EQ(run.dialog.DoModal(), QDialog::Rejected);
+        EXPECT_EQ(run.dialog.windowHandle(), nullptr); // never shown
+        EXPECT_EQ(run.prompts.messages, message ? Texts{message} : Texts{});
+        EXPECT_EQ(fs::exists(kDataFileName), message != nullptr);
+        EXPECT_EQ(ReadFile(run.rom), kOriginal);
     }
 }
 
-TEST_F(DialogTest, StartUpFailsWhileAnotherRunHoldsTheDataFile) {
-    WriteFile(dir / "other.nes", {1, 2, 3});
-    BackupStore other;
-    ASSERT_EQ(CreateBackup(other, dir / "other.nes"), BackupResult::BackupCreated);
-    WriteFile(rom, original);
-    prompts.file = rom;
-
-    EXPECT_EQ(dialog.DoModal(), QDialog::Rejected);
-    EXPECT_EQ(prompts.messages, std::vector<QString>{"Data file is in use by another Glitchwerk "
-                                                     "window.\nApplication cannot continue."});
-    EXPECT_EQ(ReadFile(kDataFileName), (Bytes{1, 2, 3}));
-}
-
-TEST_F(DialogTest, ARunShowsTheFileAndEndsThroughTheExitPrompt) {
-    const fs::path odd = dir / "a&b <i>.nes"; // never markup, never a shortcut
-    WriteFile(odd, original);
-    prompts.file = odd;
-    prompts.answers = {Answer::No};
-    QTimer::singleShot(0, &dialog, [&] {
-        EXPECT_TRUE(dialog.isVisible());
-        EXPECT_EQ(Text("IDC_FILE_SIZE"), "300");
-        EXPECT_EQ(Text("IDC_FILE_PATH"), QString::fromStdString(odd.string()));
-        EXPECT_EQ(Find<QLabel>("IDC_FILE_PATH")->textFormat(), Qt::PlainText);
-        EXPECT_EQ(Results(), (std::vector<QString>{"", "", ""}));
-        EXPECT_EQ(ReadFile(kDataFileName), original);
-        dialog.reject();
+TEST(Dialog, ARunShowsTheFileAndEndsThroughTheExitPrompt) {
+    Session run;
+    const fs::path odd = run.dir / "a&b <i>.nes"; // never markup, never a shortcut
+    WriteFile(odd, kOriginal);
+    run.prompts.file = odd;
+    run.prompts.answers = {Answer::No};
+    QTimer::singleShot(0, &run.dialog, [&] {
+        EXPECT_TRUE(run.dialog.isVisible());
+        EXPECT_EQ(run.dialog.focusWidget(), run.Find("IDC_RANGE_START"));
+        EXPECT_EQ(run.Find<QLabel>("IDC_FILE_SIZE")->text(), "300");
+        EXPECT_EQ(run.Find<QLabel>("IDC_FILE_PATH")->text(), QString::fromStdString(odd.string()));
+        EXPECT_EQ(run.Results(), (Texts{"", "", ""}));
+        EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
+        run.dialog.reject();
     });
-    EXPECT_EQ(dialog.DoModal(), QDialog::Rejected);
-    EXPECT_EQ(prompts.messages, std::vector<QString>{kExitQuestion});
+    EXPECT_EQ(run.dialog.DoModal(), QDialog::Rejected);
+    EXPECT_EQ(run.prompts.messages, Texts{kExitQuestion});
     EXPECT_TRUE(ReadFile(kDataFileName).empty());
 }
 
-TEST_F(DialogTest, SelectorsKeepOneChoicePerGroupAndEnableOnlyItsFields) {
-    struct Step {
-        const char* click;
-        std::vector<QString> checked;
-        std::vector<QString> enabled;
+TEST(Dialog, SelectorsKeepOneChoicePerGroupAndEnableOnlyItsFields) {
+    // Clicked button; then the checked buttons and the enabled fields.
+    const char* steps[][3] = {
+        {"", "SEARCH_SPECIFIC REPLACE_SPECIFIC", "SEARCH_VALUE REPLACE_VALUE"},
+        {"SEARCH_RANGE", "SEARCH_RANGE REPLACE_SPECIFIC", "SEARCH_LOW SEARCH_HIGH REPLACE_VALUE"},
+        {"REPLACE_DECREASE", "SEARCH_RANGE REPLACE_DECREASE", "SEARCH_LOW SEARCH_HIGH STEP_VALUE"},
+        {"REPLACE_INCREASE", "SEARCH_RANGE REPLACE_INCREASE", "SEARCH_LOW SEARCH_HIGH STEP_VALUE"},
+        {"REPLACE_INCREASE", "SEARCH_RANGE REPLACE_INCREASE", "SEARCH_LOW SEARCH_HIGH STEP_VALUE"},
+        {"SEARCH_ALL", "SEARCH_ALL REPLACE_INCREASE", "STEP_VALUE"},
+        {"REPLACE_RANDOM", "SEARCH_ALL REPLACE_RANDOM", ""},
+        {"SEARCH_SPECIFIC", "SEARCH_SPECIFIC REPLACE_RANDOM", "SEARCH_VALUE"},
     };
-    const std::vector<Step> steps = {
-        {nullptr,
-         {"IDC_SEARCH_SPECIFIC", "IDC_REPLACE_SPECIFIC"},
-         {"IDC_SEARCH_VALUE", "IDC_REPLACE_VALUE"}},
-        {"IDC_SEARCH_RANGE",
-         {"IDC_SEARCH_RANGE", "IDC_REPLACE_SPECIFIC"},
-         {"IDC_SEARCH_LOW", "IDC_SEARCH_HIGH", "IDC_REPLACE_VALUE"}},
-        {"IDC_REPLACE_DECREASE",
-         {"IDC_SEARCH_RANGE", "IDC_REPLACE_DECREASE"},
-         {"IDC_SEARCH_LOW", "IDC_SEARCH_HIGH", "IDC_STEP_VALUE"}},
-        {"IDC_REPLACE_INCREASE",
-         {"IDC_SEARCH_RANGE", "IDC_REPLACE_INCREASE"},
-         {"IDC_SEARCH_LOW", "IDC_SEARCH_HIGH", "IDC_STEP_VALUE"}},
-        {"IDC_REPLACE_INCREASE",
-         {"IDC_SEARCH_RANGE", "IDC_REPLACE_INCREASE"},
-         {"IDC_SEARCH_LOW", "IDC_SEARCH_HIGH", "IDC_STEP_VALUE"}},
-        {"IDC_SEARCH_ALL", {"IDC_SEARCH_ALL", "IDC_REPLACE_INCREASE"}, {"IDC_STEP_VALUE"}},
-        {"IDC_REPLACE_RANDOM", {"IDC_SEARCH_ALL", "IDC_REPLACE_RANDOM"}, {}},
-        {"IDC_SEARCH_SPECIFIC",
-         {"IDC_SEARCH_SPECIFIC", "IDC_REPLACE_RANDOM"},
-         {"IDC_SEARCH_VALUE"}},
-        {"IDC_REPLACE_SPECIFIC",
-         {"IDC_SEARCH_SPECIFIC", "IDC_REPLACE_SPECIFIC"},
-         {"IDC_SEARCH_VALUE", "IDC_REPLACE_VALUE"}},
-    };
-    Start();
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.click ? step.click : "start-up");
-        if (step.click)
-            Click(step.click);
-        std::vector<QString> checked, enabled;
-        for (auto* radio :
-             dialog.findChildren<QAbstractButton*>(QRegularExpression("_(SEARCH|REPLACE)_")))
-            if (radio->isChecked())
-                checked.push_back(radio->objectName());
-        for (auto* edit :
-             dialog.findChildren<QLineEdit*>(QRegularExpression("_(SEARCH|REPLACE|STEP)_")))
-            if (edit->isEnabled())
-                enabled.push_back(edit->objectName());
-        EXPECT_EQ(checked, step.checked);
-        EXPECT_EQ(enabled, step.enabled);
+    Session run;
+    run.Start();
+    for (const auto& [click, checked, enabled] : steps) {
+        SCOPED_TRACE(click);
+        if (*click)
+            run.Click(("IDC_" + std::string(click)).c_str());
+        QStringList actualChecked, actualEnabled;
+        for (const QWidget* control : run.dialog.findChildren<QWidget*>()) {
+            const QString name = control->objectName().mid(4);
+            if (auto* radio = qobject_cast<const QAbstractButton*>(control);
+                radio && radio->isChecked())
+                actualChecked << name;
+            if (qobject_cast<const QLineEdit*>(control) && !name.startsWith("RANGE") &&
+                control->isEnabled())
+                actualEnabled << name;
+        }
+        EXPECT_EQ(actualChecked.join(' '), checked);
+        EXPECT_EQ(actualEnabled.join(' '), enabled);
     }
 }
 
-TEST_F(DialogTest, CorruptReadsTheFormAndShowsItsResults) {
-    using Form = std::map<const char*, const char*>;
+TEST(Dialog, CorruptReadsTheFormAndShowsItsResultsBeforeItsMessage) {
     struct Case {
-        const char* name;
         std::vector<const char*> clicks;
-        Form form;
-        std::vector<QString> results;
-        std::function<int(int offset, int byte)> expected; // the byte at each offset afterwards
+        std::vector<std::pair<const char*, const char*>> form;
+        Texts results;
+        std::function<int(int offset, int byte)> expected;
     };
     const Case cases[] = {
-        {"empty form", {}, {}, {"0", "", ""}, [](int, int b) { return b; }},
-        {"zero the whole file",
-         {"IDC_SEARCH_ALL"},
-         {{"IDC_RANGE_END", "300"}, {"IDC_REPLACE_VALUE", "00"}},
-         {"768", "0", "2FF"},
-         [](int, int) { return 0; }},
-        {"end beyond the file",
-         {"IDC_SEARCH_ALL"},
+        {{}, {}, {"0", "", ""}, [](int, int b) { return b; }},
+        {{"IDC_SEARCH_ALL"},
          {{"IDC_RANGE_START", "0x100"}, {"IDC_RANGE_END", "FFFFFF"}, {"IDC_REPLACE_VALUE", "5A"}},
          {"512", "100", "2FF"},
          [](int o, int b) { return o >= 0x100 ? 0x5A : b; }},
-        {"byte fields clamp",
-         {},
+        {{}, // 1FF reads as FF, FFFFFFFF as 00
          {{"IDC_RANGE_END", "300"}, {"IDC_SEARCH_VALUE", "1FF"}, {"IDC_REPLACE_VALUE", "FFFFFFFF"}},
          {"3", "FF", "2FF"},
          [](int, int b) { return b == 0xFF ? 0 : b; }},
-        {"range never hits its high bound",
-         {"IDC_SEARCH_RANGE", "IDC_REPLACE_INCREASE"},
-         {{"IDC_RANGE_END", "300"},
-          {"IDC_SEARCH_LOW", "00"},
-          {"IDC_SEARCH_HIGH", "FF"},
-          {"IDC_STEP_VALUE", "1"}},
-         {"765", "0", "2FE"},
-         [](int, int b) { return b == 0xFF ? b : b + 1; }},
-        {"decrease saturates",
-         {"IDC_SEARCH_ALL", "IDC_REPLACE_DECREASE"},
-         {{"IDC_RANGE_START", "10"}, {"IDC_RANGE_END", "20"}, {"IDC_STEP_VALUE", "18"}},
-         {"16", "10", "1F"},
-         [](int o, int b) { return o >= 0x10 && o < 0x20 ? std::max(b - 0x18, 0) : b; }},
+        {{"IDC_SEARCH_RANGE", "IDC_REPLACE_DECREASE"},
+         {{"IDC_RANGE_START", "10"},
+          {"IDC_RANGE_END", "20"},
+          {"IDC_SEARCH_LOW", "18"},
+          {"IDC_SEARCH_HIGH", "1C"},
+          {"IDC_STEP_VALUE", "20"}},
+         {"4", "18", "1B"},
+         [](int o, int b) { return o >= 0x18 && o < 0x1C ? 0 : b; }},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TempDir d(true);
-        FakePrompts script;
-        WriteFile(d / "game.nes", original);
-        script.file = d / "game.nes";
-        CGlitchwerkDlg run(script);
-        ASSERT_TRUE(run.OnInitDialog());
-        run.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&run));
+        SCOPED_TRACE(c.results.front().toStdString());
+        Session run;
+        run.Start();
         for (const char* name : c.clicks)
-            QTest::mouseClick(run.windowHandle(), Qt::LeftButton, {},
-                              run.findChild<QWidget*>(name)->geometry().center());
+            run.Click(name);
         for (const auto& [name, text] : c.form)
-            run.findChild<QLineEdit*>(name)->setText(text);
-        std::vector<QString> shownWithMessage;
-        script.whileShown = [&] {
-            for (const char* name : {"IDC_TOTAL_BYTES", "IDC_FIRST_BYTE", "IDC_LAST_BYTE"})
-                shownWithMessage.push_back(run.findChild<QLabel*>(name)->text());
-        };
-        run.findChild<QAbstractButton*>("IDC_CORRUPT")->click();
+            run.Type(name, text);
+        Texts shownWithMessage;
+        run.prompts.whileShown = [&] { shownWithMessage = run.Results(); };
+        run.Click("IDC_CORRUPT");
 
-        EXPECT_EQ(script.messages, std::vector<QString>{kSuccess});
+        EXPECT_EQ(run.prompts.messages, Texts{kSuccess});
         EXPECT_EQ(shownWithMessage, c.results);
-        Bytes expected = original;
-        for (int i = 0; i < static_cast<int>(expected.size()); ++i)
+        Bytes expected = kOriginal;
+        for (int i = 0; i < std::ssize(expected); ++i)
             expected[i] = static_cast<std::uint8_t>(c.expected(i, expected[i]));
-        EXPECT_EQ(ReadFile(d / "game.nes"), expected);
-        EXPECT_EQ(ReadFile(kDataFileName), original);
+        EXPECT_EQ(ReadFile(run.rom), expected);
+        EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
     }
 }
 
-TEST_F(DialogTest, CorruptCompoundsWhileEnterRunsReCorruptFromThePristineFile) {
-    Start();
-    Click("IDC_SEARCH_ALL");
-    Click("IDC_REPLACE_INCREASE");
-    Type("IDC_RANGE_END", "4");
-    Type("IDC_STEP_VALUE", "1");
-    Bytes plusOne = original, plusTwo = original;
-    for (int i = 0; i < 4; ++i) {
-        plusOne[i] += 1;
-        plusTwo[i] += 2;
-    }
-    Click("IDC_CORRUPT");
-    Click("IDC_CORRUPT");
-    EXPECT_EQ(ReadFile(rom), plusTwo);
+TEST(Dialog, CorruptCompoundsWhileEnterRunsReCorruptFromThePristineFile) {
+    Session run;
+    run.Start();
+    run.Click("IDC_SEARCH_ALL");
+    run.Click("IDC_REPLACE_INCREASE");
+    run.Type("IDC_RANGE_END", "4");
+    run.Type("IDC_STEP_VALUE", "1");
+    const auto plus = [](int step) {
+        Bytes bytes = kOriginal;
+        for (int i = 0; i < 4; ++i)
+            bytes[i] = static_cast<std::uint8_t>(bytes[i] + step);
+        return bytes;
+    };
+    run.Click("IDC_CORRUPT");
+    run.Click("IDC_CORRUPT");
+    EXPECT_EQ(ReadFile(run.rom), plus(2));
 
-    Click("IDC_RANGE_END"); // the focus leaves the clicked Corrupt button
-    QTest::keyClick(Find("IDC_RANGE_END"), Qt::Key_Return);
-    EXPECT_EQ(ReadFile(rom), plusOne);
-    EXPECT_EQ(prompts.messages, std::vector<QString>(3, kSuccess));
-    EXPECT_EQ(Results(), (std::vector<QString>{"4", "0", "3"}));
+    run.Click("IDC_RANGE_END"); // the focus leaves the clicked Corrupt button
+    QTest::keyClick(run.Find("IDC_RANGE_END"), Qt::Key_Return);
+    EXPECT_EQ(ReadFile(run.rom), plus(1));
+    EXPECT_EQ(run.prompts.messages, Texts(3, kSuccess));
+
+    run.Click("IDC_RESTORE");
+    EXPECT_EQ(ReadFile(run.rom), kOriginal);
+    EXPECT_EQ(run.prompts.messages.back(), "File Restore Sucessfully");
+    EXPECT_EQ(run.Results(), (Texts{"4", "0", "3"}));
 }
 
-TEST_F(DialogTest, RestorePutsThePristineBytesBackAndKeepsTheResults) {
-    Start();
-    Click("IDC_SEARCH_ALL");
-    Type("IDC_RANGE_END", "10");
-    Click("IDC_CORRUPT");
-    Click("IDC_RESTORE");
-    Click("IDC_RESTORE");
-    EXPECT_EQ(ReadFile(rom), original);
-    EXPECT_EQ(prompts.messages, (std::vector<QString>{kSuccess, "File Restore Sucessfully",
-                                                      "File Restore Sucessfully"}));
-    EXPECT_EQ(Results(), (std::vector<QString>{"16", "0", "F"}));
-}
+TEST(Dialog, CommandsAndExitReportAFileThatCannotBeOpened) {
+    Session run;
+    run.Start();
+    run.Click("IDC_SEARCH_ALL");
+    run.Type("IDC_RANGE_END", "10");
+    run.Click("IDC_CORRUPT");
+    fs::remove(run.rom);
+    fs::create_directory(run.rom); // neither updated nor rewritten from now on
+    run.prompts.messages.clear();
 
-TEST_F(DialogTest, CommandsReportAFileThatCannotBeOpened) {
-    Start();
-    Click("IDC_SEARCH_ALL");
-    Type("IDC_RANGE_END", "10");
-    Click("IDC_CORRUPT");
-    fs::remove(rom);
-    fs::create_directory(rom); // neither updated nor rewritten from now on
-    prompts.messages.clear();
+    run.Click("IDC_CORRUPT");
+    EXPECT_EQ(run.Results(), (Texts{"0", "", ""}));
+    run.Click("IDC_RESTORE");
+    run.Click("IDC_RECORRUPT"); // stops at the failed restore
+    run.prompts.answers = {Answer::Yes};
+    run.Click("IDCANCEL");
+    EXPECT_EQ(run.prompts.messages,
+              (Texts{"Error opening file:\nCorruption failed", kRestoreFailed, kRestoreFailed,
+                     kExitQuestion, "Error\nCould not restore file."}));
+    EXPECT_TRUE(run.dialog.isVisible());
+    EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
 
-    Click("IDC_CORRUPT");
-    EXPECT_EQ(Results(), (std::vector<QString>{"0", "", ""}));
-    Click("IDC_RESTORE");
-    Click("IDC_RECORRUPT"); // stops at the failed restore
-    prompts.answers = {Answer::Yes};
-    Click("IDCANCEL");
-    EXPECT_EQ(prompts.messages, (std::vector<QString>{"Error opening file:\nCorruption failed",
-                                                      kRestoreFailed, kRestoreFailed, kExitQuestion,
-                                                      "Error\nCould not restore file."}));
-    EXPECT_TRUE(dialog.isVisible());
-    EXPECT_EQ(ReadFile(kDataFileName), original);
-
-    fs::remove(rom);
-    prompts.answers = {Answer::Yes};
-    Click("IDCANCEL");
-    EXPECT_FALSE(dialog.isVisible());
-    EXPECT_EQ(ReadFile(rom), original);
+    fs::remove(run.rom);
+    run.prompts.answers = {Answer::Yes};
+    run.Click("IDCANCEL");
+    EXPECT_FALSE(run.dialog.isVisible());
+    EXPECT_EQ(ReadFile(run.rom), kOriginal);
     EXPECT_TRUE(ReadFile(kDataFileName).empty());
 }
 
-TEST_F(DialogTest, ExitButtonEscAndCloseBoxAskBeforeEnding) {
-    struct Case {
-        const char* name;
-        std::function<void(CGlitchwerkDlg&)> exit;
-        Answer answer;
-        bool staysOpen;
-        bool restored;
+TEST(Dialog, ExitButtonEscAndCloseBoxAskBeforeEnding) {
+    const std::pair<std::function<void(Session&)>, Answer> cases[] = {
+        {[](Session& r) { r.Click("IDCANCEL"); }, Answer::Cancel},
+        {[](Session& r) { QTest::keyClick(r.Find("IDC_RANGE_START"), Qt::Key_Escape); },
+         Answer::No},
+        {[](Session& r) { r.dialog.close(); }, Answer::Yes},
     };
-    const Case cases[] = {
-        {"Exit, Cancel",
-         [](CGlitchwerkDlg& d) { d.findChild<QAbstractButton*>("IDCANCEL")->click(); },
-         Answer::Cancel, true, false},
-        {"Esc, No",
-         [](CGlitchwerkDlg& d) {
-             QTest::keyClick(d.findChild<QWidget*>("IDC_RANGE_START"), Qt::Key_Escape);
-         },
-         Answer::No, false, false},
-        {"close box, Yes", [](CGlitchwerkDlg& d) { d.close(); }, Answer::Yes, false, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TempDir d(true);
-        FakePrompts script;
-        WriteFile(d / "game.nes", original);
-        script.file = d / "game.nes";
-        CGlitchwerkDlg run(script);
-        ASSERT_TRUE(run.OnInitDialog());
-        run.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&run));
-        WriteFile(d / "game.nes", {0xEE}); // as a corruption would leave it
-        script.answers = {c.answer};
+    for (const auto& [exit, answer] : cases) {
+        SCOPED_TRACE(static_cast<int>(answer));
+        Session run;
+        run.Start();
+        WriteFile(run.rom, {0xEE}); // as a corruption would leave it
+        run.prompts.answers = {answer};
 
-        c.exit(run);
-        EXPECT_EQ(script.messages, std::vector<QString>{kExitQuestion});
-        EXPECT_EQ(run.isVisible(), c.staysOpen);
-        EXPECT_EQ(ReadFile(d / "game.nes"), c.restored ? original : Bytes{0xEE});
-        EXPECT_EQ(ReadFile(kDataFileName).empty(), !c.staysOpen);
+        exit(run);
+        EXPECT_EQ(run.prompts.messages, Texts{kExitQuestion});
+        EXPECT_EQ(run.dialog.isVisible(), answer == Answer::Cancel);
+        EXPECT_EQ(ReadFile(run.rom), answer == Answer::Yes ? kOriginal : Bytes{0xEE});
+        EXPECT_EQ(ReadFile(kDataFileName).empty(), answer != Answer::Cancel);
     }
 }
 
