@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <ctime>
+#include <limits>
 #include <string_view>
 
 // The icon lives in a static library, so its resource is registered by hand.
@@ -81,8 +82,8 @@ constexpr ControlTemplate kControls[] = {
 
 constexpr int kDialogWidth = 222;
 constexpr int kDialogHeight = 173;
-// The smallest size at which every caption, radio mark included, fits its
-// place in the dialog font.
+// About the smallest size at which every caption, radio mark included, fits
+// its place in DejaVu Sans Mono.
 constexpr double kFontPoints = 10.5;
 
 // Converts dialog units to pixels for the dialog's font.
@@ -123,8 +124,12 @@ QFont DialogFont() {
 QWidget* CreateControl(const ControlTemplate& control, QWidget* parent) {
     const QString caption = QString::fromLatin1(control.caption);
     switch (control.kind) {
-    case Kind::Edit:
-        return new QLineEdit(parent);
+    case Kind::Edit: {
+        // Any text of any length; ParseHexField says how it reads.
+        auto* edit = new QLineEdit(parent);
+        edit->setMaxLength(std::numeric_limits<int>::max());
+        return edit;
+    }
     case Kind::Radio: {
         // Each button is alone; the rule selectors keep the group exclusive.
         auto* radio = new QRadioButton(caption, parent);
