@@ -60,6 +60,7 @@ struct Session {
 };
 
 TEST(Dialog, StartUpFailuresEndTheRunBeforeTheWindowAppears) {
+    BackupStore other; // another run's, holding its data file
     const std::pair<std::function<std::optional<fs::path>(Session&)>, const char*> cases[] = {
         {[](Session&) { return std::nullopt; }, nullptr},
         {[](Session& r) { return fs::create_directory(kDataFileName), r.rom; },
@@ -71,9 +72,7 @@ TEST(Dialog, StartUpFailuresEndTheRunBeforeTheWindowAppears) {
              return fs::resize_file(r.dir / "big.nes", 0x80000000), r.dir / "big.nes";
          },
          "File is too large (2 GB or more).\nApplication cannot continue."},
-        {[](Session& r) {
-             static BackupStore other; // another run's, locked until the next case
-             other = {};
+        {[&other](Session& r) {
              EXPECT_EQ(CreateBackup(other, r.rom), BackupResult::BackupCreated);
              return r.rom;
          },
