@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     g++ cmake make
     libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev
+    qt6-base-dev fonts-dejavu-core
 )
 
 missing=()
