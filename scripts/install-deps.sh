@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
     g++ cmake make
     libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev
+    qt6-base-dev fonts-dejavu-core
     xvfb xdotool desktop-file-utils appstream file dpkg-dev
 )
 

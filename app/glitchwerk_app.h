@@ -1,0 +1,21 @@
+#pragma once
+// The application object: owns the toolkit's application and runs the one
+// dialog of the program.
+
+#include <QApplication>
+
+namespace glitchwerk {
+
+class CGlitchwerkApp {
+  public:
+    CGlitchwerkApp(int& argc, char** argv);
+
+    // Runs the dialog until the user is done. Always returns false: the
+    // program has no event loop of its own after the dialog.
+    bool InitInstance();
+
+  private:
+    QApplication m_application;
+};
+
+} // namespace glitchwerk

@@ -1,0 +1,7 @@
+#include "glitchwerk_app.h"
+
+int main(int argc, char** argv) {
+    glitchwerk::CGlitchwerkApp app(argc, argv);
+    app.InitInstance();
+    return 0;
+}

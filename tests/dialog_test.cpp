@@ -1,0 +1,277 @@
+#include "backup_store.h"
+#include "fake_prompts.h"
+#include "glitchwerk_dlg.h"
+#include "temp_dir.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace glitchwerk {
+namespace {
+
+using testing::Bytes;
+using testing::FakePrompts;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+namespace fs = std::filesystem;
+using Texts = std::vector<QString>;
+
+const Bytes kOriginal = testing::CountingBytes(0x300);
+const QString kSuccess = "Corruption sucessful";
+const QString kExitQuestion = "Restore file before exiting?";
+const QString kRestoreFailed = "Error\nUnable to  restore file";
+
+// One run of the dialog on a file of 0x300 counting bytes, in a fresh current
+// directory.
+struct Session {
+    TempDir dir{true};
+    const fs::path rom = dir / "game.nes";
+    FakePrompts prompts;
+    CGlitchwerkDlg dialog{prompts};
+
+    Session() {
+        WriteFile(rom, kOriginal);
+        prompts.file = rom;
+    }
+    void Start() {
+        ASSERT_TRUE(dialog.OnInitDialog());
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    }
+    template <typename T = QWidget> T* Find(const char* name) { return dialog.findChild<T*>(name); }
+    void Type(const char* name, const char* text) { Find<QLineEdit>(name)->setText(text); }
+    // A real click at the control's place, so that whatever lies on top gets it.
+    void Click(const char* name) {
+        QTest::mouseClick(dialog.windowHandle(), Qt::LeftButton, {},
+                          Find(name)->geometry().center());
+    }
+    Texts Results() {
+        return {Find<QLabel>("IDC_TOTAL_BYTES")->text(), Find<QLabel>("IDC_FIRST_BYTE")->text(),
+                Find<QLabel>("IDC_LAST_BYTE")->text()};
+    }
+};
+
+TEST(Dialog, StartUpFailuresEndTheRunBeforeTheWindowAppears) {
+    BackupStore other; // another run's, holding its data file
+    const std::pair<std::function<std::optional<fs::path>(Session&)>, const char*> cases[] = {
+        {[](Session&) { return std::nullopt; }, nullptr},
+        {[](Session& r) { return fs::create_directory(kDataFileName), r.rom; },
+         "Unable to create data file.\nApplication cannot continue."},
+        {[](Session& r) { return r.dir / "typed.nes"; }, "Error opening file."},
+        {[](Session& r) { return WriteFile(kDataFileName, {}), r.dir / kDataFileName; },
+         "Glitchwerk.dat is the data file and cannot be edited.\nApplication cannot continue."},
+        {[](Session& r) {
+             return fs::resize_file(r.dir / "big.nes", 0x80000000), r.dir / "big.nes";
+         },
+         "File is too large (2 GB or more).\nApplication cannot continue."},
+        {[&other](Session& r) {
+             EXPECT_EQ(CreateBackup(other, r.rom), BackupResult::BackupCreated);
+             return r.rom;
+         },
+         "Data file is in use by another Glitchwerk window.\nApplication cannot continue."},
+    };
+    for (const auto& [choose, message] : cases) {
+        SCOPED_TRACE(message ? message : "cancelled");
+        Session run;
+        WriteFile(run.dir / "big.nes", {});
+        run.prompts.file = choose(run);
+
+        EXPECT_EQ(run.dialog.DoModal(), QDialog::Rejected);
+        EXPECT_EQ(run.dialog.windowHandle(), nullptr); // never shown
+        EXPECT_EQ(run.prompts.messages, message ? Texts{message} : Texts{});
+        EXPECT_EQ(fs::exists(kDataFileName), message != nullptr);
+        EXPECT_EQ(ReadFile(run.rom), kOriginal);
+    }
+}
+
+TEST(Dialog, ARunShowsTheFileAndEndsThroughTheExitPrompt) {
+    Session run;
+    const fs::path odd = run.dir / "a&b <i>.nes"; // never markup, never a shortcut
+    WriteFile(odd, kOriginal);
+    run.prompts.file = odd;
+    run.prompts.answers = {Answer::No};
+    QTimer::singleShot(0, &run.dialog, [&] {
+        EXPECT_TRUE(run.dialog.isVisible());
+        EXPECT_EQ(run.dialog.focusWidget(), run.Find("IDC_RANGE_START"));
+        EXPECT_EQ(run.Find<QLabel>("IDC_FILE_SIZE")->text(), "300");
+        EXPECT_EQ(run.Find<QLabel>("IDC_FILE_PATH")->text(), QString::fromStdString(odd.string()));
+        EXPECT_EQ(run.Results(), (Texts{"", "", ""}));
+        EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
+        run.dialog.reject();
+    });
+    EXPECT_EQ(run.dialog.DoModal(), QDialog::Rejected);
+    EXPECT_EQ(run.prompts.messages, Texts{kExitQuestion});
+    EXPECT_TRUE(ReadFile(kDataFileName).empty());
+}
+
+TEST(Dialog, SelectorsKeepOneChoicePerGroupAndEnableOnlyItsFields) {
+    // Clicked button; then the checked buttons and the enabled fields.
+    const char* steps[][3] = {
+        {"", "SEARCH_SPECIFIC REPLACE_SPECIFIC", "SEARCH_VALUE REPLACE_VALUE"},
+        {"SEARCH_RANGE", "SEARCH_RANGE REPLACE_SPECIFIC", "SEARCH_LOW SEARCH_HIGH REPLACE_VALUE"},
+        {"REPLACE_DECREASE", "SEARCH_RANGE REPLACE_DECREASE", "SEARCH_LOW SEARCH_HIGH STEP_VALUE"},
+        {"REPLACE_INCREASE", "SEARCH_RANGE REPLACE_INCREASE", "SEARCH_LOW SEARCH_HIGH STEP_VALUE"},
+        {"REPLACE_INCREASE", "SEARCH_RANGE REPLACE_INCREASE", "SEARCH_LOW SEARCH_HIGH STEP_VALUE"},
+        {"SEARCH_ALL", "SEARCH_ALL REPLACE_INCREASE", "STEP_VALUE"},
+        {"REPLACE_RANDOM", "SEARCH_ALL REPLACE_RANDOM", ""},
+        {"SEARCH_SPECIFIC", "SEARCH_SPECIFIC REPLACE_RANDOM", "SEARCH_VALUE"},
+    };
+    Session run;
+    run.Start();
+    for (const auto& [click, checked, enabled] : steps) {
+        SCOPED_TRACE(click);
+        if (*click)
+            run.Click(("IDC_" + std::string(click)).c_str());
+        QStringList actualChecked, actualEnabled;
+        for (const QWidget* control : run.dialog.findChildren<QWidget*>()) {
+            const QString name = control->objectName().mid(4);
+            if (auto* radio = qobject_cast<const QAbstractButton*>(control);
+                radio && radio->isChecked())
+                actualChecked << name;
+            if (qobject_cast<const QLineEdit*>(control) && !name.startsWith("RANGE") &&
+                control->isEnabled())
+                actualEnabled << name;
+        }
+        EXPECT_EQ(actualChecked.join(' '), checked);
+        EXPECT_EQ(actualEnabled.join(' '), enabled);
+    }
+}
+
+TEST(Dialog, CorruptReadsTheFormAndShowsItsResultsBeforeItsMessage) {
+    struct Case {
+        std::vector<const char*> clicks;
+        std::vector<std::pair<const char*, const char*>> form;
+        Texts results;
+        std::function<int(int offset, int byte)> expected;
+    };
+    const Case cases[] = {
+        {{}, {}, {"0", "", ""}, [](int, int b) { return b; }},
+        {{"IDC_SEARCH_ALL"},
+         {{"IDC_RANGE_START", "0x100"}, {"IDC_RANGE_END", "FFFFFF"}, {"IDC_REPLACE_VALUE", "5A"}},
+         {"512", "100", "2FF"},
+         [](int o, int b) { return o >= 0x100 ? 0x5A : b; }},
+        {{}, // 1FF reads as FF, FFFFFFFF as 00
+         {{"IDC_RANGE_END", "300"}, {"IDC_SEARCH_VALUE", "1FF"}, {"IDC_REPLACE_VALUE", "FFFFFFFF"}},
+         {"3", "FF", "2FF"},
+         [](int, int b) { return b == 0xFF ? 0 : b; }},
+        {{"IDC_SEARCH_RANGE", "IDC_REPLACE_DECREASE"},
+         {{"IDC_RANGE_START", "10"},
+          {"IDC_RANGE_END", "20"},
+          {"IDC_SEARCH_LOW", "18"},
+          {"IDC_SEARCH_HIGH", "1C"},
+          {"IDC_STEP_VALUE", "20"}},
+         {"4", "18", "1B"},
+         [](int o, int b) { return o >= 0x18 && o < 0x1C ? 0 : b; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.results.front().toStdString());
+        Session run;
+        run.Start();
+        for (const char* name : c.clicks)
+            run.Click(name);
+        for (const auto& [name, text] : c.form)
+            run.Type(name, text);
+        Texts shownWithMessage;
+        run.prompts.whileShown = [&] { shownWithMessage = run.Results(); };
+        run.Click("IDC_CORRUPT");
+
+        EXPECT_EQ(run.prompts.messages, Texts{kSuccess});
+        EXPECT_EQ(shownWithMessage, c.results);
+        Bytes expected = kOriginal;
+        for (int i = 0; i < std::ssize(expected); ++i)
+            expected[i] = static_cast<std::uint8_t>(c.expected(i, expected[i]));
+        EXPECT_EQ(ReadFile(run.rom), expected);
+        EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
+    }
+}
+
+TEST(Dialog, CorruptCompoundsWhileEnterRunsReCorruptFromThePristineFile) {
+    Session run;
+    run.Start();
+    run.Click("IDC_SEARCH_ALL");
+    run.Click("IDC_REPLACE_INCREASE");
+    run.Type("IDC_RANGE_END", (std::string(40000, '0') + "4").c_str()); // no length limit
+    run.Type("IDC_STEP_VALUE", "1");
+    const auto plus = [](int step) {
+        Bytes bytes = kOriginal;
+        for (int i = 0; i < 4; ++i)
+            bytes[i] = static_cast<std::uint8_t>(bytes[i] + step);
+        return bytes;
+    };
+    run.Click("IDC_CORRUPT");
+    run.Click("IDC_CORRUPT");
+    EXPECT_EQ(ReadFile(run.rom), plus(2));
+
+    run.Click("IDC_RANGE_END"); // the focus leaves the clicked Corrupt button
+    QTest::keyClick(run.Find("IDC_RANGE_END"), Qt::Key_Return);
+    EXPECT_EQ(ReadFile(run.rom), plus(1));
+    EXPECT_EQ(run.prompts.messages, Texts(3, kSuccess));
+
+    run.Click("IDC_RESTORE");
+    EXPECT_EQ(ReadFile(run.rom), kOriginal);
+    EXPECT_EQ(run.prompts.messages.back(), "File Restore Sucessfully");
+    EXPECT_EQ(run.Results(), (Texts{"4", "0", "3"}));
+}
+
+TEST(Dialog, CommandsAndExitReportAFileThatCannotBeOpened) {
+    Session run;
+    run.Start();
+    run.Click("IDC_SEARCH_ALL");
+    run.Type("IDC_RANGE_END", "10");
+    run.Click("IDC_CORRUPT");
+    fs::remove(run.rom);
+    fs::create_directory(run.rom); // neither updated nor rewritten from now on
+    run.prompts.messages.clear();
+
+    run.Click("IDC_CORRUPT");
+    EXPECT_EQ(run.Results(), (Texts{"0", "", ""}));
+    run.Click("IDC_RESTORE");
+    run.Click("IDC_RECORRUPT"); // stops at the failed restore
+    run.prompts.answers = {Answer::Yes};
+    run.Click("IDCANCEL");
+    EXPECT_EQ(run.prompts.messages,
+              (Texts{"Error opening file:\nCorruption failed", kRestoreFailed, kRestoreFailed,
+                     kExitQuestion, "Error\nCould not restore file."}));
+    EXPECT_TRUE(run.dialog.isVisible());
+    EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
+
+    fs::remove(run.rom);
+    run.prompts.answers = {Answer::Yes};
+    run.Click("IDCANCEL");
+    EXPECT_FALSE(run.dialog.isVisible());
+    EXPECT_EQ(ReadFile(run.rom), kOriginal);
+    EXPECT_TRUE(ReadFile(kDataFileName).empty());
+}
+
+TEST(Dialog, ExitButtonEscAndCloseBoxAskBeforeEnding) {
+    const std::pair<std::function<void(Session&)>, Answer> cases[] = {
+        {[](Session& r) { r.Click("IDCANCEL"); }, Answer::Cancel},
+        {[](Session& r) { QTest::keyClick(r.Find("IDC_RANGE_START"), Qt::Key_Escape); },
+         Answer::No},
+        {[](Session& r) { r.dialog.close(); }, Answer::Yes},
+    };
+    for (const auto& [exit, answer] : cases) {
+        SCOPED_TRACE(static_cast<int>(answer));
+        Session run;
+        run.Start();
+        WriteFile(run.rom, {0xEE}); // as a corruption would leave it
+        run.prompts.answers = {answer};
+
+        exit(run);
+        EXPECT_EQ(run.prompts.messages, Texts{kExitQuestion});
+        EXPECT_EQ(run.dialog.isVisible(), answer == Answer::Cancel);
+        EXPECT_EQ(ReadFile(run.rom), answer == Answer::Yes ? kOriginal : Bytes{0xEE});
+        EXPECT_EQ(ReadFile(kDataFileName).empty(), answer != Answer::Cancel);
+    }
+}
+
+} // namespace
+} // namespace glitchwerk

@@ -1,0 +1,16 @@
+// GoogleTest's main for the GUI tests: the widgets need a QApplication, but
+// listing the tests (as the build does) must work without any display.
+
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    std::unique_ptr<QApplication> app;
+    if (!GTEST_FLAG_GET(list_tests))
+        app = std::make_unique<QApplication>(argc, argv);
+    return RUN_ALL_TESTS();
+}

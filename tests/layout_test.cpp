@@ -1,0 +1,175 @@
+#include "fake_prompts.h"
+#include "glitchwerk_dlg.h"
+#include "temp_dir.h"
+
+#include <QAbstractButton>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace glitchwerk {
+namespace {
+
+using testing::FakePrompts;
+using testing::TempDir;
+
+QString Caption(const QWidget* control) {
+    if (auto* button = qobject_cast<const QAbstractButton*>(control))
+        return button->text();
+    if (auto* frame = qobject_cast<const QGroupBox*>(control))
+        return frame->title();
+    if (auto* label = qobject_cast<const QLabel*>(control))
+        return label->text();
+    return {};
+}
+
+// Both inside one frame, or not overlapping at all.
+bool Apart(const QWidget* a, const QWidget* b) {
+    const auto framed = [](const QWidget* frame, const QWidget* inner) {
+        return qobject_cast<const QGroupBox*>(frame) &&
+               frame->geometry().contains(inner->geometry());
+    };
+    return framed(a, b) || framed(b, a) || !a->geometry().intersects(b->geometry());
+}
+
+TEST(Layout, EveryControlSitsInItsPlaceWithItsCaption) {
+    const QString expected =
+        "IDC_RANGE_START= IDC_RANGE_END= IDC_SEARCH_SPECIFIC=Specific Byte: "
+        "IDC_SEARCH_RANGE=Range of Bytes: IDC_SEARCH_ALL=All Bytes "
+        "IDC_REPLACE_SPECIFIC=Specific Byte: IDC_REPLACE_INCREASE=Increase by: "
+        "IDC_REPLACE_DECREASE=Decrease by: IDC_REPLACE_RANDOM=Random Byte IDC_SEARCH_VALUE= "
+        "IDC_SEARCH_LOW= IDC_SEARCH_HIGH= IDC_REPLACE_VALUE= IDC_STEP_VALUE= "
+        "IDC_RECORRUPT=Re-Corrupt IDC_CORRUPT=Corrupt IDC_RESTORE=Restore IDCANCEL=Exit "
+        "IDC_STATIC=Editing file: IDC_FILE_PATH= IDC_STATIC=File Size: IDC_FILE_SIZE= "
+        "IDC_STATIC=Range of Corruption: IDC_STATIC=to IDC_STATIC=Search For: IDC_STATIC=to "
+        "IDC_STATIC=Replace With: IDC_STATIC=Results: IDC_STATIC=Last byte: "
+        "IDC_STATIC=First byte: IDC_STATIC=Total bytes: IDC_TOTAL_BYTES= IDC_FIRST_BYTE= "
+        "IDC_LAST_BYTE=";
+    FakePrompts prompts;
+    CGlitchwerkDlg dialog(prompts);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+
+    const QList<QWidget*> controls = dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    QStringList found;
+    for (qsizetype i = 0; i < controls.size(); ++i) {
+        const QWidget* control = controls[i];
+        found << control->objectName() + "=" + Caption(control);
+        SCOPED_TRACE(found.back().toStdString());
+        EXPECT_TRUE(dialog.rect().contains(control->geometry()));
+        // Nothing clips: an edit's line, a button, a radio mark with its caption.
+        QSize needed = control->fontMetrics().size(0, Caption(control));
+        if (qobject_cast<const QLineEdit*>(control) || qobject_cast<const QPushButton*>(control))
+            needed = control->minimumSizeHint();
+        if (qobject_cast<const QRadioButton*>(control))
+            needed.setWidth(control->sizeHint().width());
+        EXPECT_LE(needed.width(), control->width());
+        EXPECT_LE(needed.height(), control->height());
+        // Frames lie on top of the controls inside them but let clicks through.
+        if (!qobject_cast<const QGroupBox*>(control)) {
+            EXPECT_EQ(dialog.childAt(control->geometry().center()), control);
+        }
+        for (qsizetype j = 0; j < i; ++j)
+            EXPECT_TRUE(Apart(control, controls[j])) << controls[j]->objectName().toStdString();
+    }
+    EXPECT_EQ(found.join(' '), expected);
+
+    QStringList tabOrder;
+    for (QWidget* w = controls.front(); tabOrder.size() < 20; w = w->nextInFocusChain()) {
+        if (w->focusPolicy() & Qt::TabFocus)
+            tabOrder << w->objectName();
+        if (w->nextInFocusChain() == controls.front())
+            break;
+    }
+    EXPECT_EQ(tabOrder.join(' '),
+              "IDC_RANGE_START IDC_RANGE_END IDC_SEARCH_VALUE IDC_SEARCH_LOW IDC_SEARCH_HIGH "
+              "IDC_REPLACE_VALUE IDC_STEP_VALUE IDC_RECORRUPT IDC_CORRUPT IDC_RESTORE IDCANCEL");
+
+    EXPECT_EQ(dialog.windowTitle(), "Glitchwerk");
+    EXPECT_FALSE(dialog.windowIcon().isNull());
+    EXPECT_TRUE(QFontInfo(dialog.font()).fixedPitch());
+    EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
+    EXPECT_FALSE(dialog.windowFlags() &
+                 (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    const QPoint offCentre =
+        dialog.frameGeometry().center() - dialog.screen()->availableGeometry().center();
+    EXPECT_LE(offCentre.manhattanLength(), 2);
+
+    // The picture of the window for the README, on request.
+    if (const char* picture = std::getenv("GLITCHWERK_PICTURE")) {
+        TempDir dir(true);
+        testing::WriteFile(dir / "game.nes", testing::CountingBytes(0x40010));
+        prompts.file = dir / "game.nes";
+        ASSERT_TRUE(dialog.OnInitDialog());
+        dialog.findChild<QLineEdit*>("IDC_RANGE_START")->setText("10");
+        dialog.findChild<QLineEdit*>("IDC_RANGE_END")->setText("8010");
+        dialog.SetSearchMode(SearchMode::SearchAllBytes);
+        dialog.SetReplaceMode(ReplaceMode::ReplaceRandomByte);
+        dialog.findChild<QAbstractButton*>("IDC_CORRUPT")->click();
+        EXPECT_TRUE(dialog.grab().save(picture));
+    }
+}
+
+// The real message boxes and file dialog, answered from the keyboard.
+TEST(QtPrompts, MessageBoxesAndTheFileDialogAnswerAsExpected) {
+    const std::tuple<MessageButtons, Qt::Key, Answer> cases[] = {
+        {MessageButtons::Ok, Qt::Key_Return, Answer::Ok},
+        {MessageButtons::Ok, Qt::Key_Escape, Answer::Ok},
+        {MessageButtons::YesNoCancel, Qt::Key_Return, Answer::Yes},
+        {MessageButtons::YesNoCancel, Qt::Key_Escape, Answer::Cancel},
+    };
+    const QString text = "Line one\n<b>two</b> &three";
+    QtPrompts prompts;
+    for (const auto& [buttons, key, answer] : cases) {
+        SCOPED_TRACE(static_cast<int>(answer));
+        const bool question = buttons == MessageButtons::YesNoCancel;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->windowTitle(), "Glitchwerk");
+            EXPECT_EQ(box->text(), text);
+            EXPECT_EQ(box->textFormat(), Qt::PlainText);
+            EXPECT_EQ(box->icon(), question ? QMessageBox::Question : QMessageBox::NoIcon);
+            EXPECT_EQ(box->standardButtons(),
+                      question ? QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel
+                               : QMessageBox::Ok);
+            EXPECT_EQ(box->defaultButton(),
+                      box->button(question ? QMessageBox::Yes : QMessageBox::Ok));
+            QTest::keyClick(box, key);
+        });
+        EXPECT_EQ(prompts.ShowMessage(nullptr, text, buttons), answer);
+    }
+
+    // A typed name of a file that does not exist is accepted; Esc cancels.
+    TempDir dir;
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        QTimer::singleShot(0, [&] {
+            auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(files, nullptr);
+            EXPECT_EQ(files->windowTitle(), "Open");
+            EXPECT_EQ(files->fileMode(), QFileDialog::AnyFile);
+            EXPECT_EQ(files->nameFilters(),
+                      (QStringList{"NES ROM files (*.nes)", "All Files (*)"}));
+            auto* name = files->findChild<QLineEdit*>("fileNameEdit");
+            ASSERT_NE(name, nullptr);
+            name->setText(QString::fromStdString((dir / "new.nes").string()));
+            QTest::keyClick(name, key);
+        });
+        const auto chosen = prompts.AskForFile(nullptr);
+        EXPECT_EQ(chosen, key == Qt::Key_Return ? std::optional(dir / "new.nes") : std::nullopt);
+    }
+}
+
+} // namespace
+} // namespace glitchwerk
