@@ -36,6 +36,10 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path)
     FileHandle data = OpenOrCreateStream(kDataFileName);
     if (!data)
         return BackupResult::DataFileNotCreated;
+    // The copy goes in small blocks; with the streams' default buffers of a
+    // few KiB it would make a system call every few KiB on each side. Without
+    // the larger buffers it is only slower.
+    SetStreamBuffer(data, kWindowSize);
     switch (LockExclusive(data.get())) {
     case LockResult::Locked:
         break;
@@ -48,6 +52,7 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path)
     FileHandle rom = OpenStream(path, "r+b");
     if (!rom)
         return BackupResult::EditedFileNotOpened;
+    SetStreamBuffer(rom, kWindowSize);
     if (IsSameFile(data.get(), rom.get()))
         return BackupResult::EditedFileIsDataFile;
     const std::int64_t length = StreamLength(rom.get());
