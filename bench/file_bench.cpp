@@ -85,7 +85,7 @@ void Restore(benchmark::State& state, const fs::path& file, std::uint32_t length
 }
 
 benchmark::internal::Benchmark* Timed(benchmark::internal::Benchmark* benchmark) {
-    return benchmark->UseRealTime()->MinTime(0.3)->Repetitions(5);
+    return benchmark->UseRealTime()->MinTime(0.2)->Repetitions(9);
 }
 
 } // namespace

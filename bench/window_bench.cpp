@@ -75,7 +75,7 @@ void CopyWindow(benchmark::State& state) {
 }
 
 benchmark::internal::Benchmark* Timed(benchmark::internal::Benchmark* benchmark) {
-    return benchmark->UseManualTime()->MinTime(0.05)->Repetitions(5);
+    return benchmark->UseManualTime()->MinTime(0.05)->Repetitions(9);
 }
 
 } // namespace
