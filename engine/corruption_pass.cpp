@@ -11,6 +11,9 @@ bool RunCorruptionPass(const CorruptionRequest& request, CorruptionResult& resul
     FileHandle file = OpenStream(request.path, "r+b");
     if (!file)
         return false;
+    // The pass reads and writes whole windows itself: a stream buffer would
+    // only add a copy of each window, and split its write in two.
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);
 
     result = {0, -1, -1};
     const std::uint64_t end = std::min(request.endOffset, request.fileLength);

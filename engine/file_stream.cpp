@@ -116,7 +116,17 @@ bool TruncateStream(std::FILE* file) {
 #endif
 
 bool CloseStream(FileHandle& file) {
-    return std::fclose(file.release()) == 0;
+    const bool closed = std::fclose(file.release()) == 0;
+    file.get_deleter().buffer.reset();
+    return closed;
+}
+
+bool SetStreamBuffer(FileHandle& file, std::size_t size) {
+    auto buffer = std::make_unique<char[]>(size);
+    if (std::setvbuf(file.get(), buffer.get(), _IOFBF, size) != 0)
+        return false;
+    file.get_deleter().buffer = std::move(buffer);
+    return true;
 }
 
 } // namespace glitchwerk

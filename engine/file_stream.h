@@ -3,6 +3,7 @@
 // opening by std::filesystem::path (so non-ASCII names work everywhere),
 // 64-bit seeks and lengths, identity, locking and truncation of open files.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -10,8 +11,13 @@
 
 namespace glitchwerk {
 
+// Closes a stream, then frees the buffer SetStreamBuffer gave it, if any.
 struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
+    std::unique_ptr<char[]> buffer;
+    void operator()(std::FILE* file) {
+        std::fclose(file);
+        buffer.reset();
+    }
 };
 // An open C stream, closed when the owner goes away.
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
@@ -25,6 +31,10 @@ FileHandle OpenOrCreateStream(const std::filesystem::path& path);
 
 // Closes the stream and reports whether every buffered write reached the file.
 bool CloseStream(FileHandle& file);
+
+// Gives the stream a buffer of `size` bytes, owned by the handle. Only before
+// any other operation on the stream.
+bool SetStreamBuffer(FileHandle& file, std::size_t size);
 
 bool SeekTo(std::FILE* file, std::uint64_t offset);
 

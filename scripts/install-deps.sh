@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
     g++ cmake make
-    libgtest-dev libgmock-dev libbenchmark-dev
+    libgtest-dev libgmock-dev libbenchmark-dev time
     qt6-base-dev fonts-dejavu-core
     xvfb xdotool desktop-file-utils appstream file dpkg-dev
 )

@@ -1,0 +1,127 @@
+// The corruption pass, the backup and the restore over one page-cached file,
+// against the plain C stream loops that move the same bytes.
+
+#include "figures.h"
+
+#include "backup_store.h"
+#include "corruption_pass.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace glitchwerk::bench {
+namespace {
+
+namespace fs = std::filesystem;
+
+void Pass(benchmark::State& state, const CorruptionRequest& request) {
+    for (auto _ : state) {
+        CorruptionResult result{};
+        if (!RunCorruptionPass(request, result))
+            state.SkipWithError("the pass failed");
+    }
+    state.SetBytesProcessed(state.iterations() * request.fileLength);
+}
+
+// Floors use unbuffered streams: every 64 KiB fread or fwrite is then one
+// system call straight to or from the caller's buffer, the least work the C
+// streams can do. (With the default buffer of a few KiB, a 64 KiB fwrite
+// becomes two system calls.)
+void Unbuffered(std::FILE* stream) {
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+}
+
+// The pass's floor: the same windows read and written back, nothing else.
+void ReadAndWriteWindows(benchmark::State& state, const fs::path& file, std::uint32_t length) {
+    std::vector<std::uint8_t> window(kWindowSize);
+    for (auto _ : state) {
+        std::FILE* stream = std::fopen(file.c_str(), "r+b");
+        if (!stream) {
+            state.SkipWithError("cannot open the file");
+            break;
+        }
+        Unbuffered(stream);
+        for (std::uint32_t offset = 0; offset < length; offset += kWindowSize) {
+            std::fseek(stream, offset, SEEK_SET);
+            const std::size_t got = std::fread(window.data(), 1, kWindowSize, stream);
+            std::fseek(stream, offset, SEEK_SET);
+            std::fwrite(window.data(), 1, got, stream);
+        }
+        std::fclose(stream);
+    }
+    state.SetBytesProcessed(state.iterations() * length);
+}
+
+// The floor of the backup and of the restore: a copy of the whole file
+// through the same C streams in one 64 KiB buffer.
+void CopyFile(benchmark::State& state, const fs::path& from, const fs::path& to,
+              std::uint32_t length) {
+    std::vector<std::uint8_t> buffer(kWindowSize);
+    for (auto _ : state) {
+        std::FILE* source = std::fopen(from.c_str(), "rb");
+        std::FILE* target = std::fopen(to.c_str(), "w+b");
+        if (!source || !target) {
+            state.SkipWithError("cannot open the files");
+            break;
+        }
+        Unbuffered(source);
+        Unbuffered(target);
+        std::size_t got = 0;
+        while ((got = std::fread(buffer.data(), 1, buffer.size(), source)) > 0)
+            std::fwrite(buffer.data(), 1, got, target);
+        std::fclose(target);
+        std::fclose(source);
+    }
+    state.SetBytesProcessed(state.iterations() * length);
+}
+
+void Backup(benchmark::State& state, const fs::path& file, std::uint32_t length) {
+    for (auto _ : state) {
+        BackupStore store;
+        if (CreateBackup(store, file) != BackupResult::BackupCreated)
+            state.SkipWithError("the backup failed");
+    }
+    state.SetBytesProcessed(state.iterations() * length);
+}
+
+void Restore(benchmark::State& state, const fs::path& file, std::uint32_t length) {
+    BackupStore store;
+    if (CreateBackup(store, file) != BackupResult::BackupCreated)
+        state.SkipWithError("the backup failed");
+    for (auto _ : state) {
+        if (!RestoreFromBackup(store))
+            state.SkipWithError("the restore failed");
+    }
+    state.SetBytesProcessed(state.iterations() * length);
+}
+
+benchmark::internal::Benchmark* Timed(benchmark::internal::Benchmark* benchmark) {
+    return benchmark->UseRealTime()->MinTime(0.2)->Repetitions(9);
+}
+
+} // namespace
+
+void AddFileBenchmarks(const fs::path& file, std::uint32_t length) {
+    const std::string windows = "fread/fwrite windows";
+    const std::string copy = "fread/fwrite copy";
+    const ByteRule setAll{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceSpecificByte, 0x55};
+    const ByteRule randomAll{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceRandomByte, 0};
+    const fs::path copyPath = fs::path(file).replace_filename("copy.bin");
+
+    Timed(AddFigure(windows, "", Target::None,
+                    [=](benchmark::State& state) { ReadAndWriteWindows(state, file, length); }));
+    for (const auto& [name, rule] : {std::pair{"RunCorruptionPass all/set", setAll},
+                                     std::pair{"RunCorruptionPass all/random", randomAll}}) {
+        const CorruptionRequest request{file, 0, length, length, rule};
+        Timed(AddFigure(name, windows, Target::WithinThirtyPercent,
+                        [=](benchmark::State& state) { Pass(state, request); }));
+    }
+    Timed(AddFigure(copy, "", Target::None,
+                    [=](benchmark::State& state) { CopyFile(state, file, copyPath, length); }));
+    Timed(AddFigure("CreateBackup", copy, Target::WithinThirtyPercent,
+                    [=](benchmark::State& state) { Backup(state, file, length); }));
+    Timed(AddFigure("RestoreFromBackup", copy, Target::WithinThirtyPercent,
+                    [=](benchmark::State& state) { Restore(state, file, length); }));
+}
+
+} // namespace glitchwerk::bench

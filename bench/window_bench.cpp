@@ -1,0 +1,117 @@
+// ApplyByteRule on one 64 KiB window held in cache, for every search mode with
+// every replace mode, against memcpy of the same window.
+
+#include "figures.h"
+
+#include "byte_rules.h"
+#include "corruption_pass.h"
+
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace glitchwerk::bench {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint8_t kSearchValue = 0x20;
+constexpr std::uint8_t kRangeLow = 0x40;
+constexpr std::uint8_t kRangeHigh = 0xC0;
+
+// A mix of byte values in which the specific-byte search hits about 3.4% of
+// the bytes and the range search about half.
+const Bytes& MixedWindow() {
+    static const Bytes window = [] {
+        Bytes bytes(kWindowSize);
+        std::mt19937 generator(2024);
+        std::uniform_int_distribution<int> value(0, 255);
+        std::bernoulli_distribution searched(0.03);
+        for (auto& b : bytes)
+            b = searched(generator) ? kSearchValue : static_cast<std::uint8_t>(value(generator));
+        return bytes;
+    }();
+    return window;
+}
+
+double Seconds(Clock::duration elapsed) {
+    return std::chrono::duration<double>(elapsed).count();
+}
+
+// A rule changes the window it runs on, so every iteration starts from a fresh
+// copy of the mixed bytes and only the rule itself is timed. The copy also
+// leaves the window in cache, where the pass holds it.
+void RuleOnWindow(benchmark::State& state, ByteRule rule) {
+    Bytes window(kWindowSize);
+    for (auto _ : state) {
+        std::memcpy(window.data(), MixedWindow().data(), kWindowSize);
+        benchmark::ClobberMemory();
+        std::int32_t first = -1;
+        std::int32_t last = -1;
+        const auto start = Clock::now();
+        std::int32_t hits = ApplyByteRule(window.data(), kWindowSize, rule, first, last);
+        benchmark::DoNotOptimize(hits);
+        benchmark::ClobberMemory();
+        state.SetIterationTime(Seconds(Clock::now() - start));
+    }
+    state.SetBytesProcessed(state.iterations() * kWindowSize);
+}
+
+// The floor: copying the same window, in cache, to a second buffer.
+void CopyWindow(benchmark::State& state) {
+    Bytes window(kWindowSize);
+    Bytes copy(kWindowSize);
+    for (auto _ : state) {
+        std::memcpy(window.data(), MixedWindow().data(), kWindowSize);
+        benchmark::ClobberMemory();
+        const auto start = Clock::now();
+        std::memcpy(copy.data(), window.data(), kWindowSize);
+        benchmark::ClobberMemory();
+        state.SetIterationTime(Seconds(Clock::now() - start));
+    }
+    state.SetBytesProcessed(state.iterations() * kWindowSize);
+}
+
+benchmark::internal::Benchmark* Timed(benchmark::internal::Benchmark* benchmark) {
+    return benchmark->UseManualTime()->MinTime(0.05)->Repetitions(9);
+}
+
+} // namespace
+
+void AddWindowBenchmarks() {
+    const std::string memcpyName = "memcpy 64 KiB";
+    Timed(AddFigure(memcpyName, "", Target::None, CopyWindow));
+
+    const struct {
+        const char* name;
+        SearchMode mode;
+    } searches[] = {
+        {"specific", SearchMode::SearchSpecificByte},
+        {"range", SearchMode::SearchByteRange},
+        {"all", SearchMode::SearchAllBytes},
+    };
+    const struct {
+        const char* name;
+        ReplaceMode mode;
+    } replaces[] = {
+        {"set", ReplaceMode::ReplaceSpecificByte},
+        {"increase", ReplaceMode::ReplaceIncreaseBy},
+        {"decrease", ReplaceMode::ReplaceDecreaseBy},
+        {"random", ReplaceMode::ReplaceRandomByte},
+    };
+    for (const auto& search : searches) {
+        const std::uint8_t value =
+            search.mode == SearchMode::SearchByteRange ? kRangeLow : kSearchValue;
+        for (const auto& replace : replaces) {
+            const ByteRule rule{search.mode, value, kRangeHigh, replace.mode, 0x10};
+            const bool random = replace.mode == ReplaceMode::ReplaceRandomByte;
+            Timed(AddFigure(std::string("ApplyByteRule ") + search.name + "/" + replace.name,
+                            memcpyName, random ? Target::GigabytePerSecond : Target::QuarterOfFloor,
+                            [rule](benchmark::State& state) { RuleOnWindow(state, rule); }));
+        }
+    }
+}
+
+} // namespace glitchwerk::bench

@@ -1,0 +1,141 @@
+// The vectorized ApplyByteRule against a plain byte-by-byte loop written from
+// the rule tables, over many random windows, rules and buffer positions.
+
+#include "byte_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <random>
+#include <vector>
+
+namespace glitchwerk {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Outcome {
+    Bytes bytes;
+    std::int32_t hits;
+    std::int32_t first;
+    std::int32_t last;
+};
+
+constexpr std::int32_t kUntouched = -7;
+
+bool IsHit(const ByteRule& rule, std::uint8_t b) {
+    switch (rule.searchMode) {
+    case SearchMode::SearchSpecificByte:
+        return b == rule.searchValue;
+    case SearchMode::SearchByteRange:
+        return rule.searchValue <= b && b < rule.searchHigh;
+    case SearchMode::SearchAllBytes:
+        return true;
+    }
+    return false;
+}
+
+// `draws` is the random stream; `nextDraw` the number of draws taken so far.
+Outcome Reference(Bytes bytes, const ByteRule& rule, const Bytes& draws, std::size_t& nextDraw) {
+    Outcome out{std::move(bytes), 0, kUntouched, kUntouched};
+    for (std::int32_t i = 0; i < static_cast<std::int32_t>(out.bytes.size()); ++i) {
+        const std::uint8_t b = out.bytes[i];
+        if (!IsHit(rule, b))
+            continue;
+        if (out.hits++ == 0)
+            out.first = i;
+        out.last = i;
+        switch (rule.replaceMode) {
+        case ReplaceMode::ReplaceSpecificByte:
+            out.bytes[i] = rule.replaceValue;
+            break;
+        case ReplaceMode::ReplaceIncreaseBy:
+            out.bytes[i] = ClampByte(b + rule.replaceValue);
+            break;
+        case ReplaceMode::ReplaceDecreaseBy:
+            out.bytes[i] = ClampByte(b - rule.replaceValue);
+            break;
+        case ReplaceMode::ReplaceRandomByte:
+            out.bytes[i] = draws.at(nextDraw++);
+            break;
+        }
+    }
+    return out;
+}
+
+// The index of the first byte that differs, or -1.
+std::ptrdiff_t FirstDifference(const Bytes& a, const Bytes& b) {
+    const auto [i, j] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+    return i == a.end() && j == b.end() ? -1 : i - a.begin();
+}
+
+// The first `count` draws after seeding: every byte of a window is hit.
+Bytes Draws(std::uint32_t seed, std::size_t count) {
+    Bytes draws(count);
+    std::int32_t first = 0;
+    std::int32_t last = 0;
+    SeedRandomGenerator(seed);
+    ApplyByteRule(draws.data(), static_cast<std::int32_t>(count),
+                  {SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceRandomByte, 0}, first,
+                  last);
+    return draws;
+}
+
+TEST(ApplyByteRuleDifferential, MatchesTheByteByByteRuleOnRandomWindows) {
+    constexpr std::size_t kLongest = 0x10000 + 77;
+    constexpr std::size_t kGuard = 64;
+    constexpr int kWindowsPerStream = 3;
+    std::mt19937 random(20240611);
+    const auto below = [&](std::uint32_t n) { return static_cast<std::uint32_t>(random() % n); };
+
+    for (int search = 0; search <= 2; ++search) {
+        for (int replace = 0; replace <= 3; ++replace) {
+            for (std::uint32_t seed = 0; seed < 6; ++seed) {
+                SCOPED_TRACE(::testing::Message() << "search " << search << ", replace " << replace
+                                                  << ", seed " << seed);
+                const Bytes draws = Draws(seed, kWindowsPerStream * kLongest);
+                SeedRandomGenerator(seed);
+                std::size_t nextDraw = 0;
+                // Several windows in a row: the random stream goes on across calls.
+                for (int window = 0; window < kWindowsPerStream; ++window) {
+                    const ByteRule rule{
+                        static_cast<SearchMode>(search), static_cast<std::uint8_t>(below(256)),
+                        static_cast<std::uint8_t>(below(256)), static_cast<ReplaceMode>(replace),
+                        static_cast<std::uint8_t>(below(256))};
+                    // Short windows often, so that edges are well covered.
+                    const std::size_t length = below(2) ? below(300) : below(kLongest + 1);
+                    // From no hit at all to nearly every byte the searched one.
+                    const std::uint32_t percentSearched = std::array{0, 1, 5, 50, 100}[below(5)];
+                    Bytes bytes(length);
+                    for (auto& b : bytes)
+                        b = below(100) < percentSearched ? rule.searchValue
+                                                         : static_cast<std::uint8_t>(below(256));
+
+                    // The window sits at any offset in a larger buffer, odd ones too.
+                    const std::size_t offset = below(kGuard);
+                    Bytes buffer(kGuard + length + kGuard, 0xA5);
+                    std::copy(bytes.begin(), bytes.end(), buffer.begin() + offset);
+                    Outcome actual{{}, 0, kUntouched, kUntouched};
+                    actual.hits =
+                        ApplyByteRule(buffer.data() + offset, static_cast<std::int32_t>(length),
+                                      rule, actual.first, actual.last);
+                    actual.bytes.assign(buffer.begin() + offset, buffer.begin() + offset + length);
+
+                    const Outcome expected = Reference(bytes, rule, draws, nextDraw);
+                    SCOPED_TRACE(::testing::Message() << "window " << window << ", length "
+                                                      << length << ", offset " << offset);
+                    ASSERT_EQ(actual.hits, expected.hits);
+                    ASSERT_EQ(actual.first, expected.first);
+                    ASSERT_EQ(actual.last, expected.last);
+                    ASSERT_EQ(FirstDifference(actual.bytes, expected.bytes), -1);
+                    buffer.erase(buffer.begin() + offset, buffer.begin() + offset + length);
+                    ASSERT_EQ(buffer, Bytes(kGuard + kGuard, 0xA5)) << "bytes outside changed";
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace glitchwerk
