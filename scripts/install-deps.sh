@@ -8,7 +8,7 @@ packages=(
     g++ cmake make
     libgtest-dev libgmock-dev libbenchmark-dev time
     qt6-base-dev fonts-dejavu-core
-    xvfb xdotool desktop-file-utils appstream file dpkg-dev
+    xvfb xfonts-base xauth xdotool desktop-file-utils appstream file dpkg-dev
 )
 
 missing=()
