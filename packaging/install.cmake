@@ -23,7 +23,7 @@ install(FILES ${icons}/glitchwerk.svg DESTINATION ${hicolor}/scalable/apps)
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME glitchwerk)
 set(CPACK_PACKAGE_VENDOR "Glitchwerk developers")
-set(CPACK_PACKAGE_CONTACT "Glitchwerk developers <maintainers@users.noreply.c-seed-0aa8f123.example>")
+set(CPACK_PACKAGE_CONTACT "Glitchwerk developers <developers@glitchwerk.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "corrupt chosen bytes of a file for glitch art")
 set(CPACK_PACKAGE_DESCRIPTION [[
 Glitchwerk corrupts chosen bytes of a file in place, mostly ROM images for
