@@ -31,6 +31,7 @@ package: build
 	@cmake --build $(BUILD_DIR) --target package
 
 format:
+	@command -v clang-format > /dev/null || { echo "Needs clang-format: apt-get install clang-format"; exit 1; }
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:

@@ -2,9 +2,9 @@
 
 #include "corruption_pass.h"
 #include "prompts.h"
+#include "qt_path.h"
 #include "resource.h"
 
-#include <QFile>
 #include <QFontMetricsF>
 #include <QGroupBox>
 #include <QLabel>
@@ -184,10 +184,6 @@ QString HexText(std::uint32_t value) {
     return QString::number(value, 16).toUpper();
 }
 
-QString PathText(const std::filesystem::path& path) {
-    return QFile::decodeName(QByteArray::fromStdString(path.string()));
-}
-
 } // namespace
 
 const CGlitchwerkDlg::MessageMapEntry CGlitchwerkDlg::kMessageMap[] = {
@@ -317,7 +313,7 @@ bool CGlitchwerkDlg::OnInitDialog() {
     SetReplaceMode(ReplaceMode::ReplaceSpecificByte);
     SetSearchMode(SearchMode::SearchSpecificByte);
     m_fileSizeText->setText(HexText(m_backup.romLength));
-    m_filePathText->setText(PathText(m_backup.romPath));
+    m_filePathText->setText(ToText(m_backup.romPath));
     m_rangeStartEdit->setFocus();
     return true;
 }
@@ -390,10 +386,14 @@ ByteRule CGlitchwerkDlg::ReadRule() const {
     return rule;
 }
 
-void CGlitchwerkDlg::OnCorrupt() {
+void CGlitchwerkDlg::ResetResults() {
     m_totalBytesText->setText("0");
     m_firstByteText->clear();
     m_lastByteText->clear();
+}
+
+void CGlitchwerkDlg::OnCorrupt() {
+    ResetResults();
 
     const CorruptionRequest request{m_backup.romPath, ReadHexField(m_rangeStartEdit),
                                     ReadHexField(m_rangeEndEdit), m_backup.romLength, ReadRule()};
@@ -419,6 +419,7 @@ void CGlitchwerkDlg::OnReCorrupt() {
     // A corruption is only worth running on the pristine bytes: when they
     // cannot be put back, say so rather than corrupt a half-restored file.
     if (!RestoreFromBackup(m_backup)) {
+        ResetResults();
         Message("Error\nUnable to  restore file");
         return;
     }

@@ -60,6 +60,7 @@ class CGlitchwerkDlg final : public QDialog {
     void OnCorrupt();
 
     ByteRule ReadRule() const;
+    void ResetResults();
     void Message(const char* text);
 
     struct MessageMapEntry {

@@ -1,6 +1,7 @@
 #include "prompts.h"
 
-#include <QFile>
+#include "qt_path.h"
+
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -26,7 +27,7 @@ std::optional<std::filesystem::path> QtPrompts::AskForFile(QWidget* owner) {
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
-    return std::filesystem::path(QFile::encodeName(dialog.selectedFiles().front()).toStdString());
+    return ToPath(dialog.selectedFiles().front());
 }
 
 Answer QtPrompts::ShowMessage(QWidget* owner, const QString& text, MessageButtons buttons) {

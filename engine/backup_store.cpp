@@ -76,6 +76,10 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path)
 bool RestoreFromBackup(BackupStore& store) {
     if (!store.dataFile || !SeekTo(store.dataFile.get(), 0))
         return false;
+    // Opening the edited file empties it: first make sure the whole copy is
+    // there to be read back (the lock does not stop other programs).
+    if (StreamLength(store.dataFile.get()) != store.romLength)
+        return false;
     FileHandle rom = OpenStream(store.romPath, "w+b");
     if (!rom)
         return false;

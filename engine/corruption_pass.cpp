@@ -6,6 +6,16 @@
 #include <vector>
 
 namespace glitchwerk {
+namespace {
+
+// The file offset of a byte in the window at `windowOffset`, in the signed
+// 32-bit form of the results (offsets of 2 GiB and more wrap around).
+std::int32_t FileOffset(std::uint64_t windowOffset, std::int32_t index) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(windowOffset) +
+                                     static_cast<std::uint32_t>(index));
+}
+
+} // namespace
 
 bool RunCorruptionPass(const CorruptionRequest& request, CorruptionResult& result) {
     FileHandle file = OpenStream(request.path, "r+b");
@@ -48,9 +58,9 @@ bool RunCorruptionPass(const CorruptionRequest& request, CorruptionResult& resul
             break;
         }
         if (result.firstByte == -1 && windowFirst != -1)
-            result.firstByte = static_cast<std::int32_t>(offset) + windowFirst;
+            result.firstByte = FileOffset(offset, windowFirst);
         if (windowLast != -1)
-            result.lastByte = static_cast<std::int32_t>(offset) + windowLast;
+            result.lastByte = FileOffset(offset, windowLast);
         if (got < wanted)
             break;
     }
