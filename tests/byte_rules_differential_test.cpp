@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <random>
+#include <set>
 #include <vector>
 
 namespace glitchwerk {
@@ -17,12 +18,10 @@ using Bytes = std::vector<std::uint8_t>;
 
 struct Outcome {
     Bytes bytes;
-    std::int32_t hits;
-    std::int32_t first;
-    std::int32_t last;
+    std::int32_t hits = 0;
+    std::int32_t first = -7; // first and last are written only on a hit
+    std::int32_t last = -7;
 };
-
-constexpr std::int32_t kUntouched = -7;
 
 bool IsHit(const ByteRule& rule, std::uint8_t b) {
     switch (rule.searchMode) {
@@ -38,8 +37,8 @@ bool IsHit(const ByteRule& rule, std::uint8_t b) {
 
 // `draws` is the random stream; `nextDraw` the number of draws taken so far.
 Outcome Reference(Bytes bytes, const ByteRule& rule, const Bytes& draws, std::size_t& nextDraw) {
-    Outcome out{std::move(bytes), 0, kUntouched, kUntouched};
-    for (std::int32_t i = 0; i < static_cast<std::int32_t>(out.bytes.size()); ++i) {
+    Outcome out{std::move(bytes)};
+    for (std::int32_t i = 0; i < std::ssize(out.bytes); ++i) {
         const std::uint8_t b = out.bytes[i];
         if (!IsHit(rule, b))
             continue;
@@ -64,12 +63,6 @@ Outcome Reference(Bytes bytes, const ByteRule& rule, const Bytes& draws, std::si
     return out;
 }
 
-// The index of the first byte that differs, or -1.
-std::ptrdiff_t FirstDifference(const Bytes& a, const Bytes& b) {
-    const auto [i, j] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
-    return i == a.end() && j == b.end() ? -1 : i - a.begin();
-}
-
 // The first `count` draws after seeding: every byte of a window is hit.
 Bytes Draws(std::uint32_t seed, std::size_t count) {
     Bytes draws(count);
@@ -88,6 +81,11 @@ TEST(ApplyByteRuleDifferential, MatchesTheByteByByteRuleOnRandomWindows) {
     constexpr int kWindowsPerStream = 3;
     std::mt19937 random(20240611);
     const auto below = [&](std::uint32_t n) { return static_cast<std::uint32_t>(random() % n); };
+    // Rule values at the edges (saturation, empty and full ranges) half the time.
+    const auto value = [&] {
+        constexpr std::array<std::uint8_t, 5> kEdges{0x00, 0x01, 0x7F, 0x80, 0xFF};
+        return below(2) ? kEdges[below(5)] : static_cast<std::uint8_t>(below(256));
+    };
 
     for (int search = 0; search <= 2; ++search) {
         for (int replace = 0; replace <= 3; ++replace) {
@@ -99,10 +97,8 @@ TEST(ApplyByteRuleDifferential, MatchesTheByteByByteRuleOnRandomWindows) {
                 std::size_t nextDraw = 0;
                 // Several windows in a row: the random stream goes on across calls.
                 for (int window = 0; window < kWindowsPerStream; ++window) {
-                    const ByteRule rule{
-                        static_cast<SearchMode>(search), static_cast<std::uint8_t>(below(256)),
-                        static_cast<std::uint8_t>(below(256)), static_cast<ReplaceMode>(replace),
-                        static_cast<std::uint8_t>(below(256))};
+                    const ByteRule rule{static_cast<SearchMode>(search), value(), value(),
+                                        static_cast<ReplaceMode>(replace), value()};
                     // Short windows often, so that edges are well covered.
                     const std::size_t length = below(2) ? below(300) : below(kLongest + 1);
                     // From no hit at all to nearly every byte the searched one.
@@ -116,7 +112,7 @@ TEST(ApplyByteRuleDifferential, MatchesTheByteByByteRuleOnRandomWindows) {
                     const std::size_t offset = below(kGuard);
                     Bytes buffer(kGuard + length + kGuard, 0xA5);
                     std::copy(bytes.begin(), bytes.end(), buffer.begin() + offset);
-                    Outcome actual{{}, 0, kUntouched, kUntouched};
+                    Outcome actual;
                     actual.hits =
                         ApplyByteRule(buffer.data() + offset, static_cast<std::int32_t>(length),
                                       rule, actual.first, actual.last);
@@ -128,13 +124,22 @@ TEST(ApplyByteRuleDifferential, MatchesTheByteByByteRuleOnRandomWindows) {
                     ASSERT_EQ(actual.hits, expected.hits);
                     ASSERT_EQ(actual.first, expected.first);
                     ASSERT_EQ(actual.last, expected.last);
-                    ASSERT_EQ(FirstDifference(actual.bytes, expected.bytes), -1);
+                    const auto differs = std::ranges::mismatch(actual.bytes, expected.bytes).in1;
+                    ASSERT_EQ(differs - actual.bytes.begin(), std::ssize(actual.bytes));
                     buffer.erase(buffer.begin() + offset, buffer.begin() + offset + length);
                     ASSERT_EQ(buffer, Bytes(kGuard + kGuard, 0xA5)) << "bytes outside changed";
                 }
             }
         }
     }
+}
+
+// The stream the random rule draws from: each seed gives its own, and every
+// byte value comes up.
+TEST(ApplyByteRuleDifferential, DrawsDependOnTheSeedAndCoverEveryValue) {
+    const Bytes draws = Draws(1234, 4096);
+    EXPECT_NE(Draws(1235, 4096), draws);
+    EXPECT_EQ(std::set(draws.begin(), draws.end()).size(), 256u);
 }
 
 } // namespace
