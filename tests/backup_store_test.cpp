@@ -9,11 +9,7 @@
 namespace glitchwerk {
 namespace {
 
-using testing::Bytes;
-using testing::CountingBytes;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
+using namespace testing; // TempDir and the file helpers
 namespace fs = std::filesystem;
 
 TEST(BackupStore, RestoresTheBytesOfStartUpAndEmptiesTheDataFileAtTheEnd) {

@@ -15,15 +15,11 @@
 namespace glitchwerk {
 namespace {
 
-using testing::Bytes;
-using testing::FakePrompts;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
+using namespace testing; // the temporary folder, file helpers and fake prompts
 namespace fs = std::filesystem;
 using Texts = std::vector<QString>;
 
-const Bytes kOriginal = testing::CountingBytes(0x300);
+const Bytes kOriginal = CountingBytes(0x300);
 const QString kSuccess = "Corruption sucessful";
 const QString kExitQuestion = "Restore file before exiting?";
 const QString kRestoreFailed = "Error\nUnable to  restore file";
