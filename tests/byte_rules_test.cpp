@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,63 +36,136 @@ TEST(ClampByte, SaturatesParsedByteFields) {
     for (const auto& c : cases)
         EXPECT_EQ(ClampByte(static_cast<std::int32_t>(ParseHexField(c.text))), c.value) << c.text;
 }
-
-// Fixed cases at the edges of each rule; the differential test compares every
-// rule pair with a byte-by-byte loop on random windows.
-TEST(ApplyByteRule, HitsAndReplacesByTheRule) {
-    constexpr std::int32_t kUntouched = -7;
-    const struct {
-        ByteRule rule; Bytes before; Bytes after; std::int32_t hits, first, last;
-    } cases[] = {
-        {{SearchSpecificByte, 0, 0, ReplaceSpecificByte, 0}, Bytes(5, 0), Bytes(5, 0), 5, 0, 4},
-        {{SearchByteRange, 0x10, 0x20, ReplaceSpecificByte, 0xAA},
-         {0x0F, 0x10, 0x1F, 0x20}, {0x0F, 0xAA, 0xAA, 0x20}, 2, 1, 2},
-        {{SearchByteRange, 0x00, 0xFF, ReplaceSpecificByte, 0x01},
-         {0xFF, 0x00, 0xFE, 0xFF}, {0xFF, 0x01, 0x01, 0xFF}, 2, 1, 2},
-        {{SearchByteRange, 0x10, 0x10, ReplaceSpecificByte, 0}, {0x10}, {0x10}, 0, kUntouched, kUntouched},
-        {{SearchByteRange, 0x20, 0x10, ReplaceSpecificByte, 0}, {0x15}, {0x15}, 0, kUntouched, kUntouched},
-        {{SearchAllBytes, 0, 0, ReplaceIncreaseBy, 0x10}, {0xF8, 0x05, 0xFF}, {0xFF, 0x15, 0xFF}, 3, 0, 2},
-        {{SearchAllBytes, 0, 0, ReplaceIncreaseBy, 0xFF}, {0x01}, {0xFF}, 1, 0, 0},
-        {{SearchAllBytes, 0, 0, ReplaceDecreaseBy, 0x10}, {0x08, 0x80, 0x00}, {0x00, 0x70, 0x00}, 3, 0, 2},
-        {{SearchAllBytes, 0, 0, ReplaceSpecificByte, 9}, {}, {}, 0, kUntouched, kUntouched},
-    };
-    for (const auto& c : cases) {
-        Bytes buffer = c.before;
-        std::int32_t first = kUntouched;
-        std::int32_t last = kUntouched;
-        const auto hits = ApplyByteRule(buffer.data(), static_cast<std::int32_t>(buffer.size()),
-                                        c.rule, first, last);
-        EXPECT_EQ(buffer, c.after);
-        EXPECT_EQ((std::array{hits, first, last}), (std::array{c.hits, c.first, c.last}));
-    }
-    Bytes buffer{1, 2, 3};
-    std::int32_t first = kUntouched;
-    EXPECT_EQ(ApplyByteRule(buffer.data(), -3, cases[0].rule, first, first), 0);
-    EXPECT_EQ(buffer, (Bytes{1, 2, 3}));
-}
 // clang-format on
 
-Bytes RandomAll(std::size_t length) {
-    Bytes buffer(length, 0);
+TEST(ApplyByteRule, NegativeCountTouchesNothing) {
+    Bytes buffer{1, 2, 3};
     std::int32_t first = -1;
     std::int32_t last = -1;
-    ApplyByteRule(buffer.data(), static_cast<std::int32_t>(length),
-                  {SearchAllBytes, 0, 0, ReplaceRandomByte, 0}, first, last);
-    return buffer;
+    const ByteRule rule{SearchAllBytes, 0, 0, ReplaceSpecificByte, 0};
+    EXPECT_EQ(ApplyByteRule(buffer.data(), -3, rule, first, last), 0);
+    EXPECT_EQ(buffer, (Bytes{1, 2, 3}));
+    EXPECT_EQ(first, -1);
+    EXPECT_EQ(last, -1);
 }
 
-TEST(ApplyByteRule, RandomBytesRepeatForTheSameSeedAndCoverEveryValue) {
-    SeedRandomGenerator(1234);
-    const Bytes first = RandomAll(4096);
-    SeedRandomGenerator(1234);
-    EXPECT_EQ(RandomAll(4096), first);
-    SeedRandomGenerator(1235);
-    EXPECT_NE(RandomAll(4096), first);
+// The vectorized ApplyByteRule against a plain byte-by-byte loop written from
+// the rule tables, over many random windows, rules and buffer positions.
+struct Outcome {
+    Bytes bytes;
+    std::int32_t hits = 0;
+    std::int32_t first = -7; // first and last are written only on a hit
+    std::int32_t last = -7;
+};
 
-    std::vector<bool> seen(256);
-    for (const auto b : first)
-        seen[b] = true;
-    EXPECT_EQ(std::count(seen.begin(), seen.end(), true), 256);
+// `draws` is the random stream; `nextDraw` the number of draws taken so far.
+Outcome Reference(Bytes bytes, const ByteRule& rule, const Bytes& draws, std::size_t& nextDraw) {
+    Outcome out{std::move(bytes)};
+    for (std::int32_t i = 0; i < std::ssize(out.bytes); ++i) {
+        const std::uint8_t b = out.bytes[i];
+        const bool hit =
+            rule.searchMode == SearchAllBytes ||
+            (rule.searchMode == SearchSpecificByte && b == rule.searchValue) ||
+            (rule.searchMode == SearchByteRange && rule.searchValue <= b && b < rule.searchHigh);
+        if (!hit)
+            continue;
+        if (out.hits++ == 0)
+            out.first = i;
+        out.last = i;
+        switch (rule.replaceMode) {
+        case ReplaceSpecificByte:
+            out.bytes[i] = rule.replaceValue;
+            break;
+        case ReplaceIncreaseBy:
+            out.bytes[i] = ClampByte(b + rule.replaceValue);
+            break;
+        case ReplaceDecreaseBy:
+            out.bytes[i] = ClampByte(b - rule.replaceValue);
+            break;
+        case ReplaceRandomByte:
+            out.bytes[i] = draws.at(nextDraw++);
+            break;
+        }
+    }
+    return out;
+}
+
+// The first `count` draws after seeding: every byte of a window is hit.
+Bytes Draws(std::uint32_t seed, std::size_t count) {
+    Bytes draws(count);
+    std::int32_t first = 0;
+    std::int32_t last = 0;
+    SeedRandomGenerator(seed);
+    ApplyByteRule(draws.data(), static_cast<std::int32_t>(count),
+                  {SearchAllBytes, 0, 0, ReplaceRandomByte, 0}, first, last);
+    return draws;
+}
+
+TEST(ApplyByteRuleDifferential, MatchesTheByteByByteRuleOnRandomWindows) {
+    constexpr std::size_t kLongest = 0x10000 + 77;
+    constexpr std::size_t kGuard = 64;
+    constexpr int kWindowsPerStream = 3;
+    std::mt19937 random(20240611);
+    const auto below = [&](std::uint32_t n) { return static_cast<std::uint32_t>(random() % n); };
+    // Rule values at the edges (saturation, empty and full ranges) half the time.
+    const auto value = [&] {
+        constexpr std::array<std::uint8_t, 5> kEdges{0x00, 0x01, 0x7F, 0x80, 0xFF};
+        return below(2) ? kEdges[below(5)] : static_cast<std::uint8_t>(below(256));
+    };
+
+    for (int search = 0; search <= 2; ++search) {
+        for (int replace = 0; replace <= 3; ++replace) {
+            for (std::uint32_t seed = 0; seed < 6; ++seed) {
+                SCOPED_TRACE(::testing::Message() << "search " << search << ", replace " << replace
+                                                  << ", seed " << seed);
+                const Bytes draws = Draws(seed, kWindowsPerStream * kLongest);
+                SeedRandomGenerator(seed);
+                std::size_t nextDraw = 0;
+                // Several windows in a row: the random stream goes on across calls.
+                for (int window = 0; window < kWindowsPerStream; ++window) {
+                    const ByteRule rule{static_cast<SearchMode>(search), value(), value(),
+                                        static_cast<ReplaceMode>(replace), value()};
+                    // Short windows often, so that edges are well covered.
+                    const std::size_t length = below(2) ? below(300) : below(kLongest + 1);
+                    // From no hit at all to nearly every byte the searched one.
+                    const std::uint32_t percentSearched = std::array{0, 1, 5, 50, 100}[below(5)];
+                    Bytes bytes(length);
+                    for (auto& b : bytes)
+                        b = below(100) < percentSearched ? rule.searchValue
+                                                         : static_cast<std::uint8_t>(below(256));
+
+                    // The window sits at any offset in a larger buffer, odd ones too.
+                    const std::size_t offset = below(kGuard);
+                    Bytes buffer(kGuard + length + kGuard, 0xA5);
+                    std::copy(bytes.begin(), bytes.end(), buffer.begin() + offset);
+                    Outcome actual;
+                    actual.hits =
+                        ApplyByteRule(buffer.data() + offset, static_cast<std::int32_t>(length),
+                                      rule, actual.first, actual.last);
+                    actual.bytes.assign(buffer.begin() + offset, buffer.begin() + offset + length);
+
+                    const Outcome expected = Reference(bytes, rule, draws, nextDraw);
+                    SCOPED_TRACE(::testing::Message() << "window " << window << ", length "
+                                                      << length << ", offset " << offset);
+                    ASSERT_EQ(actual.hits, expected.hits);
+                    ASSERT_EQ(actual.first, expected.first);
+                    ASSERT_EQ(actual.last, expected.last);
+                    const auto differs = std::ranges::mismatch(actual.bytes, expected.bytes).in1;
+                    ASSERT_EQ(differs - actual.bytes.begin(), std::ssize(actual.bytes));
+                    buffer.erase(buffer.begin() + offset, buffer.begin() + offset + length);
+                    ASSERT_EQ(buffer, Bytes(kGuard + kGuard, 0xA5)) << "bytes outside changed";
+                }
+            }
+        }
+    }
+}
+
+// The stream the random rule draws from: each seed gives its own, and every
+// byte value comes up.
+TEST(ApplyByteRuleDifferential, DrawsDependOnTheSeedAndCoverEveryValue) {
+    const Bytes draws = Draws(1234, 4096);
+    EXPECT_NE(Draws(1235, 4096), draws);
+    EXPECT_EQ(std::set(draws.begin(), draws.end()).size(), 256u);
 }
 
 } // namespace

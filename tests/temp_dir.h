@@ -1,9 +1,14 @@
 #pragma once
 // A temporary folder for one test, removed with everything in it afterwards,
-// and small helpers to write and read whole files in it.
+// and small helpers to write and read whole files.
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <numeric>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -15,12 +20,25 @@ class TempDir {
   public:
     // With `enter`, the current directory is the temporary folder until the
     // object goes away (the data file lives in the current directory).
-    explicit TempDir(bool enter = false);
-    ~TempDir();
+    explicit TempDir(bool enter = false) {
+        std::string name = (std::filesystem::temp_directory_path() / "glitchwerk-XXXXXX").string();
+        if (!::mkdtemp(name.data()))
+            throw std::runtime_error("cannot create a temporary folder");
+        path_ = name;
+        if (enter) {
+            previous_ = std::filesystem::current_path();
+            std::filesystem::current_path(path_);
+        }
+    }
+    ~TempDir() {
+        if (!previous_.empty())
+            std::filesystem::current_path(previous_);
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
   private:
@@ -28,9 +46,25 @@ class TempDir {
     std::filesystem::path previous_;
 };
 
-void WriteFile(const std::filesystem::path& path, const Bytes& bytes);
-Bytes ReadFile(const std::filesystem::path& path);
+inline void WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    if (!out.write(reinterpret_cast<const char*>(bytes.data()), std::ssize(bytes)))
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+// Throws when there is no such file, so that a deleted file never reads as empty.
+inline Bytes ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path.string());
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 // Bytes 0, 1, 2, ... 255, 0, 1, ... of the given length.
-Bytes CountingBytes(std::size_t length);
+inline Bytes CountingBytes(std::size_t length) {
+    Bytes bytes(length);
+    std::iota(bytes.begin(), bytes.end(), std::uint8_t{0});
+    return bytes;
+}
 
 } // namespace glitchwerk::testing
