@@ -94,6 +94,13 @@ TEST(BackupStore, FailedCopiesAreReportedAndLoseNothing) {
         EXPECT_FALSE(RestoreFromBackup(store));
     }
     EXPECT_EQ(ReadFile(kDataFileName), CountingBytes(300));
+
+    // A data file cut short from outside is refused before the edited file
+    // is emptied.
+    WriteFile(file, Bytes(300, 0xEE));
+    fs::resize_file(kDataFileName, 10);
+    EXPECT_FALSE(RestoreFromBackup(store));
+    EXPECT_EQ(ReadFile(file), Bytes(300, 0xEE));
 }
 
 TEST(BackupStore, SecondRunInTheSameFolderLeavesTheFirstRunsBackupAlone) {

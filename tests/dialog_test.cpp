@@ -217,14 +217,14 @@ TEST(Dialog, CommandsAndExitReportAFileThatCannotBeOpened) {
     fs::create_directory(run.rom); // neither updated nor rewritten from now on
     run.prompts.messages.clear();
 
-    run.Click("IDC_CORRUPT");
-    EXPECT_EQ(run.Results(), (Texts{"0", "", ""}));
-    run.Click("IDC_RESTORE");
     run.Click("IDC_RECORRUPT"); // stops at the failed restore
+    EXPECT_EQ(run.Results(), (Texts{"0", "", ""}));
+    run.Click("IDC_CORRUPT");
+    run.Click("IDC_RESTORE");
     run.prompts.answers = {Answer::Yes};
     run.Click("IDCANCEL");
     EXPECT_EQ(run.prompts.messages,
-              (Texts{"Error opening file:\nCorruption failed", kRestoreFailed, kRestoreFailed,
+              (Texts{kRestoreFailed, "Error opening file:\nCorruption failed", kRestoreFailed,
                      kExitQuestion, "Error\nCould not restore file."}));
     EXPECT_TRUE(run.dialog.isVisible());
     EXPECT_EQ(ReadFile(kDataFileName), kOriginal);

@@ -42,6 +42,12 @@ start_display() {
         sleep 0.1
     done
     export DISPLAY=:$(cat "$work/display")
+    # The number is written once the server listens; still, wait until a
+    # client is actually served before anything depends on it.
+    until xdotool getmouselocation >/dev/null 2>&1; do
+        ((SECONDS < end)) || fail "display $DISPLAY does not answer: $(cat "$work/xvfb.log")"
+        sleep 0.1
+    done
 }
 
 # Starts the program in $files with a fresh user's environment; its process id
