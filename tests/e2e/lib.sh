@@ -28,12 +28,18 @@ fail() {
         echo "--- program output:" >&2
         cat "$work/program.log" >&2
     fi
+    if [ -s "$work/xvfb.log" ]; then
+        echo "--- X server output:" >&2
+        cat "$work/xvfb.log" >&2
+    fi
     exit 1
 }
 
-# Starts Xvfb on the first free display and points DISPLAY at it.
+# Starts Xvfb on the first free display and points DISPLAY at it. The server
+# must not reset when its last client leaves: a client connecting during the
+# reset is turned away, and each xdotool call here is such a last client.
 start_display() {
-    Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
+    Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
     xvfb_pid=$!
     local end=$((SECONDS + kWait))
     until [ -s "$work/display" ]; do
