@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 
 #include <cmath>
 #include <ctime>
@@ -303,9 +304,16 @@ bool CGlitchwerkDlg::OnInitDialog() {
     case BackupResult::EditedFileTooLarge:
         failure = "File is too large (2 GB or more).\nApplication cannot continue.";
         break;
+    case BackupResult::DataFileUnsafe:
+        failure = "Glitchwerk.dat is not a plain file of your own.\nApplication cannot continue.";
+        break;
+    case BackupResult::EditedFileInUse:
+        failure = "File is in use by another Glitchwerk window.\nApplication cannot continue.";
+        break;
     }
     if (failure) {
         Message(failure);
+        TellKeptLeftover(); // kept before a later step failed
         QDialog::reject();
         return false;
     }
@@ -315,7 +323,16 @@ bool CGlitchwerkDlg::OnInitDialog() {
     m_fileSizeText->setText(HexText(m_backup.romLength));
     m_filePathText->setText(ToText(m_backup.romPath));
     m_rangeStartEdit->setFocus();
+    QTimer::singleShot(0, this, &CGlitchwerkDlg::TellKeptLeftover); // once the window is up
     return true;
+}
+
+void CGlitchwerkDlg::TellKeptLeftover() {
+    if (!m_backup.keptFile.empty()) {
+        Message("Glitchwerk.dat held the backup of a run that did not end normally.\nIt was kept "
+                "as " +
+                ToText(m_backup.keptFile) + ".");
+    }
 }
 
 void CGlitchwerkDlg::reject() {
@@ -332,7 +349,14 @@ void CGlitchwerkDlg::reject() {
     default:
         return;
     }
+    // After a failed restore the file may be anything; the data file's copy
+    // is then kept rather than emptied.
+    const bool keepOriginals = m_backup.restoreFailed;
     ClearBackup(m_backup);
+    if (keepOriginals) {
+        Message("The last restore failed.\nThe original bytes are kept in " +
+                ToText(m_backup.keptFile) + ".");
+    }
     QDialog::reject();
 }
 
@@ -398,8 +422,14 @@ void CGlitchwerkDlg::OnCorrupt() {
     const CorruptionRequest request{m_backup.romPath, ReadHexField(m_rangeStartEdit),
                                     ReadHexField(m_rangeEndEdit), m_backup.romLength, ReadRule()};
     CorruptionResult result{};
-    if (!RunCorruptionPass(request, result)) {
+    switch (RunCorruptionPass(m_backup, request, result)) {
+    case PassOutcome::Done:
+        break;
+    case PassOutcome::NotOpened:
         Message("Error opening file:\nCorruption failed");
+        return;
+    case PassOutcome::Incomplete:
+        Message("Error writing file:\nCorruption incomplete. Restore puts the original back.");
         return;
     }
     if (result.totalBytes != 0) {
@@ -426,8 +456,8 @@ void CGlitchwerkDlg::OnReCorrupt() {
     OnCorrupt();
 }
 
-void CGlitchwerkDlg::Message(const char* text) {
-    m_prompts.ShowMessage(this, QString::fromLatin1(text), MessageButtons::Ok);
+void CGlitchwerkDlg::Message(const QString& text) {
+    m_prompts.ShowMessage(this, text, MessageButtons::Ok);
 }
 
 } // namespace glitchwerk

@@ -61,7 +61,8 @@ class CGlitchwerkDlg final : public QDialog {
 
     ByteRule ReadRule() const;
     void ResetResults();
-    void Message(const char* text);
+    void Message(const QString& text);
+    void TellKeptLeftover();
 
     struct MessageMapEntry {
         int id;

@@ -3,10 +3,14 @@
 #include "corruption_pass.h"
 
 #include <algorithm>
+#include <ctime>
+#include <string>
 #include <vector>
 
 namespace glitchwerk {
 namespace {
+
+namespace fs = std::filesystem;
 
 // Offsets and counts elsewhere are 32-bit and signed where they are shown.
 constexpr std::int64_t kLargestFile = 0x7FFFFFFF;
@@ -28,15 +32,88 @@ bool CopyBytes(std::FILE* from, std::FILE* to, std::uint64_t length, std::size_t
     return std::fflush(to) == 0;
 }
 
+// "Glitchwerk-20261206-231500", from the local time.
+std::string KeptFileStem() {
+    const std::time_t now = std::time(nullptr);
+    const std::tm* local = std::localtime(&now);
+    char stem[64] = "Glitchwerk-kept";
+    if (local)
+        std::strftime(stem, sizeof stem, "Glitchwerk-%Y%m%d-%H%M%S", local);
+    return stem;
+}
+
+// Copies the data file's first `length` bytes into a new file in `folder`
+// that replaces nothing, and waits until the copy is on the disk.
+bool KeepCopy(std::FILE* data, std::uint64_t length, const fs::path& folder, fs::path& kept) {
+    const std::string stem = KeptFileStem();
+    for (int taken = 1; taken < 100; ++taken) {
+        std::string base = stem;
+        if (taken > 1)
+            base.append("-").append(std::to_string(taken));
+        const fs::path name = folder / (base + ".dat");
+        OpenFailure failure{};
+        FileHandle copy = OpenFile(name, OpenHow::New, &failure);
+        if (failure == OpenFailure::Exists)
+            continue;
+        if (!copy)
+            return false;
+        SetStreamBuffer(copy, kCopyStreamBuffer);
+        const bool copied = SeekTo(data, 0) && CopyBytes(data, copy.get(), length, kWindowSize) &&
+                            FlushToDisk(copy.get());
+        if (CloseStream(copy) && copied && FlushFolderToDisk(folder)) {
+            kept = name;
+            return true;
+        }
+        std::error_code ignored;
+        fs::remove(name, ignored); // a part of a copy would only mislead
+        return false;
+    }
+    return false;
+}
+
+// The copy goes over the file in place: a restore that fails part-way leaves
+// every byte it did not reach as it was.
+bool WriteBackCopy(BackupStore& store) {
+    // First make sure the whole copy is there to be read back (the lock does
+    // not stop other programs).
+    if (!store.dataFile || StreamLength(store.dataFile.get()) != store.romLength ||
+        !SeekTo(store.dataFile.get(), 0))
+        return false;
+    FileHandle rom = OpenEditedFile(store, store.romPath, true);
+    if (!rom)
+        return false;
+    std::setvbuf(rom.get(), nullptr, _IONBF, 0); // whole blocks: each fwrite is one write
+    const bool copied = CopyBytes(store.dataFile.get(), rom.get(), store.romLength, kWindowSize) &&
+                        ResizeStream(rom.get(), store.romLength);
+    return CloseStream(rom) && copied;
+}
+
 } // namespace
 
 BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path) {
     store = BackupStore{};
-    // The data file is opened without truncation and locked first: until we
-    // hold the lock, its contents may be another run's only copy of its file.
-    FileHandle data = OpenOrCreateStream(kDataFileName);
-    if (!data)
+    // The folder is fixed now, so that kept copies go beside the data file
+    // whatever the current directory becomes.
+    std::error_code error;
+    const fs::path folder = fs::current_path(error);
+    if (error)
         return BackupResult::DataFileNotCreated;
+    // Opened without truncation and locked before anything is written: until
+    // we hold the lock, its contents may be another run's only copy of its
+    // file. In a folder others can write to, it may also have been planted: a
+    // link to a file of ours would get that file overwritten, someone else's
+    // file would let them read our copy or write into it.
+    OpenFailure failure{};
+    FileHandle data = OpenFile(folder / kDataFileName, OpenHow::OwnFile, &failure);
+    if (!data) {
+        return failure == OpenFailure::IsLink ? BackupResult::DataFileUnsafe
+                                              : BackupResult::DataFileNotCreated;
+    }
+    FileFacts dataFacts;
+    if (!ReadFacts(data.get(), dataFacts))
+        return BackupResult::DataFileNotCreated;
+    if (!dataFacts.regular || !dataFacts.ours || dataFacts.links != 1)
+        return BackupResult::DataFileUnsafe;
     // The start-up copy goes kBackupBlock bytes at a time: large stream
     // buffers turn that into few system calls on either side. Without them
     // the copy is only slower.
@@ -50,51 +127,95 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path)
         return BackupResult::DataFileNotCreated;
     }
 
-    FileHandle rom = OpenStream(path, "r+b");
-    if (!rom)
+    FileHandle rom = OpenFile(path, OpenHow::Existing);
+    FileFacts romFacts;
+    if (!rom || !ReadFacts(rom.get(), romFacts) || !romFacts.regular)
         return BackupResult::EditedFileNotOpened;
     SetStreamBuffer(rom, kCopyStreamBuffer);
-    if (IsSameFile(data.get(), rom.get()))
+    if (romFacts.id == dataFacts.id)
         return BackupResult::EditedFileIsDataFile;
     const std::int64_t length = StreamLength(rom.get());
     if (length < 0)
         return BackupResult::EditedFileNotOpened;
     if (length > kLargestFile)
         return BackupResult::EditedFileTooLarge;
+    // Held for the run: another run must neither edit this file too nor take
+    // it, our data file, for its own.
+    switch (LockExclusive(rom.get(), LockSpan::BeyondEnd)) {
+    case LockResult::Locked:
+        break;
+    case LockResult::HeldElsewhere:
+        return BackupResult::EditedFileInUse;
+    case LockResult::Failed:
+        return BackupResult::EditedFileNotOpened;
+    }
 
-    if (!TruncateStream(data.get()) ||
-        !CopyBytes(rom.get(), data.get(), static_cast<std::uint64_t>(length), kBackupBlock)) {
+    // A data file that still holds bytes once we hold its lock is the backup
+    // of a run that did not end normally: its file may be corrupted now.
+    const std::int64_t leftover = StreamLength(data.get());
+    if (leftover != 0 &&
+        (leftover < 0 ||
+         !KeepCopy(data.get(), static_cast<std::uint64_t>(leftover), folder, store.keptFile)))
+        return BackupResult::DataFileNotCreated;
+
+    // On the disk before the first Corrupt, so that a power cut cannot leave
+    // a corrupted file beside an empty backup.
+    if (!MakePrivate(data.get()) || !TruncateStream(data.get()) ||
+        !CopyBytes(rom.get(), data.get(), static_cast<std::uint64_t>(length), kBackupBlock) ||
+        !FlushToDisk(data.get())) {
         TruncateStream(data.get()); // leave no partial copy that looks like a backup
         return BackupResult::DataFileNotCreated;
     }
     store.dataFile = std::move(data);
     store.romPath = path;
     store.romLength = static_cast<std::uint32_t>(length);
+    store.editedFile = std::move(rom);
+    store.romId = romFacts.id;
+    store.romPermissions = romFacts.permissions;
+    store.dataFolder = folder;
     return BackupResult::BackupCreated;
 }
 
+FileHandle OpenEditedFile(BackupStore& store, const std::filesystem::path& path, bool recreate) {
+    OpenFailure failure{};
+    FileHandle file = OpenFile(path, OpenHow::Existing, &failure);
+    if (!file && recreate && failure == OpenFailure::NotFound) {
+        // Deleted since: made anew, never through a link at the name. The new
+        // file is the one the run edits from now on, and takes over the lock.
+        FileHandle created = OpenFile(path, OpenHow::New, nullptr, store.romPermissions);
+        FileFacts facts;
+        if (!created || !ReadFacts(created.get(), facts) ||
+            LockExclusive(created.get(), LockSpan::BeyondEnd) != LockResult::Locked)
+            return nullptr;
+        store.editedFile = std::move(created);
+        store.romId = facts.id;
+        file = OpenFile(path, OpenHow::Existing);
+    }
+    FileFacts facts;
+    if (!file || !ReadFacts(file.get(), facts) || !facts.regular || facts.id != store.romId)
+        return nullptr;
+    return file;
+}
+
 bool RestoreFromBackup(BackupStore& store) {
-    if (!store.dataFile || !SeekTo(store.dataFile.get(), 0))
-        return false;
-    // Opening the edited file empties it: first make sure the whole copy is
-    // there to be read back (the lock does not stop other programs).
-    if (StreamLength(store.dataFile.get()) != store.romLength)
-        return false;
-    FileHandle rom = OpenStream(store.romPath, "w+b");
-    if (!rom)
-        return false;
-    std::setvbuf(rom.get(), nullptr, _IONBF, 0); // whole blocks: each fwrite is one write
-    const bool copied = CopyBytes(store.dataFile.get(), rom.get(), store.romLength, kWindowSize);
-    return CloseStream(rom) && copied;
+    store.restoreFailed = !WriteBackCopy(store);
+    return !store.restoreFailed;
 }
 
 void ClearBackup(BackupStore& store) {
     if (!store.dataFile)
         return;
-    // Emptied through the locked stream, so that no other run can take the
-    // data file over between the truncation and the close.
-    TruncateStream(store.dataFile.get());
+    // After a failed restore the data file holds the only original bytes.
+    if (store.restoreFailed &&
+        !KeepCopy(store.dataFile.get(), store.romLength, store.dataFolder, store.keptFile)) {
+        store.keptFile = store.dataFolder / kDataFileName; // the next run keeps them
+    } else {
+        // Emptied through the locked stream, so that no other run can take
+        // the data file over between the truncation and the close.
+        TruncateStream(store.dataFile.get());
+    }
     store.dataFile.reset();
+    store.editedFile.reset();
 }
 
 } // namespace glitchwerk

@@ -21,25 +21,47 @@ enum class BackupResult {
     DataFileInUse,        // another run holds the lock on the data file
     EditedFileIsDataFile, // the chosen file is the data file itself
     EditedFileTooLarge,   // 2 GiB or more
+    DataFileUnsafe,       // a link, or a file that is not ours alone
+    EditedFileInUse,      // another run edits the chosen file, or backs up into it
 };
 
 struct BackupStore {
     FileHandle dataFile;           // open and locked for the run, or none
     std::filesystem::path romPath; // the edited file
     std::uint32_t romLength = 0;   // its length when it was backed up
+
+    FileHandle editedFile;            // open for the run, holding the edited file's lock
+    FileId romId;                     // which file on disk the run edits
+    unsigned romPermissions = 0;      // the file's mode, should it be made anew
+    std::filesystem::path dataFolder; // where the data file and kept copies are
+    bool restoreFailed = false;       // the last restore failed; cleared by one that succeeds
+    // Where the bytes of a leftover data file, or the originals after a failed
+    // restore, were kept; empty when none were.
+    std::filesystem::path keptFile;
 };
 
 // Locks and fills the data file with a copy of `path`, leaving it open in
-// `store`. On any result other than BackupCreated, the edited file is unchanged
-// and `store` holds no data file.
+// `store`. A data file that still holds an earlier run's copy is first kept
+// under a new name (in `keptFile`). On any result other than BackupCreated,
+// nothing on disk has changed and `store` holds no data file.
 BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path);
 
-// Writes the saved copy back over the edited file. Returns false when the
-// edited file cannot be opened or any read or write fails; the data file is
-// kept as it is either way.
+// Writes the saved copy back over the edited file in place, then gives it its
+// recorded length; a file deleted since is made anew. Returns false when the
+// file is not the one backed up, cannot be opened, or any read or write
+// fails; the data file is kept as it is either way.
 bool RestoreFromBackup(BackupStore& store);
 
-// Empties the data file (it is not deleted) and closes it.
+// Empties the data file (it is not deleted) and closes it. After a failed
+// restore the original bytes are first kept under a new name; when that
+// fails, the data file is left holding them. `keptFile` then names the file
+// that holds them.
 void ClearBackup(BackupStore& store);
+
+// Opens `path` again for the run: only when it is still the file on disk that
+// was backed up (or made anew by a restore). With `recreate`, a file deleted
+// since is made anew, never through a link, and becomes the run's file.
+FileHandle OpenEditedFile(BackupStore& store, const std::filesystem::path& path,
+                          bool recreate = false);
 
 } // namespace glitchwerk

@@ -1,5 +1,6 @@
 #include "corruption_pass.h"
 
+#include "backup_store.h"
 #include "file_stream.h"
 
 #include <algorithm>
@@ -15,12 +16,8 @@ std::int32_t FileOffset(std::uint64_t windowOffset, std::int32_t index) {
                                      static_cast<std::uint32_t>(index));
 }
 
-} // namespace
-
-bool RunCorruptionPass(const CorruptionRequest& request, CorruptionResult& result) {
-    FileHandle file = OpenStream(request.path, "r+b");
-    if (!file)
-        return false;
+PassOutcome CorruptOpenFile(FileHandle& file, const CorruptionRequest& request,
+                            CorruptionResult& result) {
     // The pass reads and writes whole windows itself: a stream buffer would
     // only add a copy of each window, and split its write in two.
     std::setvbuf(file.get(), nullptr, _IONBF, 0);
@@ -65,7 +62,22 @@ bool RunCorruptionPass(const CorruptionRequest& request, CorruptionResult& resul
             break;
     }
     const bool readFailed = std::ferror(file.get()) != 0;
-    return CloseStream(file) && ok && !readFailed;
+    return CloseStream(file) && ok && !readFailed ? PassOutcome::Done : PassOutcome::Incomplete;
+}
+
+} // namespace
+
+bool RunCorruptionPass(const CorruptionRequest& request, CorruptionResult& result) {
+    FileHandle file = OpenFile(request.path, OpenHow::Existing);
+    FileFacts facts;
+    return file && ReadFacts(file.get(), facts) && facts.regular &&
+           CorruptOpenFile(file, request, result) == PassOutcome::Done;
+}
+
+PassOutcome RunCorruptionPass(BackupStore& store, const CorruptionRequest& request,
+                              CorruptionResult& result) {
+    FileHandle file = OpenEditedFile(store, request.path);
+    return file ? CorruptOpenFile(file, request, result) : PassOutcome::NotOpened;
 }
 
 } // namespace glitchwerk

@@ -26,9 +26,20 @@ struct CorruptionResult {
     std::int32_t lastByte;   // file offset of the last hit byte, -1 for none
 };
 
-// Runs the pass. Returns false when the file cannot be opened for update, or
-// when writing the corrupted bytes back fails; `result` is meaningful only on
-// success.
+// Runs the pass on any plain file. Returns false when the file cannot be
+// opened for update or is no plain file (a pipe, a device), or when reading or
+// writing fails; `result` is meaningful only on success.
 bool RunCorruptionPass(const CorruptionRequest& request, CorruptionResult& result);
+
+struct BackupStore;
+enum class PassOutcome {
+    Done,
+    NotOpened,  // not opened, or not the file the run backed up: nothing changed
+    Incomplete, // a read or write failed after earlier windows were written
+};
+// Runs the pass on the run's edited file (see OpenEditedFile); `result` is
+// meaningful only when Done.
+PassOutcome RunCorruptionPass(BackupStore& store, const CorruptionRequest& request,
+                              CorruptionResult& result);
 
 } // namespace glitchwerk

@@ -1,7 +1,8 @@
 #pragma once
 // The few file operations the engine needs beyond the C streams themselves:
-// opening by std::filesystem::path (so non-ASCII names work everywhere),
-// 64-bit seeks and lengths, identity, locking and truncation of open files.
+// safe opening by std::filesystem::path (so non-ASCII names work everywhere),
+// 64-bit seeks and lengths, what an open file is, locking, resizing and
+// flushing to the disk.
 
 #include <cstddef>
 #include <cstdint>
@@ -22,12 +23,20 @@ struct FileCloser {
 // An open C stream, closed when the owner goes away.
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-// std::fopen with a path; `mode` as for fopen ("r+b", "w+b").
-FileHandle OpenStream(const std::filesystem::path& path, const char* mode);
+// Every open is for reading and writing, never blocks (a pipe or device at
+// the name cannot hang the program) and is not inherited by child processes.
+enum class OpenHow {
+    Existing, // the file must exist; a symbolic link at the name is followed
+    OwnFile,  // created private (0600) when missing, never truncated; a
+              // symbolic link at the name is not followed
+    New,      // created, never replacing anything, a link included
+};
+enum class OpenFailure { None, NotFound, Exists, IsLink, Other };
 
-// Opens a file for reading and writing, creating it when missing but never
-// truncating it.
-FileHandle OpenOrCreateStream(const std::filesystem::path& path);
+// `permissions` are those of a created file (POSIX mode bits; the umask
+// still applies).
+FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure* failure = nullptr,
+                    unsigned permissions = 0600);
 
 // Closes the stream and reports whether every buffered write reached the file.
 bool CloseStream(FileHandle& file);
@@ -41,15 +50,48 @@ bool SeekTo(std::FILE* file, std::uint64_t offset);
 // The current length of an open file, or -1 when it cannot be measured.
 std::int64_t StreamLength(std::FILE* file);
 
-// True when both streams are open on the same file on disk (links included).
-bool IsSameFile(std::FILE* a, std::FILE* b);
+// Which file on disk an open file is: device and inode, or volume and file id.
+struct FileId {
+    std::uint64_t device = 0;
+    std::uint64_t high = 0;
+    std::uint64_t low = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+struct FileFacts {
+    FileId id;
+    bool regular = false; // a plain file: no directory, device, pipe or link
+    bool ours = false;    // owned by the user running the program (POSIX)
+    std::uint64_t links = 0;
+    unsigned permissions = 0; // POSIX mode bits
+};
+bool ReadFacts(std::FILE* file, FileFacts& facts);
 
 enum class LockResult { Locked, HeldElsewhere, Failed };
-// Takes an exclusive lock on the whole file without waiting. The lock is
-// released when the stream is closed.
-LockResult LockExclusive(std::FILE* file);
+// Takes an exclusive lock without waiting, released when the stream closes.
+// Only other runs of this program look at it. `BeyondEnd` keeps the locked
+// range clear of every byte where the platform's locks are mandatory
+// (Windows), so other programs may still read and write the file.
+enum class LockSpan { WholeFile, BeyondEnd };
+LockResult LockExclusive(std::FILE* file, LockSpan span = LockSpan::WholeFile);
 
+// Cuts or extends the file to `length` bytes; the position is unspecified.
+bool ResizeStream(std::FILE* file, std::uint64_t length);
 // Cuts the file to zero length; the stream's position is set to 0.
 bool TruncateStream(std::FILE* file);
+
+// Makes the file readable and writable by its owner alone (POSIX).
+bool MakePrivate(std::FILE* file);
+
+// Writes out the stream's buffer and waits until the file's bytes are on the
+// disk.
+bool FlushToDisk(std::FILE* file);
+
+// Waits until the folder's entries (a file just created in it) are on the disk.
+bool FlushFolderToDisk(const std::filesystem::path& folder);
+
+// A write past the process's file size limit then fails with an error instead
+// of ending the process (POSIX's SIGXFSZ).
+void IgnoreFileSizeSignal();
 
 } // namespace glitchwerk
