@@ -140,15 +140,10 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path)
     if (length > kLargestFile)
         return BackupResult::EditedFileTooLarge;
     // Held for the run: another run must neither edit this file too nor take
-    // it, our data file, for its own.
-    switch (LockExclusive(rom.get(), LockSpan::BeyondEnd)) {
-    case LockResult::Locked:
-        break;
-    case LockResult::HeldElsewhere:
+    // it, our data file, for its own. A file system without locks (some
+    // network and shared folders) still lets the user edit the file.
+    if (LockExclusive(rom.get(), LockSpan::BeyondEnd) == LockResult::HeldElsewhere)
         return BackupResult::EditedFileInUse;
-    case LockResult::Failed:
-        return BackupResult::EditedFileNotOpened;
-    }
 
     // A data file that still holds bytes once we hold its lock is the backup
     // of a run that did not end normally: its file may be corrupted now.
@@ -159,10 +154,10 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path)
         return BackupResult::DataFileNotCreated;
 
     // On the disk before the first Corrupt, so that a power cut cannot leave
-    // a corrupted file beside an empty backup.
+    // a corrupted file beside an empty backup, or none.
     if (!MakePrivate(data.get()) || !TruncateStream(data.get()) ||
         !CopyBytes(rom.get(), data.get(), static_cast<std::uint64_t>(length), kBackupBlock) ||
-        !FlushToDisk(data.get())) {
+        !FlushToDisk(data.get()) || !FlushFolderToDisk(folder)) {
         TruncateStream(data.get()); // leave no partial copy that looks like a backup
         return BackupResult::DataFileNotCreated;
     }
@@ -185,14 +180,14 @@ FileHandle OpenEditedFile(BackupStore& store, const std::filesystem::path& path,
         FileHandle created = OpenFile(path, OpenHow::New, nullptr, store.romPermissions);
         FileFacts facts;
         if (!created || !ReadFacts(created.get(), facts) ||
-            LockExclusive(created.get(), LockSpan::BeyondEnd) != LockResult::Locked)
+            LockExclusive(created.get(), LockSpan::BeyondEnd) == LockResult::HeldElsewhere)
             return nullptr;
         store.editedFile = std::move(created);
         store.romId = facts.id;
         file = OpenFile(path, OpenHow::Existing);
     }
     FileFacts facts;
-    if (!file || !ReadFacts(file.get(), facts) || !facts.regular || facts.id != store.romId)
+    if (!file || !ReadFacts(file.get(), facts) || facts.id != store.romId)
         return nullptr;
     return file;
 }

@@ -41,9 +41,10 @@ struct BackupStore {
 };
 
 // Locks and fills the data file with a copy of `path`, leaving it open in
-// `store`. A data file that still holds an earlier run's copy is first kept
-// under a new name (in `keptFile`). On any result other than BackupCreated,
-// nothing on disk has changed and `store` holds no data file.
+// `store` and the copy on the disk. A data file that still holds an earlier
+// run's copy is first kept under a new name (`keptFile`). On any other result
+// than BackupCreated, the edited file is unchanged and `store` holds no data
+// file; the data file is as it was unless its leftover was kept already.
 BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path);
 
 // Writes the saved copy back over the edited file in place, then gives it its

@@ -1,10 +1,12 @@
 #include "backup_store.h"
+#include "corruption_pass.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/resource.h>
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace glitchwerk {
 namespace {
@@ -12,109 +14,201 @@ namespace {
 using namespace testing; // TempDir and the file helpers
 namespace fs = std::filesystem;
 
+constexpr auto kPrivate = fs::perms::owner_read | fs::perms::owner_write;
+
+// A run backed up from game.nes, 300 counting bytes, in a fresh current folder.
+struct Session {
+    TempDir dir{true};
+    const fs::path file = dir / "game.nes";
+    BackupStore store;
+    Session() { WriteFile(file, CountingBytes(300)); }
+    PassOutcome Corrupt() {
+        CorruptionResult result{};
+        const ByteRule zero{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceSpecificByte, 0};
+        return RunCorruptionPass(store, {file, 0, 300, 300, zero}, result);
+    }
+};
+
 TEST(BackupStore, RestoresTheBytesOfStartUpAndEmptiesTheDataFileAtTheEnd) {
     for (const std::size_t length : {0, 300, 0x10001}) {
         SCOPED_TRACE(length);
-        TempDir dir(true);
-        const auto file = dir / "game.nes";
+        Session run;
         const Bytes original = CountingBytes(length);
-        WriteFile(file, original);
-        WriteFile(kDataFileName, Bytes(0x20000, 0xAB)); // left over from an earlier run
+        WriteFile(run.file, original);
+        WriteFile(kDataFileName, Bytes(0x20000, 0xAB)); // left by a run that was killed
 
-        BackupStore store;
-        ASSERT_EQ(CreateBackup(store, file), BackupResult::BackupCreated);
+        ASSERT_EQ(CreateBackup(run.store, run.file), BackupResult::BackupCreated);
+        EXPECT_EQ(fs::status(kDataFileName).permissions(), kPrivate);
+        run.store.restoreFailed = true; // as after a failed restore, which a good one ends
         for (int round = 0; round < 2; ++round) {
-            WriteFile(file, Bytes(length / 2 + 7, 0xEE)); // corrupted and resized
-            ASSERT_TRUE(RestoreFromBackup(store));
-            EXPECT_EQ(ReadFile(file), original);
+            WriteFile(run.file, Bytes(length / 2 + 7, 0xEE)); // corrupted and resized
+            ASSERT_TRUE(RestoreFromBackup(run.store));
+            EXPECT_EQ(ReadFile(run.file), original);
         }
-        ClearBackup(store);
+        ClearBackup(run.store);
         EXPECT_TRUE(ReadFile(kDataFileName).empty());
+        EXPECT_EQ(ReadFile(run.store.keptFile), Bytes(0x20000, 0xAB)); // the leftover alone
     }
 }
 
 TEST(BackupStore, RefusesWithoutTouchingAnyFile) {
-    TempDir dir(true);
-    const auto file = dir / "game.nes";
-    WriteFile(file, CountingBytes(300));
-    const auto huge = dir / "huge.iso";
+    Session run;
+    const auto huge = run.dir / "huge.iso";
     WriteFile(huge, {});
     fs::resize_file(huge, 0x80000000); // sparse: takes no disk space
-    fs::create_symlink(dir / kDataFileName, dir / "link.nes");
-
+    fs::create_symlink(run.dir / kDataFileName, "link.nes");
+    ::mkfifo("pipe.nes", 0600);
     const struct {
         fs::path chosen;
         BackupResult expected;
     } cases[] = {
-        {dir / "missing.nes", BackupResult::EditedFileNotOpened},
-        {dir / kDataFileName, BackupResult::EditedFileIsDataFile},
-        {kDataFileName, BackupResult::EditedFileIsDataFile},
-        {dir / "link.nes", BackupResult::EditedFileIsDataFile},
+        {"missing.nes", BackupResult::EditedFileNotOpened},
+        {"pipe.nes", BackupResult::EditedFileNotOpened},
+        {run.dir / kDataFileName, BackupResult::EditedFileIsDataFile},
+        {"link.nes", BackupResult::EditedFileIsDataFile},
         {huge, BackupResult::EditedFileTooLarge},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.chosen);
         WriteFile(kDataFileName, Bytes(50, 0x11)); // an earlier run's backup
-        BackupStore store;
-        EXPECT_EQ(CreateBackup(store, c.chosen), c.expected);
+        EXPECT_EQ(CreateBackup(run.store, c.chosen), c.expected);
         EXPECT_EQ(ReadFile(kDataFileName), Bytes(50, 0x11));
-        EXPECT_EQ(ReadFile(file), CountingBytes(300));
+        EXPECT_EQ(ReadFile(run.file), CountingBytes(300));
         EXPECT_EQ(fs::file_size(huge), 0x80000000);
     }
 }
 
-// While it lives, no file of this process can grow past `bytes`: writes
-// beyond fail as on a full disk (with SIGXFSZ ignored, from then on).
-struct FileSizeLimit {
-    rlimit previous{};
-    explicit FileSizeLimit(rlim_t bytes) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &previous);
-        const rlimit limit{bytes, previous.rlim_max};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
+// Another user plants the data file in a folder anyone may write to (without
+// the sticky bit, with which the kernel may refuse some opens itself).
+TEST(BackupStore, PlantedDataFilesAreRefusedUntouched) {
+    Session run;
+    fs::permissions(run.dir / ".", fs::perms::all);
+    const std::pair<const char*, std::function<bool()>> plants[] = {
+        {"link to ours", [] { return fs::create_symlink("victim", kDataFileName), true; }},
+        {"dangling link", [] { return fs::create_symlink("made", kDataFileName), true; }},
+        {"second name of ours", [] { return fs::create_hard_link("victim", kDataFileName), true; }},
+        {"pipe", [] { return ::mkfifo(kDataFileName, 0666) == 0; }},
+        {"someone else's",
+         [] { // giving a file away needs root
+             WriteFile(kDataFileName, Bytes(50, 0x11));
+             return ::chmod(kDataFileName, 0666) == 0 && ::chown(kDataFileName, 4242, 4242) == 0;
+         }},
+    };
+    for (const auto& [name, plant] : plants) {
+        SCOPED_TRACE(name);
+        WriteFile("victim", Bytes(50, 0x11));
+        if (!plant())
+            continue;
+        EXPECT_EQ(CreateBackup(run.store, run.file), BackupResult::DataFileUnsafe);
+        EXPECT_EQ(ReadFile("victim"), Bytes(50, 0x11));
+        EXPECT_FALSE(fs::exists("made"));
+        EXPECT_TRUE(!fs::is_regular_file(kDataFileName) ||
+                    ReadFile(kDataFileName) == Bytes(50, 0x11));
+        fs::remove(kDataFileName);
     }
-    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &previous); }
-};
-
-TEST(BackupStore, FailedCopiesAreReportedAndLoseNothing) {
-    TempDir dir(true);
-    const auto file = dir / "game.nes";
-    WriteFile(file, CountingBytes(300));
-    BackupStore store;
-    {
-        const FileSizeLimit limit(100);
-        EXPECT_EQ(CreateBackup(store, file), BackupResult::DataFileNotCreated);
-    }
-    EXPECT_EQ(ReadFile(file), CountingBytes(300));
-    EXPECT_TRUE(ReadFile(kDataFileName).empty()); // no partial copy that looks like a backup
-
-    ASSERT_EQ(CreateBackup(store, file), BackupResult::BackupCreated);
-    {
-        const FileSizeLimit limit(100);
-        EXPECT_FALSE(RestoreFromBackup(store));
-    }
-    EXPECT_EQ(ReadFile(kDataFileName), CountingBytes(300));
-
-    // A data file cut short from outside is refused before the edited file
-    // is emptied.
-    WriteFile(file, Bytes(300, 0xEE));
-    fs::resize_file(kDataFileName, 10);
-    EXPECT_FALSE(RestoreFromBackup(store));
-    EXPECT_EQ(ReadFile(file), Bytes(300, 0xEE));
 }
 
-TEST(BackupStore, SecondRunInTheSameFolderLeavesTheFirstRunsBackupAlone) {
-    TempDir dir(true);
-    WriteFile(dir / "first.nes", CountingBytes(300));
-    WriteFile(dir / "second.nes", Bytes(40, 0x22));
-    BackupStore first;
-    BackupStore second;
-    ASSERT_EQ(CreateBackup(first, dir / "first.nes"), BackupResult::BackupCreated);
-    EXPECT_EQ(CreateBackup(second, dir / "second.nes"), BackupResult::DataFileInUse);
-    EXPECT_EQ(ReadFile(kDataFileName), CountingBytes(300));
+TEST(BackupStore, FailedCopiesAreReportedAndLoseNothing) {
+    Session run;
+    const Bytes original = CountingBytes(0x20000);
+    WriteFile(run.file, original);
+    for (const std::size_t leftover : {300, 0}) {
+        WriteFile(kDataFileName, Bytes(leftover, 0x11));
+        EXPECT_EQ(OnAFullDisk(100, [&] { return CreateBackup(run.store, run.file); }),
+                  BackupResult::DataFileNotCreated);
+        EXPECT_EQ(ReadFile(kDataFileName), Bytes(leftover, 0x11)); // kept, or no partial copy
+        EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 2) << leftover;
+    }
+    EXPECT_EQ(ReadFile(run.file), original);
 
-    ClearBackup(first); // releases the data file
-    EXPECT_EQ(CreateBackup(second, dir / "second.nes"), BackupResult::BackupCreated);
+    // Restore writes in place: one that fails part-way leaves what it did not
+    // reach as it was. No at exit then keeps the originals.
+    ASSERT_EQ(CreateBackup(run.store, run.file), BackupResult::BackupCreated);
+    Bytes expected(0x20000, 0xEE);
+    WriteFile(run.file, expected);
+    EXPECT_FALSE(OnAFullDisk(0x10000, [&] { return RestoreFromBackup(run.store); }));
+    std::copy_n(original.begin(), 0x10000, expected.begin());
+    EXPECT_EQ(ReadFile(run.file), expected);
+    // The pass tells this from a file it could not open.
+    EXPECT_EQ(OnAFullDisk(100, [&] { return run.Corrupt(); }), PassOutcome::Incomplete);
+    std::fill_n(expected.begin(), 100, 0);
+    ClearBackup(run.store);
+    EXPECT_EQ(ReadFile(run.store.keptFile), original);
+    EXPECT_TRUE(ReadFile(kDataFileName).empty());
+
+    // When even that copy fails, the data file keeps them.
+    ASSERT_EQ(CreateBackup(run.store, run.file), BackupResult::BackupCreated);
+    run.store.restoreFailed = true;
+    OnAFullDisk(100, [&] { return ClearBackup(run.store), 0; });
+    EXPECT_EQ(ReadFile(kDataFileName), expected);
+
+    // A data file cut short from outside is refused before anything is written.
+    ASSERT_EQ(CreateBackup(run.store, run.file), BackupResult::BackupCreated);
+    fs::resize_file(kDataFileName, 10);
+    EXPECT_FALSE(RestoreFromBackup(run.store));
+    EXPECT_EQ(ReadFile(run.file), expected);
+}
+
+TEST(BackupStore, SecondRunsLeaveTheFirstRunsFilesAlone) {
+    Session first;
+    WriteFile("second.nes", Bytes(40, 0x22));
+    ASSERT_EQ(CreateBackup(first.store, first.file), BackupResult::BackupCreated);
+    const struct {
+        bool elsewhere; // started in another folder
+        fs::path chosen;
+        BackupResult expected;
+    } cases[] = {
+        {false, first.dir / "second.nes", BackupResult::DataFileInUse},
+        {true, first.file, BackupResult::EditedFileInUse},
+        {true, first.dir / kDataFileName, BackupResult::EditedFileInUse},
+    };
+    BackupStore second;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.chosen);
+        const TempDir other(c.elsewhere);
+        EXPECT_EQ(CreateBackup(second, c.chosen), c.expected);
+        EXPECT_EQ(ReadFile(first.dir / kDataFileName), CountingBytes(300));
+        EXPECT_EQ(ReadFile(first.file), CountingBytes(300));
+    }
+    ClearBackup(first.store); // releases both files
+    EXPECT_EQ(CreateBackup(second, first.file), BackupResult::BackupCreated);
+}
+
+// The edited file is swapped for something else after the backup: the run
+// never writes through it. Deleted, it is made anew by Restore, private as it
+// was, and is the run's from then on.
+TEST(BackupStore, RestoreAndPassReachOnlyTheFileBackedUp) {
+    const std::tuple<const char*, std::function<void(const char*)>, bool> swaps[] = {
+        {"pipe", [](const char* f) { ::mkfifo(f, 0600); }, false},
+        {"folder", [](const char* f) { fs::create_directory(f); }, false},
+        {"link", [](const char* f) { fs::create_symlink("other.sav", f); }, false},
+        {"dangling link", [](const char* f) { fs::create_symlink("made", f); }, false},
+        {"other file", [](const char* f) { fs::copy_file("other.sav", f); }, false},
+        {"nothing", [](const char*) {}, true},
+    };
+    for (const auto& [name, swap, restored] : swaps) {
+        SCOPED_TRACE(name);
+        Session run;
+        WriteFile("other.sav", Bytes(40, 0x22));
+        fs::permissions(run.file, kPrivate);
+        ASSERT_EQ(CreateBackup(run.store, run.file), BackupResult::BackupCreated);
+        fs::remove(run.file);
+        swap(run.file.c_str());
+        EXPECT_EQ(run.Corrupt(), PassOutcome::NotOpened);
+        EXPECT_EQ(RestoreFromBackup(run.store), restored);
+        EXPECT_EQ(ReadFile("other.sav"), Bytes(40, 0x22));
+        EXPECT_TRUE(!fs::is_regular_file(run.file) ||
+                    ReadFile(run.file) == (restored ? CountingBytes(300) : Bytes(40, 0x22)));
+        EXPECT_FALSE(fs::exists("made"));
+        EXPECT_EQ(ReadFile(kDataFileName), CountingBytes(300));
+        if (restored) {
+            EXPECT_EQ(fs::status(run.file).permissions(), kPrivate);
+            EXPECT_EQ(run.Corrupt(), PassOutcome::Done);
+            const TempDir other(true);
+            BackupStore second;
+            EXPECT_EQ(CreateBackup(second, run.file), BackupResult::EditedFileInUse);
+        }
+    }
 }
 
 } // namespace

@@ -56,6 +56,10 @@ struct Session {
         else
             Find<QLineEdit>(name.c_str())->setText(QString::fromStdString(step.substr(equals + 1)));
     }
+    // The bytes of the file that the last message names at its end.
+    Bytes Kept() {
+        return ReadFile(prompts.messages.back().section(' ', -1).chopped(1).toStdString());
+    }
     Texts Results() {
         return {Find<QLabel>("IDC_TOTAL_BYTES")->text(), Find<QLabel>("IDC_FIRST_BYTE")->text(),
                 Find<QLabel>("IDC_LAST_BYTE")->text()};
@@ -75,11 +79,14 @@ TEST(Dialog, StartUpFailuresEndTheRunBeforeTheWindowAppears) {
              return fs::resize_file(r.dir / "big.nes", 0x80000000), r.dir / "big.nes";
          },
          "File is too large (2 GB or more).\nApplication cannot continue."},
-        {[&other](Session& r) {
-             EXPECT_EQ(CreateBackup(other, r.rom), BackupResult::BackupCreated);
-             return r.rom;
-         },
+        {[&other](Session& r) { return CreateBackup(other, r.rom), r.rom; },
          "Data file is in use by another Glitchwerk window.\nApplication cannot continue."},
+        {[&other](Session& r) { // from another folder
+             return TempDir(true), CreateBackup(other, r.rom), r.rom;
+         },
+         "File is in use by another Glitchwerk window.\nApplication cannot continue."},
+        {[](Session& r) { return fs::create_symlink(r.rom, kDataFileName), r.rom; },
+         "Glitchwerk.dat is not a plain file of your own.\nApplication cannot continue."},
     };
     for (const auto& [choose, message] : cases) {
         SCOPED_TRACE(message ? message : "cancelled");
@@ -95,17 +102,25 @@ TEST(Dialog, StartUpFailuresEndTheRunBeforeTheWindowAppears) {
     }
 }
 
-TEST(Dialog, StartUpShowsTheFileAndItsSize) {
+TEST(Dialog, StartUpShowsTheFileItsSizeAndAKeptLeftover) {
     Session run;
     const fs::path odd = run.dir / "a&b <i>.nes"; // never markup, never a shortcut
     WriteFile(odd, kOriginal);
     run.prompts.file = odd;
+    WriteFile(kDataFileName, {1, 2, 3}); // left by a run that was killed
+    bool overTheWindow = false;
+    run.prompts.whileShown = [&] { overTheWindow = run.dialog.isVisible(); };
     run.Start();
     EXPECT_EQ(run.Find<QLabel>("IDC_FILE_SIZE")->text(), "300");
     EXPECT_EQ(run.Find<QLabel>("IDC_FILE_PATH")->text(), QString::fromStdString(odd.string()));
     EXPECT_EQ(run.Results(), (Texts{"", "", ""}));
     EXPECT_EQ(run.dialog.focusWidget(), run.Find("IDC_RANGE_START"));
     EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
+
+    EXPECT_TRUE(run.prompts.messages.back().startsWith(
+        "Glitchwerk.dat held the backup of a run that did not end normally.\nIt was kept as "));
+    EXPECT_EQ(run.Kept(), (Bytes{1, 2, 3}));
+    EXPECT_TRUE(overTheWindow);
 }
 
 TEST(Dialog, SelectorsKeepOneChoicePerGroupAndEnableOnlyItsFields) {
@@ -207,15 +222,15 @@ TEST(Dialog, CorruptCompoundsWhileEnterRunsReCorruptFromThePristineFile) {
     EXPECT_EQ(run.prompts.messages.back(), "File Restore Sucessfully");
 }
 
-TEST(Dialog, CommandsAndExitReportAFileThatCannotBeOpened) {
+TEST(Dialog, CommandsAndExitReportAFileThatCannotBeOpenedOrWritten) {
     Session run;
     run.Start();
     run.Do("SEARCH_ALL");
     run.Do("RANGE_END=10");
+    OnAFullDisk(0, [&] { return run.Click("IDC_CORRUPT"), 0; });
     run.Click("IDC_CORRUPT");
     fs::remove(run.rom);
     fs::create_directory(run.rom); // neither updated nor rewritten from now on
-    run.prompts.messages.clear();
 
     run.Click("IDC_RECORRUPT"); // stops at the failed restore
     EXPECT_EQ(run.Results(), (Texts{"0", "", ""}));
@@ -224,16 +239,19 @@ TEST(Dialog, CommandsAndExitReportAFileThatCannotBeOpened) {
     run.prompts.answers = {Answer::Yes};
     run.Click("IDCANCEL");
     EXPECT_EQ(run.prompts.messages,
-              (Texts{kRestoreFailed, "Error opening file:\nCorruption failed", kRestoreFailed,
-                     kExitQuestion, "Error\nCould not restore file."}));
+              (Texts{"Error writing file:\nCorruption incomplete. Restore puts the original back.",
+                     kSuccess, kRestoreFailed, "Error opening file:\nCorruption failed",
+                     kRestoreFailed, kExitQuestion, "Error\nCould not restore file."}));
     EXPECT_TRUE(run.dialog.isVisible());
     EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
 
-    fs::remove(run.rom);
-    run.prompts.answers = {Answer::Yes};
+    // No keeps the originals that the restores could not put back.
+    run.prompts.answers = {Answer::No};
     run.Click("IDCANCEL");
     EXPECT_FALSE(run.dialog.isVisible());
-    EXPECT_EQ(ReadFile(run.rom), kOriginal);
+    EXPECT_TRUE(run.prompts.messages.back().startsWith(
+        "The last restore failed.\nThe original bytes are kept in "));
+    EXPECT_EQ(run.Kept(), kOriginal);
     EXPECT_TRUE(ReadFile(kDataFileName).empty());
 }
 

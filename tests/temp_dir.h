@@ -2,6 +2,7 @@
 // A temporary folder for one test, removed with everything in it afterwards,
 // and small helpers to write and read whole files.
 
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +12,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace glitchwerk::testing {
 
@@ -65,6 +68,20 @@ inline Bytes CountingBytes(std::size_t length) {
     Bytes bytes(length);
     std::iota(bytes.begin(), bytes.end(), std::uint8_t{0});
     return bytes;
+}
+
+// Returns what `work` returns, run while no file of this process can be
+// written at or past `bytes`: such writes fail as on a full disk (with
+// SIGXFSZ ignored, from then on).
+template <typename Work> auto OnAFullDisk(rlim_t bytes, Work work) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previous{};
+    ::getrlimit(RLIMIT_FSIZE, &previous);
+    const rlimit limit{bytes, previous.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const auto result = work();
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    return result;
 }
 
 } // namespace glitchwerk::testing

@@ -56,10 +56,10 @@ start_display() {
     done
 }
 
-# Starts the program in $files with a fresh user's environment; its process id
-# is left in $program_pid.
+# Starts the program in $files with a fresh user's environment, and with
+# $file_size_limit (in KiB) when set; its process id is left in $program_pid.
 start_program() {
-    (cd "$files" && exec env -i PATH=/usr/bin:/bin HOME="$work/home" LANG=C.UTF-8 \
+    (cd "$files" && ulimit -f "${file_size_limit:-unlimited}" && exec env -i PATH=/usr/bin:/bin HOME="$work/home" LANG=C.UTF-8 \
         XDG_RUNTIME_DIR="$work/runtime" DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb \
         "$program") >>"$work/program.log" 2>&1 &
     program_pid=$!

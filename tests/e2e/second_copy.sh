@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A second copy of the installed program started in the same folder refuses
-# to run and leaves the first copy's backup alone.
+# to run and leaves the first copy's backup alone. A disk that fills up
+# during the backup is reported, and the program ends normally.
 source "$(dirname "$0")/lib.sh"
 program=$(realpath "$1")
 
@@ -34,3 +35,16 @@ answer_box "$first" "$main" Return
 wait_exit "$first"
 expect_bytes "$rom" "$work/pristine" "the original after exit"
 [ ! -s "$files/Glitchwerk.dat" ] || fail "the data file is not empty after exit"
+
+# Files of at most 1 KiB stand in for a full disk.
+write_counting_bytes "$other" 4096
+cp "$other" "$work/other"
+file_size_limit=1 start_program
+third=$program_pid
+open=$(wait_window "$third" Open)
+type_into "$open" "$other"
+press "$open" Return
+answer_box "$third" none Return
+wait_exit "$third"
+expect_bytes "$other" "$work/other" "its original after the failed backup"
+[ ! -s "$files/Glitchwerk.dat" ] || fail "the failed backup left a partial copy"
