@@ -353,6 +353,11 @@ void CGlitchwerkDlg::reject() {
     // is then kept rather than emptied.
     const bool keepOriginals = m_backup.restoreFailed;
     ClearBackup(m_backup);
+    if (keepOriginals && m_backup.keptFile.empty()) {
+        Message("The last restore failed and the original bytes could not be kept.\nRestore the "
+                "file, or make room on the disk and exit again.");
+        return;
+    }
     if (keepOriginals) {
         Message("The last restore failed.\nThe original bytes are kept in " +
                 ToText(m_backup.keptFile) + ".");

@@ -83,8 +83,10 @@ bool WriteBackCopy(BackupStore& store) {
     if (!rom)
         return false;
     std::setvbuf(rom.get(), nullptr, _IONBF, 0); // whole blocks: each fwrite is one write
+    // Success means the bytes are on the disk: a write error that the disk
+    // reports late must not let the originals be thrown away at exit.
     const bool copied = CopyBytes(store.dataFile.get(), rom.get(), store.romLength, kWindowSize) &&
-                        ResizeStream(rom.get(), store.romLength);
+                        ResizeStream(rom.get(), store.romLength) && FlushToDisk(rom.get());
     return CloseStream(rom) && copied;
 }
 
@@ -153,6 +155,16 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path)
          !KeepCopy(data.get(), static_cast<std::uint64_t>(leftover), folder, store.keptFile)))
         return BackupResult::DataFileNotCreated;
 
+    // Whoever could read the data file before may hold it open still, and
+    // would read this copy too: it goes into a new file instead.
+    if (dataFacts.permissions & 077) {
+        std::error_code ignored;
+        fs::remove(folder / kDataFileName, ignored);
+        data = OpenFile(folder / kDataFileName, OpenHow::New);
+        if (!data || LockExclusive(data.get()) != LockResult::Locked)
+            return BackupResult::DataFileNotCreated;
+        SetStreamBuffer(data, kCopyStreamBuffer);
+    }
     // On the disk before the first Corrupt, so that a power cut cannot leave
     // a corrupted file beside an empty backup, or none.
     if (!MakePrivate(data.get()) || !TruncateStream(data.get()) ||
@@ -172,11 +184,16 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path)
 }
 
 FileHandle OpenEditedFile(BackupStore& store, const std::filesystem::path& path, bool recreate) {
+    if (!store.dataFile || !store.editedFile)
+        return nullptr; // no backup, no edit
     OpenFailure failure{};
     FileHandle file = OpenFile(path, OpenHow::Existing, &failure);
-    if (!file && recreate && failure == OpenFailure::NotFound) {
-        // Deleted since: made anew, never through a link at the name. The new
-        // file is the one the run edits from now on, and takes over the lock.
+    FileFacts held;
+    if (!file && recreate && failure == OpenFailure::NotFound &&
+        ReadFacts(store.editedFile.get(), held) && held.links == 0) {
+        // Deleted since (not just out of reach of the path: a link removed, a
+        // folder renamed): made anew, never through a link at the name. The
+        // new file is the one the run edits from now on, and takes the lock.
         FileHandle created = OpenFile(path, OpenHow::New, nullptr, store.romPermissions);
         FileFacts facts;
         if (!created || !ReadFacts(created.get(), facts) ||
@@ -203,7 +220,18 @@ void ClearBackup(BackupStore& store) {
     // After a failed restore the data file holds the only original bytes.
     if (store.restoreFailed &&
         !KeepCopy(store.dataFile.get(), store.romLength, store.dataFolder, store.keptFile)) {
-        store.keptFile = store.dataFolder / kDataFileName; // the next run keeps them
+        // Left in the data file for the next run to keep, if its name still
+        // leads to it; else the run goes on holding the only copy.
+        const fs::path name = store.dataFolder / kDataFileName;
+        FileHandle named = OpenFile(name, OpenHow::Existing);
+        FileFacts facts;
+        FileFacts held;
+        if (!named || !ReadFacts(named.get(), facts) || !ReadFacts(store.dataFile.get(), held) ||
+            facts.id != held.id) {
+            store.keptFile.clear();
+            return;
+        }
+        store.keptFile = name;
     } else {
         // Emptied through the locked stream, so that no other run can take
         // the data file over between the truncation and the close.

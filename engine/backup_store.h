@@ -56,7 +56,8 @@ bool RestoreFromBackup(BackupStore& store);
 // Empties the data file (it is not deleted) and closes it. After a failed
 // restore the original bytes are first kept under a new name; when that
 // fails, the data file is left holding them. `keptFile` then names the file
-// that holds them.
+// that holds them. When it is empty, nothing was closed: the run holds the
+// only copy still.
 void ClearBackup(BackupStore& store);
 
 // Opens `path` again for the run: only when it is still the file on disk that

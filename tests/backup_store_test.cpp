@@ -35,10 +35,12 @@ TEST(BackupStore, RestoresTheBytesOfStartUpAndEmptiesTheDataFileAtTheEnd) {
         Session run;
         const Bytes original = CountingBytes(length);
         WriteFile(run.file, original);
-        WriteFile(kDataFileName, Bytes(0x20000, 0xAB)); // left by a run that was killed
+        WriteFile(kDataFileName, Bytes(0x20000, 0xAB));         // left by a run that was killed
+        std::ifstream peeking(kDataFileName, std::ios::binary); // while others could read it
 
         ASSERT_EQ(CreateBackup(run.store, run.file), BackupResult::BackupCreated);
         EXPECT_EQ(fs::status(kDataFileName).permissions(), kPrivate);
+        EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(peeking), {}), Bytes(0x20000, 0xAB));
         run.store.restoreFailed = true; // as after a failed restore, which a good one ends
         for (int round = 0; round < 2; ++round) {
             WriteFile(run.file, Bytes(length / 2 + 7, 0xEE)); // corrupted and resized
@@ -136,9 +138,14 @@ TEST(BackupStore, FailedCopiesAreReportedAndLoseNothing) {
     EXPECT_EQ(ReadFile(run.store.keptFile), original);
     EXPECT_TRUE(ReadFile(kDataFileName).empty());
 
-    // When even that copy fails, the data file keeps them.
+    // When even that copy fails, the data file keeps them, if its name still
+    // leads to it; else the run holds on to them.
     ASSERT_EQ(CreateBackup(run.store, run.file), BackupResult::BackupCreated);
     run.store.restoreFailed = true;
+    fs::rename(kDataFileName, "moved.dat");
+    OnAFullDisk(100, [&] { return ClearBackup(run.store), 0; });
+    EXPECT_TRUE(run.store.dataFile && run.store.keptFile.empty());
+    fs::rename("moved.dat", kDataFileName);
     OnAFullDisk(100, [&] { return ClearBackup(run.store), 0; });
     EXPECT_EQ(ReadFile(kDataFileName), expected);
 
@@ -174,9 +181,9 @@ TEST(BackupStore, SecondRunsLeaveTheFirstRunsFilesAlone) {
     EXPECT_EQ(CreateBackup(second, first.file), BackupResult::BackupCreated);
 }
 
-// The edited file is swapped for something else after the backup: the run
-// never writes through it. Deleted, it is made anew by Restore, private as it
-// was, and is the run's from then on.
+// The edited file is moved away and something else put at its name after the
+// backup: the run never writes through it. Deleted, it is made anew by
+// Restore, private as it was, and is the run's from then on.
 TEST(BackupStore, RestoreAndPassReachOnlyTheFileBackedUp) {
     const std::tuple<const char*, std::function<void(const char*)>, bool> swaps[] = {
         {"pipe", [](const char* f) { ::mkfifo(f, 0600); }, false},
@@ -184,7 +191,8 @@ TEST(BackupStore, RestoreAndPassReachOnlyTheFileBackedUp) {
         {"link", [](const char* f) { fs::create_symlink("other.sav", f); }, false},
         {"dangling link", [](const char* f) { fs::create_symlink("made", f); }, false},
         {"other file", [](const char* f) { fs::copy_file("other.sav", f); }, false},
-        {"nothing", [](const char*) {}, true},
+        {"nothing", [](const char*) {}, false},
+        {"deleted", [](const char*) { fs::remove("moved.nes"); }, true},
     };
     for (const auto& [name, swap, restored] : swaps) {
         SCOPED_TRACE(name);
@@ -192,7 +200,7 @@ TEST(BackupStore, RestoreAndPassReachOnlyTheFileBackedUp) {
         WriteFile("other.sav", Bytes(40, 0x22));
         fs::permissions(run.file, kPrivate);
         ASSERT_EQ(CreateBackup(run.store, run.file), BackupResult::BackupCreated);
-        fs::remove(run.file);
+        fs::rename(run.file, "moved.nes");
         swap(run.file.c_str());
         EXPECT_EQ(run.Corrupt(), PassOutcome::NotOpened);
         EXPECT_EQ(RestoreFromBackup(run.store), restored);
