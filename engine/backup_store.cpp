@@ -71,6 +71,22 @@ bool KeepCopy(std::FILE* data, std::uint64_t length, const fs::path& folder, fs:
     return false;
 }
 
+// A handle that only reads the file at `path`, which must be the file `id`,
+// with the run's lock on it: held for the run, it keeps no other program from
+// using the file (running it, opening it for writing alone on Windows). Null
+// when it cannot be had; `inUse` when another run holds the lock.
+FileHandle HoldFile(const fs::path& path, const FileId& id, bool& inUse) {
+    inUse = false;
+    FileHandle held = OpenFile(path, OpenHow::Reading);
+    FileFacts facts;
+    if (!held || !ReadFacts(held.get(), facts) || facts.id != id)
+        return nullptr;
+    // A file system without locks (some network and shared folders) still
+    // lets the user edit the file.
+    inUse = LockExclusive(held.get(), LockSpan::BeyondEnd) == LockResult::HeldElsewhere;
+    return inUse ? nullptr : std::move(held);
+}
+
 // The copy goes over the file in place: a restore that fails part-way leaves
 // every byte it did not reach as it was.
 bool WriteBackCopy(BackupStore& store) {
@@ -142,10 +158,11 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path)
     if (length > kLargestFile)
         return BackupResult::EditedFileTooLarge;
     // Held for the run: another run must neither edit this file too nor take
-    // it, our data file, for its own. A file system without locks (some
-    // network and shared folders) still lets the user edit the file.
-    if (LockExclusive(rom.get(), LockSpan::BeyondEnd) == LockResult::HeldElsewhere)
-        return BackupResult::EditedFileInUse;
+    // it, our data file, for its own.
+    bool inUse = false;
+    FileHandle held = HoldFile(path, romFacts.id, inUse);
+    if (!held)
+        return inUse ? BackupResult::EditedFileInUse : BackupResult::EditedFileNotOpened;
 
     // A data file that still holds bytes once we hold its lock is the backup
     // of a run that did not end normally: its file may be corrupted now.
@@ -176,7 +193,7 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path)
     store.dataFile = std::move(data);
     store.romPath = path;
     store.romLength = static_cast<std::uint32_t>(length);
-    store.editedFile = std::move(rom);
+    store.editedFile = std::move(held);
     store.romId = romFacts.id;
     store.romPermissions = romFacts.permissions;
     store.dataFolder = folder;
@@ -184,24 +201,25 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path)
 }
 
 FileHandle OpenEditedFile(BackupStore& store, const std::filesystem::path& path, bool recreate) {
-    if (!store.dataFile || !store.editedFile)
+    if (!store.dataFile)
         return nullptr; // no backup, no edit
-    OpenFailure failure{};
-    FileHandle file = OpenFile(path, OpenHow::Existing, &failure);
+    FileHandle file = OpenFile(path, OpenHow::Existing);
     FileFacts held;
-    if (!file && recreate && failure == OpenFailure::NotFound &&
-        ReadFacts(store.editedFile.get(), held) && held.links == 0) {
+    if (!file && recreate &&
+        (!store.editedFile || (ReadFacts(store.editedFile.get(), held) && held.deleted))) {
         // Deleted since (not just out of reach of the path: a link removed, a
         // folder renamed): made anew, never through a link at the name. The
         // new file is the one the run edits from now on, and takes the lock.
-        FileHandle created = OpenFile(path, OpenHow::New, nullptr, store.romPermissions);
-        FileFacts facts;
-        if (!created || !ReadFacts(created.get(), facts) ||
-            LockExclusive(created.get(), LockSpan::BeyondEnd) == LockResult::HeldElsewhere)
+        store.editedFile.reset(); // on Windows the name stays taken while it is open
+        file = OpenFile(path, OpenHow::New, nullptr, store.romPermissions);
+        FileFacts made;
+        bool inUse = false;
+        if (!file || !ReadFacts(file.get(), made))
             return nullptr;
-        store.editedFile = std::move(created);
-        store.romId = facts.id;
-        file = OpenFile(path, OpenHow::Existing);
+        store.editedFile = HoldFile(path, made.id, inUse);
+        if (!store.editedFile)
+            return nullptr;
+        store.romId = made.id;
     }
     FileFacts facts;
     if (!file || !ReadFacts(file.get(), facts) || facts.id != store.romId)

@@ -26,6 +26,7 @@ PassOutcome CorruptOpenFile(FileHandle& file, const CorruptionRequest& request,
     const std::uint64_t end = std::min(request.endOffset, request.fileLength);
     std::vector<std::uint8_t> window(kWindowSize);
     bool ok = true;
+    bool writing = false; // once a write was tried, the file may have changed
     // Windows are counted from the start offset. The loop offset is 64-bit so
     // that stepping past the last window cannot wrap around.
     for (std::uint64_t offset = request.startOffset; offset < end; offset += kWindowSize) {
@@ -50,6 +51,7 @@ PassOutcome CorruptOpenFile(FileHandle& file, const CorruptionRequest& request,
         std::int32_t windowLast = -1;
         result.totalBytes += ApplyByteRule(window.data(), static_cast<std::int32_t>(got),
                                            request.rule, windowFirst, windowLast);
+        writing = true;
         if (std::fwrite(window.data(), 1, got, file.get()) != got) {
             ok = false;
             break;
@@ -62,7 +64,9 @@ PassOutcome CorruptOpenFile(FileHandle& file, const CorruptionRequest& request,
             break;
     }
     const bool readFailed = std::ferror(file.get()) != 0;
-    return CloseStream(file) && ok && !readFailed ? PassOutcome::Done : PassOutcome::Incomplete;
+    if (CloseStream(file) && ok && !readFailed)
+        return PassOutcome::Done;
+    return writing ? PassOutcome::Incomplete : PassOutcome::NotOpened;
 }
 
 } // namespace

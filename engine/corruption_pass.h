@@ -34,8 +34,8 @@ bool RunCorruptionPass(const CorruptionRequest& request, CorruptionResult& resul
 struct BackupStore;
 enum class PassOutcome {
     Done,
-    NotOpened,  // not opened, or not the file the run backed up: nothing changed
-    Incomplete, // a read or write failed after earlier windows were written
+    NotOpened,  // not opened, not the file the run backed up, or not read: nothing changed
+    Incomplete, // a write failed, maybe after earlier windows were written
 };
 // Runs the pass on the run's edited file (see OpenEditedFile); `result` is
 // meaningful only when Done.

@@ -6,6 +6,7 @@
 #ifdef _WIN32
 #include <cstring>
 #include <io.h>
+#include <string>
 #include <windows.h>
 #else
 #include <cerrno>
@@ -31,22 +32,41 @@ static HANDLE OsHandle(std::FILE* file) {
     return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
 }
 
+// The 128-bit id where the file system has one (ReFS): the 64-bit index is
+// not unique there.
+static bool IdOf(HANDLE handle, FileId& id, BY_HANDLE_FILE_INFORMATION& info) {
+    if (!GetFileInformationByHandle(handle, &info))
+        return false;
+    FILE_ID_INFO wide;
+    if (GetFileInformationByHandleEx(handle, FileIdInfo, &wide, sizeof wide)) {
+        id.device = wide.VolumeSerialNumber;
+        std::memcpy(&id.high, wide.FileId.Identifier, 8);
+        std::memcpy(&id.low, wide.FileId.Identifier + 8, 8);
+    } else {
+        id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    }
+    return true;
+}
+
 // Handles are opened without inheritance, and share reading, writing and
 // deletion with every other program.
+static HANDLE Create(const std::filesystem::path& path, DWORD access, DWORD disposition,
+                     DWORD flags) {
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, disposition, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+}
+
 FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure* failure,
                     unsigned) {
     if (failure)
         *failure = OpenFailure::None;
-    const DWORD disposition = how == OpenHow::Existing  ? OPEN_EXISTING
+    const bool reading = how == OpenHow::Reading;
+    const bool follow = reading || how == OpenHow::Existing;
+    const DWORD access = reading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    const DWORD disposition = follow                    ? OPEN_EXISTING
                               : how == OpenHow::OwnFile ? OPEN_ALWAYS
                                                         : CREATE_NEW;
-    // A reparse point (a symbolic link, a junction) is opened as itself; its
-    // attributes then tell that it is no plain file.
-    const DWORD flags =
-        FILE_ATTRIBUTE_NORMAL | (how == OpenHow::Existing ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, disposition, flags, nullptr);
+    HANDLE handle = Create(path, access, disposition, follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         return Failed(failure, error == ERROR_FILE_NOT_FOUND ? OpenFailure::NotFound
@@ -54,12 +74,33 @@ FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure*
                                    ? OpenFailure::Exists
                                    : OpenFailure::Other);
     }
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+    // Where no link may be followed, a name standing for another (a symbolic
+    // link, a junction) is refused; other reparse points (cloud and
+    // deduplicated files) are opened again as the files they are.
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!follow && (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
+                    (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
+        const bool link = IsReparseTagNameSurrogate(tag.ReparseTag);
+        const HANDLE plain = link ? INVALID_HANDLE_VALUE : Create(path, access, OPEN_EXISTING, 0);
+        FileId first, second;
+        BY_HANDLE_FILE_INFORMATION info;
+        const bool same = plain != INVALID_HANDLE_VALUE && IdOf(handle, first, info) &&
+                          IdOf(plain, second, info) && first == second;
+        CloseHandle(handle);
+        if (!same) {
+            if (plain != INVALID_HANDLE_VALUE)
+                CloseHandle(plain);
+            return Failed(failure, link ? OpenFailure::IsLink : OpenFailure::Other);
+        }
+        handle = plain;
+    }
+    const int fd =
+        _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | (reading ? _O_RDONLY : 0));
     if (fd < 0) {
         CloseHandle(handle);
         return Failed(failure, OpenFailure::Other);
     }
-    FileHandle file(_fdopen(fd, "r+b"));
+    FileHandle file(_fdopen(fd, reading ? "rb" : "r+b"));
     if (!file) {
         _close(fd);
         return Failed(failure, OpenFailure::Other);
@@ -78,23 +119,16 @@ std::int64_t StreamLength(std::FILE* file) {
 bool ReadFacts(std::FILE* file, FileFacts& facts) {
     const HANDLE handle = OsHandle(file);
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info))
+    FILE_STANDARD_INFO standard;
+    if (!IdOf(handle, facts.id, info) ||
+        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard))
         return false;
-    // The 128-bit id where the file system has one (ReFS): the 64-bit index
-    // is not unique there.
-    FILE_ID_INFO id;
-    if (GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id)) {
-        facts.id.device = id.VolumeSerialNumber;
-        std::memcpy(&facts.id.high, id.FileId.Identifier, 8);
-        std::memcpy(&facts.id.low, id.FileId.Identifier + 8, 8);
-    } else {
-        facts.id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-    }
-    facts.regular =
-        GetFileType(handle) == FILE_TYPE_DISK &&
-        !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    // Reparse points that are links were refused when opened.
+    facts.regular = GetFileType(handle) == FILE_TYPE_DISK &&
+                    !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     facts.ours = true;
     facts.links = info.nNumberOfLinks;
+    facts.deleted = standard.DeletePending || info.nNumberOfLinks == 0;
     facts.permissions = 0;
     return true;
 }
@@ -138,7 +172,7 @@ FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure*
                     unsigned permissions) {
     if (failure)
         *failure = OpenFailure::None;
-    int flags = O_RDWR | O_NONBLOCK | O_CLOEXEC;
+    int flags = (how == OpenHow::Reading ? O_RDONLY : O_RDWR) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     if (how == OpenHow::OwnFile)
         flags |= O_CREAT | O_NOFOLLOW;
     if (how == OpenHow::New)
@@ -150,7 +184,7 @@ FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure*
                                : errno == ELOOP  ? OpenFailure::IsLink
                                                  : OpenFailure::Other);
     }
-    FileHandle file(::fdopen(fd, "r+b"));
+    FileHandle file(::fdopen(fd, how == OpenHow::Reading ? "rb" : "r+b"));
     if (!file) {
         ::close(fd);
         return Failed(failure, OpenFailure::Other);
@@ -178,6 +212,7 @@ bool ReadFacts(std::FILE* file, FileFacts& facts) {
     facts.regular = S_ISREG(info.st_mode);
     facts.ours = info.st_uid == ::geteuid();
     facts.links = static_cast<std::uint64_t>(info.st_nlink);
+    facts.deleted = info.st_nlink == 0;
     facts.permissions = info.st_mode & 07777;
     return true;
 }
@@ -215,6 +250,25 @@ void IgnoreFileSizeSignal() {
 }
 
 #endif
+
+FileHandle OpenStream(const std::filesystem::path& path, const char* mode) {
+#ifdef _WIN32
+    const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
+    return FileHandle(_wfopen(path.c_str(), wideMode.c_str()));
+#else
+    return FileHandle(std::fopen(path.c_str(), mode));
+#endif
+}
+
+FileHandle OpenOrCreateStream(const std::filesystem::path& path) {
+    return OpenFile(path, OpenHow::OwnFile);
+}
+
+bool IsSameFile(std::FILE* a, std::FILE* b) {
+    FileFacts factsA;
+    FileFacts factsB;
+    return ReadFacts(a, factsA) && ReadFacts(b, factsB) && factsA.id == factsB.id;
+}
 
 bool TruncateStream(std::FILE* file) {
     return ResizeStream(file, 0) && SeekTo(file, 0);

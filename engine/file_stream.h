@@ -23,10 +23,12 @@ struct FileCloser {
 // An open C stream, closed when the owner goes away.
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-// Every open is for reading and writing, never blocks (a pipe or device at
-// the name cannot hang the program) and is not inherited by child processes.
+// Every open never blocks (a pipe or device at the name cannot hang the
+// program) and is not inherited by child processes. All but Reading are for
+// reading and writing.
 enum class OpenHow {
     Existing, // the file must exist; a symbolic link at the name is followed
+    Reading,  // as Existing, for reading only
     OwnFile,  // created private (0600) when missing, never truncated; a
               // symbolic link at the name is not followed
     New,      // created, never replacing anything, a link included
@@ -37,6 +39,11 @@ enum class OpenFailure { None, NotFound, Exists, IsLink, Other };
 // still applies).
 FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure* failure = nullptr,
                     unsigned permissions = 0600);
+
+// std::fopen with a path; `mode` as for fopen ("r+b", "w+b").
+FileHandle OpenStream(const std::filesystem::path& path, const char* mode);
+// OpenFile with OwnFile.
+FileHandle OpenOrCreateStream(const std::filesystem::path& path);
 
 // Closes the stream and reports whether every buffered write reached the file.
 bool CloseStream(FileHandle& file);
@@ -63,9 +70,13 @@ struct FileFacts {
     bool regular = false; // a plain file: no directory, device, pipe or link
     bool ours = false;    // owned by the user running the program (POSIX)
     std::uint64_t links = 0;
+    bool deleted = false;     // no name leads to it any more, or none will once closed
     unsigned permissions = 0; // POSIX mode bits
 };
 bool ReadFacts(std::FILE* file, FileFacts& facts);
+
+// True when both streams are open on the same file on disk (links included).
+bool IsSameFile(std::FILE* a, std::FILE* b);
 
 enum class LockResult { Locked, HeldElsewhere, Failed };
 // Takes an exclusive lock without waiting, released when the stream closes.

@@ -179,6 +179,11 @@ TEST(BackupStore, SecondRunsLeaveTheFirstRunsFilesAlone) {
     }
     ClearBackup(first.store); // releases both files
     EXPECT_EQ(CreateBackup(second, first.file), BackupResult::BackupCreated);
+
+    // The lock stops no other program: a locked program can still be run.
+    fs::copy_file("/bin/true", "true");
+    ASSERT_EQ(CreateBackup(second, first.dir / "true"), BackupResult::BackupCreated);
+    EXPECT_EQ(std::system((first.dir / "true").c_str()), 0);
 }
 
 // The edited file is moved away and something else put at its name after the

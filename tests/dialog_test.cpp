@@ -245,7 +245,14 @@ TEST(Dialog, CommandsAndExitReportAFileThatCannotBeOpenedOrWritten) {
     EXPECT_TRUE(run.dialog.isVisible());
     EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
 
-    // No keeps the originals that the restores could not put back.
+    // No keeps the originals that the restores could not put back; where it
+    // cannot, the window stays.
+    fs::rename(kDataFileName, "moved.dat");
+    run.prompts.answers = {Answer::No};
+    OnAFullDisk(0, [&] { return run.Click("IDCANCEL"), 0; });
+    EXPECT_TRUE(run.prompts.messages.back().startsWith(
+        "The last restore failed and the original bytes could not be kept."));
+    fs::rename("moved.dat", kDataFileName);
     run.prompts.answers = {Answer::No};
     run.Click("IDCANCEL");
     EXPECT_FALSE(run.dialog.isVisible());
