@@ -130,7 +130,7 @@ void AddFileBenchmarks(const fs::path& file, std::uint32_t length) {
     }));
     Timed(AddFigure("CreateBackup", copyToDisk, Target::WithinThirtyPercent,
                     [=](benchmark::State& state) { Backup(state, file, length); }));
-    Timed(AddFigure("RestoreFromBackup", copy, Target::WithinThirtyPercent,
+    Timed(AddFigure("RestoreFromBackup", copyToDisk, Target::WithinThirtyPercent,
                     [=](benchmark::State& state) { Restore(state, file, length); }));
 }
 
