@@ -12,6 +12,18 @@ printf 'another file' >"$other"
 cp "$rom" "$work/pristine"
 cp "$other" "$work/other"
 
+# Starts another copy that picks file $1, refuses to go on with a message, and
+# ends normally.
+refused_run() {
+    start_program
+    local pid=$program_pid open
+    open=$(wait_window "$pid" Open)
+    type_into "$open" "$1"
+    press "$open" Return
+    answer_box "$pid" none Return
+    wait_exit "$pid"
+}
+
 start_display
 start_program
 first=$program_pid
@@ -20,13 +32,7 @@ type_into "$open" "$rom"
 press "$open" Return
 main=$(wait_window "$first" Glitchwerk)
 
-start_program
-second=$program_pid
-open=$(wait_window "$second" Open)
-type_into "$open" "$other"
-press "$open" Return
-answer_box "$second" none Return
-wait_exit "$second"
+refused_run "$other"
 expect_bytes "$files/Glitchwerk.dat" "$work/pristine" "the first copy's backup"
 expect_bytes "$other" "$work/other" "its original after the refused start"
 
@@ -39,12 +45,6 @@ expect_bytes "$rom" "$work/pristine" "the original after exit"
 # Files of at most 1 KiB stand in for a full disk.
 write_counting_bytes "$other" 4096
 cp "$other" "$work/other"
-file_size_limit=1 start_program
-third=$program_pid
-open=$(wait_window "$third" Open)
-type_into "$open" "$other"
-press "$open" Return
-answer_box "$third" none Return
-wait_exit "$third"
+file_size_limit=1 refused_run "$other"
 expect_bytes "$other" "$work/other" "its original after the failed backup"
 [ ! -s "$files/Glitchwerk.dat" ] || fail "the failed backup left a partial copy"
