@@ -213,7 +213,7 @@ bool ReadFacts(std::FILE* file, FileFacts& facts) {
     facts.ours = info.st_uid == ::geteuid();
     facts.links = static_cast<std::uint64_t>(info.st_nlink);
     facts.deleted = info.st_nlink == 0;
-    facts.permissions = info.st_mode & 07777;
+    facts.permissions = info.st_mode & 0777;
     return true;
 }
 
