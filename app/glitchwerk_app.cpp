@@ -1,8 +1,8 @@
-#include "glitchwerk_app.h"
+#include "app/glitchwerk_app.h"
 
-#include "file_stream.h"
-#include "glitchwerk_dlg.h"
-#include "prompts.h"
+#include "app/glitchwerk_dlg.h"
+#include "app/prompts.h"
+#include "engine/file_stream.h"
 
 namespace glitchwerk {
 

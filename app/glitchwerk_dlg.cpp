@@ -1,9 +1,9 @@
-#include "glitchwerk_dlg.h"
+#include "app/glitchwerk_dlg.h"
 
-#include "corruption_pass.h"
-#include "prompts.h"
-#include "qt_path.h"
-#include "resource.h"
+#include "app/prompts.h"
+#include "app/qt_path.h"
+#include "app/resource.h"
+#include "engine/corruption_pass.h"
 
 #include <QFontMetricsF>
 #include <QGroupBox>
@@ -17,11 +17,6 @@
 #include <ctime>
 #include <limits>
 #include <string_view>
-
-// The icon lives in a static library, so its resource is registered by hand.
-static void RegisterIconResource() {
-    Q_INIT_RESOURCE(glitchwerk);
-}
 
 namespace glitchwerk {
 namespace {
@@ -202,7 +197,6 @@ const CGlitchwerkDlg::MessageMapEntry CGlitchwerkDlg::kMessageMap[] = {
 
 CGlitchwerkDlg::CGlitchwerkDlg(Prompts& prompts, QWidget* parent)
     : QDialog(parent), m_prompts(prompts) {
-    RegisterIconResource();
     m_hIcon.addFile(":/icons/glitchwerk-32.png");
     m_hIcon.addFile(":/icons/glitchwerk-16.png");
     setWindowIcon(m_hIcon);

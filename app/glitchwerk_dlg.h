@@ -3,8 +3,8 @@
 // rule selectors, the start of a run (file choice and backup), its commands
 // and its exit.
 
-#include "backup_store.h"
-#include "byte_rules.h"
+#include "engine/backup_store.h"
+#include "engine/byte_rules.h"
 
 #include <QDialog>
 #include <QIcon>

@@ -1,4 +1,4 @@
-#include "glitchwerk_app.h"
+#include "app/glitchwerk_app.h"
 
 int main(int argc, char** argv) {
     glitchwerk::CGlitchwerkApp app(argc, argv);

@@ -1,6 +1,6 @@
-#include "prompts.h"
+#include "app/prompts.h"
 
-#include "qt_path.h"
+#include "app/qt_path.h"
 
 #include <QFileDialog>
 #include <QMessageBox>

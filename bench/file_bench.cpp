@@ -1,10 +1,10 @@
 // The corruption pass, the backup and the restore over one page-cached file,
 // against the plain C stream loops that move the same bytes.
 
-#include "figures.h"
+#include "bench/figures.h"
 
-#include "backup_store.h"
-#include "corruption_pass.h"
+#include "engine/backup_store.h"
+#include "engine/corruption_pass.h"
 
 #include <cstdio>
 #include <vector>

@@ -4,10 +4,10 @@
 // the other benchmarks so that a slow moment of the machine does not fall on
 // a figure or its floor alone.
 
-#include "figures.h"
+#include "bench/figures.h"
 
-#include "byte_rules.h"
-#include "temp_dir.h"
+#include "engine/byte_rules.h"
+#include "tests/temp_dir.h"
 
 #include <cstdio>
 #include <iostream>

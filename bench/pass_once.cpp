@@ -1,8 +1,8 @@
 // Runs one corruption pass (all bytes, random replacement) over a whole file,
 // to measure its peak memory from outside: glitchwerk_pass_once FILE
 
-#include "byte_rules.h"
-#include "corruption_pass.h"
+#include "engine/byte_rules.h"
+#include "engine/corruption_pass.h"
 
 #include <cstdio>
 #include <filesystem>

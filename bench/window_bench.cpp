@@ -1,10 +1,10 @@
 // ApplyByteRule on one 64 KiB window held in cache, for every search mode with
 // every replace mode, against memcpy of the same window.
 
-#include "figures.h"
+#include "bench/figures.h"
 
-#include "byte_rules.h"
-#include "corruption_pass.h"
+#include "engine/byte_rules.h"
+#include "engine/corruption_pass.h"
 
 #include <chrono>
 #include <cstring>

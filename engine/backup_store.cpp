@@ -1,6 +1,6 @@
-#include "backup_store.h"
+#include "engine/backup_store.h"
 
-#include "corruption_pass.h"
+#include "engine/corruption_pass.h"
 
 #include <algorithm>
 #include <ctime>

@@ -2,7 +2,7 @@
 // The backup data file: a byte-for-byte copy of the edited file, taken at
 // start-up, from which the file can be restored any number of times.
 
-#include "file_stream.h"
+#include "engine/file_stream.h"
 
 #include <cstddef>
 #include <cstdint>

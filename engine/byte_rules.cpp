@@ -1,4 +1,4 @@
-#include "byte_rules.h"
+#include "engine/byte_rules.h"
 
 #include <algorithm>
 #include <type_traits>

@@ -1,7 +1,7 @@
-#include "corruption_pass.h"
+#include "engine/corruption_pass.h"
 
-#include "backup_store.h"
-#include "file_stream.h"
+#include "engine/backup_store.h"
+#include "engine/file_stream.h"
 
 #include <algorithm>
 #include <vector>

@@ -2,7 +2,7 @@
 // The corruption pass: applies one byte rule to a range of a file in place,
 // window by window.
 
-#include "byte_rules.h"
+#include "engine/byte_rules.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "file_stream.h"
+#include "engine/file_stream.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

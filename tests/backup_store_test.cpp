@@ -1,6 +1,6 @@
-#include "backup_store.h"
-#include "corruption_pass.h"
-#include "temp_dir.h"
+#include "engine/backup_store.h"
+#include "engine/corruption_pass.h"
+#include "tests/temp_dir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "byte_rules.h"
+#include "engine/byte_rules.h"
 
 #include <gtest/gtest.h>
 

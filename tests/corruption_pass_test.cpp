@@ -1,5 +1,5 @@
-#include "corruption_pass.h"
-#include "temp_dir.h"
+#include "engine/corruption_pass.h"
+#include "tests/temp_dir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "backup_store.h"
-#include "fake_prompts.h"
-#include "glitchwerk_dlg.h"
-#include "temp_dir.h"
+#include "app/glitchwerk_dlg.h"
+#include "engine/backup_store.h"
+#include "tests/fake_prompts.h"
+#include "tests/temp_dir.h"
 
 #include <QAbstractButton>
 #include <QLabel>

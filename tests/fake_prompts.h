@@ -1,7 +1,7 @@
 #pragma once
 // Prompts answered by the test instead of the user.
 
-#include "prompts.h"
+#include "app/prompts.h"
 
 #include <deque>
 #include <functional>

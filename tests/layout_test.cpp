@@ -1,6 +1,6 @@
-#include "fake_prompts.h"
-#include "glitchwerk_dlg.h"
-#include "temp_dir.h"
+#include "app/glitchwerk_dlg.h"
+#include "tests/fake_prompts.h"
+#include "tests/temp_dir.h"
 
 #include <QAbstractButton>
 #include <QFileDialog>
