@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <sys/stat.h>
 
 namespace glitchwerk {
 namespace {
@@ -53,10 +52,10 @@ TEST(RunCorruptionPass, CorruptsTheRangeWindowByWindowWithinTheFile) {
 
 TEST(RunCorruptionPass, RefusesWhatIsNoPlainFile) {
     const testing::TempDir dir(true);
-    ::mkfifo("pipe", 0600);
+    testing::MakePipe("pipe");
     CorruptionResult result{};
     // Never blocks on a pipe, nor reads from and writes into a device.
-    for (const char* other : {"/nonexistent/game.nes", "pipe", "/dev/zero"})
+    for (const char* other : {"/nonexistent/game.nes", "pipe", "/dev/zero", "NUL"})
         EXPECT_FALSE(RunCorruptionPass({other, 0, 16, 16, kZeroToEE}, result)) << other;
 }
 

@@ -9,11 +9,15 @@
 #include <fstream>
 #include <iterator>
 #include <numeric>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
 #include <sys/resource.h>
+#include <sys/stat.h>
+#endif
 
 namespace glitchwerk::testing {
 
@@ -24,10 +28,15 @@ class TempDir {
     // With `enter`, the current directory is the temporary folder until the
     // object goes away (the data file lives in the current directory).
     explicit TempDir(bool enter = false) {
-        std::string name = (std::filesystem::temp_directory_path() / "glitchwerk-XXXXXX").string();
-        if (!::mkdtemp(name.data()))
-            throw std::runtime_error("cannot create a temporary folder");
-        path_ = name;
+        std::random_device random;
+        for (int tries = 0; path_.empty(); ++tries) {
+            auto name =
+                std::filesystem::temp_directory_path() / ("glitchwerk-" + std::to_string(random()));
+            if (std::filesystem::create_directory(name)) // false when it exists already
+                path_ = name;
+            else if (tries == 100)
+                throw std::runtime_error("cannot create a temporary folder");
+        }
         if (enter) {
             previous_ = std::filesystem::current_path();
             std::filesystem::current_path(path_);
@@ -70,6 +79,16 @@ inline Bytes CountingBytes(std::size_t length) {
     return bytes;
 }
 
+// Makes a named pipe; false where there are none (Windows).
+inline bool MakePipe(const std::filesystem::path& path) {
+#ifdef _WIN32
+    return path.empty();
+#else
+    return ::mkfifo(path.c_str(), 0600) == 0;
+#endif
+}
+
+#ifndef _WIN32
 // Returns what `work` returns, run while no file of this process can be
 // written at or past `bytes`: such writes fail as on a full disk (with
 // SIGXFSZ ignored, from then on).
@@ -83,5 +102,6 @@ template <typename Work> auto OnAFullDisk(rlim_t bytes, Work work) {
     ::setrlimit(RLIMIT_FSIZE, &previous);
     return result;
 }
+#endif
 
 } // namespace glitchwerk::testing
