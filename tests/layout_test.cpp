@@ -80,9 +80,11 @@ TEST(Layout, EveryControlSitsInItsPlaceWithItsCaption) {
     EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
     EXPECT_FALSE(dialog.windowFlags() &
                  (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
-    const QPoint offCentre =
-        dialog.frameGeometry().center() - dialog.screen()->availableGeometry().center();
-    EXPECT_LE(offCentre.manhattanLength(), 2);
+    // Centred on the screen, where it fits (a small screen at a large scale).
+    const QRect screen = dialog.screen()->availableGeometry();
+    const QPoint offCentre = dialog.frameGeometry().center() - screen.center();
+    const bool fits = screen.size().expandedTo(dialog.frameSize()) == screen.size();
+    EXPECT_LE(fits ? offCentre.manhattanLength() : 0, 2);
 
     // The picture of the window for the README, on request.
     if (const char* picture = std::getenv("GLITCHWERK_PICTURE")) {
@@ -99,6 +101,16 @@ TEST(Layout, EveryControlSitsInItsPlaceWithItsCaption) {
     }
 }
 
+// The modal window that is up, when it is a T. Any other is closed, so that a
+// test that fails here leaves no window waiting for an answer.
+template <typename T> T* ModalOrClose() {
+    QWidget* modal = QApplication::activeModalWidget();
+    auto* found = qobject_cast<T*>(modal);
+    if (!found && modal)
+        modal->close();
+    return found;
+}
+
 // The real message boxes and file dialog, answered from the keyboard.
 TEST(QtPrompts, MessageBoxesAndTheFileDialogAnswerAsExpected) {
     const std::tuple<MessageButtons, Qt::Key, Answer> cases[] = {
@@ -112,8 +124,8 @@ TEST(QtPrompts, MessageBoxesAndTheFileDialogAnswerAsExpected) {
     for (const auto& [buttons, key, answer] : cases) {
         SCOPED_TRACE(static_cast<int>(answer));
         const bool question = buttons == MessageButtons::YesNoCancel;
-        QTimer::singleShot(0, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QTimer::singleShot(0, [&, key = key] {
+            auto* box = ModalOrClose<QMessageBox>();
             ASSERT_NE(box, nullptr);
             EXPECT_EQ(box->textFormat(), Qt::PlainText);
             EXPECT_EQ(box->icon(), question ? QMessageBox::Question : QMessageBox::NoIcon);
@@ -129,11 +141,13 @@ TEST(QtPrompts, MessageBoxesAndTheFileDialogAnswerAsExpected) {
     TempDir dir;
     for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
         QTimer::singleShot(0, [&] {
-            auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            auto* files = ModalOrClose<QFileDialog>();
             ASSERT_NE(files, nullptr);
             EXPECT_EQ(files->nameFilters(),
                       (QStringList{"NES ROM files (*.nes)", "All Files (*)"}));
             auto* name = files->findChild<QLineEdit*>("fileNameEdit");
+            if (!name)
+                files->reject();
             ASSERT_NE(name, nullptr);
             name->setText(QString::fromStdString((dir / "new.nes").string()));
             QTest::keyClick(name, key);
