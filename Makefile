@@ -1,9 +1,12 @@
-# Short commands; CMake does the real work in build/.
+# SPDX-License-Identifier: MIT
+# Short commands; CMake does the real work in build/ (the folder of the
+# `default` preset). Extra CMake settings go in CMAKE_ARGS.
 BUILD_DIR  ?= build
 BUILD_TYPE ?= Release
 JOBS       ?= $(shell nproc)
+CMAKE_ARGS ?=
 
-.PHONY: all deps configure build run test bench package format clean
+.PHONY: all deps configure build run test bench package format windows clean
 
 all: build
 
@@ -11,7 +14,8 @@ deps:
 	@scripts/install-deps.sh
 
 configure: deps
-	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) > /dev/null
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+		-DCMAKE_EXPORT_COMPILE_COMMANDS=ON $(CMAKE_ARGS) > /dev/null
 
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -34,5 +38,10 @@ format:
 	@command -v clang-format > /dev/null || { echo "Needs clang-format: apt-get install clang-format"; exit 1; }
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
+# The engine and its tests built for Windows and run under Wine.
+windows:
+	@scripts/install-deps.sh --windows
+	@scripts/windows-tests.sh
+
 clean:
-	@rm -rf $(BUILD_DIR)
+	@rm -rf $(BUILD_DIR) build-debug build-sanitize build-mingw

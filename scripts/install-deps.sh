@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages that building, testing, benchmarking and
-# packaging need.
-# Does nothing when every package is already installed.
+# packaging need; with --windows also the MinGW-w64 cross compiler and Wine
+# for the Windows build, with --ci also what continuous integration checks
+# with (Clang, clang-tidy, clang-format, shellcheck). Does nothing when every
+# package is installed already. Without apt-get, it names the packages and
+# leaves their installation to you.
 set -euo pipefail
 
 packages=(
@@ -10,6 +14,24 @@ packages=(
     qt6-base-dev fonts-dejavu-core
     xvfb xfonts-base xauth xdotool desktop-file-utils appstream file dpkg-dev
 )
+windows=(g++-mingw-w64-x86-64-posix wine wine64)
+ci=(clang libclang-rt-dev clang-tidy clang-format shellcheck "${windows[@]}")
+for option in "$@"; do
+    case $option in
+    --windows) packages+=("${windows[@]}") ;;
+    --ci) packages+=("${ci[@]}") ;;
+    *)
+        echo "usage: $0 [--windows] [--ci]" >&2
+        exit 2
+        ;;
+    esac
+done
+
+if ! command -v apt-get >/dev/null || ! command -v dpkg-query >/dev/null; then
+    echo "No apt-get here. Glitchwerk builds with CMake 3.25, a C++20 compiler and Qt 6;"
+    echo "its tests want what these Debian packages hold: ${packages[*]}"
+    exit 0
+fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -53,5 +53,6 @@ click "$main" exit
 answer_box "$pid" "$main" Return
 wait_exit "$pid"
 expect_bytes "$rom" "$work/pristine" "the original after exit"
-[ -f "$files/Glitchwerk.dat" ] && [ ! -s "$files/Glitchwerk.dat" ] ||
+if [ ! -f "$files/Glitchwerk.dat" ] || [ -s "$files/Glitchwerk.dat" ]; then
     fail "the data file is not there and empty after exit"
+fi

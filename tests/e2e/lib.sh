@@ -1,3 +1,5 @@
+# shellcheck shell=bash
+# SPDX-License-Identifier: MIT
 # Shared by the end-to-end scenarios (sourced): a private X server, the
 # installed program started in a scratch folder, and xdotool helpers that wait
 # for the program's windows by name and type and click into them.
@@ -47,7 +49,8 @@ start_display() {
         ((SECONDS < end)) || fail "Xvfb gave no display number within ${kWait}s"
         sleep 0.1
     done
-    export DISPLAY=:$(cat "$work/display")
+    DISPLAY=:$(cat "$work/display")
+    export DISPLAY
     # The number is written once the server listens; still, wait until a
     # client is actually served before anything depends on it.
     until xdotool getmouselocation >/dev/null 2>&1; do
@@ -56,8 +59,10 @@ start_display() {
     done
 }
 
-# Starts the program in $files with a fresh user's environment, and with
-# $file_size_limit (in KiB) when set; its process id is left in $program_pid.
+# Starts $program (the scenario sets it) in $files with a fresh user's
+# environment, and with $file_size_limit (in KiB) when set; its process id is
+# left in $program_pid.
+# shellcheck disable=SC2154
 start_program() {
     (cd "$files" && ulimit -f "${file_size_limit:-unlimited}" && exec env -i PATH=/usr/bin:/bin HOME="$work/home" LANG=C.UTF-8 \
         XDG_RUNTIME_DIR="$work/runtime" DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb \
@@ -144,6 +149,7 @@ declare -A kPlace=(
 # Clicks the middle of control $2 in window $1, scaling its place from dialog
 # units to the window's size in pixels.
 click() {
+    # shellcheck disable=SC2034 # all set by xdotool's --shell output
     local x y w h WIDTH HEIGHT X Y SCREEN WINDOW
     read -r x y w h <<<"${kPlace[$2]}"
     eval "$(xdotool getwindowgeometry --shell "$1")"
@@ -160,7 +166,7 @@ expect_bytes() {
 write_counting_bytes() {
     local i
     for ((i = 0; i < $2; i++)); do
-        printf "\\$(printf %03o $((i % 256)))"
+        printf '%b' "\\$(printf %03o $((i % 256)))"
     done >"$1"
 }
 
@@ -169,6 +175,6 @@ patch_bytes() {
     local file=$1 offset=$2 byte
     shift 2
     for byte; do
-        printf "\\x$byte"
+        printf '%b' "\\x$byte"
     done | dd of="$file" bs=1 seek=$((offset)) conv=notrunc status=none
 }
