@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/glitchwerk_app.h"
 
 #include "app/glitchwerk_dlg.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The application object: owns the toolkit's application and runs the one
 // dialog of the program.

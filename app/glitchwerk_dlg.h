@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The program's one window: the form that describes a corruption, the two
 // rule selectors, the start of a run (file choice and backup), its commands

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/prompts.h"
 
 #include "app/qt_path.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The program's questions to the user: which file to edit, and its message
 // boxes. The dialog asks through this interface only, so that tests can answer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // File paths between Qt's text and std::filesystem: UTF-16 on Windows, the
 // local 8-bit file name encoding elsewhere, so that any name round-trips.

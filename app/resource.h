@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Identifiers of the dialog, its icon and its controls. Each control's
 // objectName is the name of its identifier ("IDC_RANGE_START").

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The benchmarks and the table they are reported in: every figure is measured
 // in the same run as its floor, the fastest the machine does the same data

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The corruption pass, the backup and the restore over one page-cached file,
 // against the plain C stream loops that move the same bytes.
 

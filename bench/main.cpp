@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs every benchmark and prints one table: each figure next to its floor,
 // the ratio of their times and whether the figure meets its target. Each row
 // takes the median of several repetitions, interleaved in random order with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs one corruption pass (all bytes, random replacement) over a whole file,
 // to measure its peak memory from outside: glitchwerk_pass_once FILE
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ApplyByteRule on one 64 KiB window held in cache, for every search mode with
 // every replace mode, against memcpy of the same window.
 

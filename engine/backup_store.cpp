@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "engine/backup_store.h"
 
 #include "engine/corruption_pass.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The backup data file: a byte-for-byte copy of the edited file, taken at
 // start-up, from which the file can be restored any number of times.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "engine/byte_rules.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Byte rules: reading hexadecimal entry fields, and applying one corruption
 // rule (which bytes to hit, what a hit byte becomes) to a window in memory.

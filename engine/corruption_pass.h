@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The corruption pass: applies one byte rule to a range of a file in place,
 // window by window.

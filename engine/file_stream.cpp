@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "engine/file_stream.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The few file operations the engine needs beyond the C streams themselves:
 // safe opening by std::filesystem::path (so non-ASCII names work everywhere),

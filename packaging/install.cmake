@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Where `cmake --install` puts Glitchwerk, and the Debian package built from
 # that layout by CPack (`make package`).
 include(GNUInstallDirs)
@@ -13,6 +14,16 @@ endif()
 
 install(FILES ${GLITCHWERK_DESKTOP_ENTRY} DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${GLITCHWERK_METAINFO} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+# The licence in Debian's machine-readable copyright format, made from LICENSE
+# (below its title and copyright line), so that the two always agree.
+file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE license_lines)
+list(SUBLIST license_lines 4 -1 license_lines)
+list(TRANSFORM license_lines PREPEND " ")
+list(TRANSFORM license_lines REPLACE "^ $" " .")
+list(JOIN license_lines "\n" GLITCHWERK_LICENSE_TEXT)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/copyright.in copyright @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(icons ${PROJECT_SOURCE_DIR}/app/icons)
 set(hicolor ${CMAKE_INSTALL_DATADIR}/icons/hicolor)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "engine/corruption_pass.h"
 #include "tests/temp_dir.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/glitchwerk_dlg.h"
 #include "engine/backup_store.h"
 #include "tests/fake_prompts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GoogleTest's main for the GUI tests: the widgets need a QApplication, but
 // listing the tests (as the build does) must work without any display.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/glitchwerk_dlg.h"
 #include "tests/fake_prompts.h"
 #include "tests/temp_dir.h"

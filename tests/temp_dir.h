@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A temporary folder for one test, removed with everything in it afterwards,
 // and small helpers to write and read whole files.

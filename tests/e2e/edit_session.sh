@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # A new user's run of the installed program: pick a file, corrupt a range of
 # it, restore it, corrupt it again with Enter, and exit restoring the file.
 source "$(dirname "$0")/lib.sh"

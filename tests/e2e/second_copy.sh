@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # A second copy of the installed program started in the same folder refuses
 # to run and leaves the first copy's backup alone. A disk that fills up
 # during the backup is reported, and the program ends normally.
