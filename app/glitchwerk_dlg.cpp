@@ -211,6 +211,18 @@ CGlitchwerkDlg::CGlitchwerkDlg(Prompts& prompts, QWidget* parent)
     ConnectMessageMap();
 }
 
+template <typename T> T* CGlitchwerkDlg::Control(int id) const {
+    for (std::size_t i = 0; i < kControlCount; ++i) {
+        if (kControls[i].id != id)
+            continue;
+        // A kind changed in the control table stops the program here, at once.
+        if (auto* control = qobject_cast<T*>(m_controls[i]))
+            return control;
+        qFatal("Control %d is no %s", id, T::staticMetaObject.className());
+    }
+    qFatal("No control %d", id);
+}
+
 void CGlitchwerkDlg::BuildControls() {
     static_assert(std::size(kControls) == kControlCount);
     const DialogUnits units(font());
@@ -225,44 +237,36 @@ void CGlitchwerkDlg::BuildControls() {
 }
 
 void CGlitchwerkDlg::BindControls() {
-    m_totalBytesText = static_cast<QLabel*>(Control(IDC_TOTAL_BYTES));
-    m_rangeStartEdit = static_cast<QLineEdit*>(Control(IDC_RANGE_START));
-    m_rangeEndEdit = static_cast<QLineEdit*>(Control(IDC_RANGE_END));
-    m_searchLowEdit = static_cast<QLineEdit*>(Control(IDC_SEARCH_LOW));
-    m_searchHighEdit = static_cast<QLineEdit*>(Control(IDC_SEARCH_HIGH));
-    m_searchRangeRadio = static_cast<QRadioButton*>(Control(IDC_SEARCH_RANGE));
-    m_searchValueEdit = static_cast<QLineEdit*>(Control(IDC_SEARCH_VALUE));
-    m_searchSpecificRadio = static_cast<QRadioButton*>(Control(IDC_SEARCH_SPECIFIC));
-    m_searchAllRadio = static_cast<QRadioButton*>(Control(IDC_SEARCH_ALL));
-    m_randomRadio = static_cast<QRadioButton*>(Control(IDC_REPLACE_RANDOM));
-    m_increaseRadio = static_cast<QRadioButton*>(Control(IDC_REPLACE_INCREASE));
-    m_decreaseRadio = static_cast<QRadioButton*>(Control(IDC_REPLACE_DECREASE));
-    m_replaceValueEdit = static_cast<QLineEdit*>(Control(IDC_REPLACE_VALUE));
-    m_replaceSpecificRadio = static_cast<QRadioButton*>(Control(IDC_REPLACE_SPECIFIC));
-    m_lastByteText = static_cast<QLabel*>(Control(IDC_LAST_BYTE));
-    m_stepEdit = static_cast<QLineEdit*>(Control(IDC_STEP_VALUE));
-    m_firstByteText = static_cast<QLabel*>(Control(IDC_FIRST_BYTE));
-    m_fileSizeText = static_cast<QLabel*>(Control(IDC_FILE_SIZE));
-    m_filePathText = static_cast<QLabel*>(Control(IDC_FILE_PATH));
+    m_totalBytesText = Control<QLabel>(IDC_TOTAL_BYTES);
+    m_rangeStartEdit = Control<QLineEdit>(IDC_RANGE_START);
+    m_rangeEndEdit = Control<QLineEdit>(IDC_RANGE_END);
+    m_searchLowEdit = Control<QLineEdit>(IDC_SEARCH_LOW);
+    m_searchHighEdit = Control<QLineEdit>(IDC_SEARCH_HIGH);
+    m_searchRangeRadio = Control<QRadioButton>(IDC_SEARCH_RANGE);
+    m_searchValueEdit = Control<QLineEdit>(IDC_SEARCH_VALUE);
+    m_searchSpecificRadio = Control<QRadioButton>(IDC_SEARCH_SPECIFIC);
+    m_searchAllRadio = Control<QRadioButton>(IDC_SEARCH_ALL);
+    m_randomRadio = Control<QRadioButton>(IDC_REPLACE_RANDOM);
+    m_increaseRadio = Control<QRadioButton>(IDC_REPLACE_INCREASE);
+    m_decreaseRadio = Control<QRadioButton>(IDC_REPLACE_DECREASE);
+    m_replaceValueEdit = Control<QLineEdit>(IDC_REPLACE_VALUE);
+    m_replaceSpecificRadio = Control<QRadioButton>(IDC_REPLACE_SPECIFIC);
+    m_lastByteText = Control<QLabel>(IDC_LAST_BYTE);
+    m_stepEdit = Control<QLineEdit>(IDC_STEP_VALUE);
+    m_firstByteText = Control<QLabel>(IDC_FIRST_BYTE);
+    m_fileSizeText = Control<QLabel>(IDC_FILE_SIZE);
+    m_filePathText = Control<QLabel>(IDC_FILE_PATH);
 }
 
 void CGlitchwerkDlg::ConnectMessageMap() {
     for (const MessageMapEntry& entry : kMessageMap) {
-        auto* button = static_cast<QAbstractButton*>(Control(entry.id));
+        auto* button = Control<QAbstractButton>(entry.id);
         connect(button, &QAbstractButton::clicked, this,
                 [this, handler = entry.handler] { (this->*handler)(); });
     }
     // Exit, like Esc and the close box, reaches the exit prompt.
-    connect(static_cast<QAbstractButton*>(Control(IDCANCEL)), &QAbstractButton::clicked, this,
+    connect(Control<QAbstractButton>(IDCANCEL), &QAbstractButton::clicked, this,
             &CGlitchwerkDlg::reject);
-}
-
-QWidget* CGlitchwerkDlg::Control(int id) const {
-    for (std::size_t i = 0; i < kControlCount; ++i) {
-        if (kControls[i].id == id)
-            return m_controls[i];
-    }
-    return nullptr;
 }
 
 int CGlitchwerkDlg::DoModal() {

@@ -43,8 +43,8 @@ class CGlitchwerkDlg final : public QDialog {
     void SetReplaceMode(ReplaceMode mode);
 
   private:
-    // The control with identifier `id` (from resource.h).
-    QWidget* Control(int id) const;
+    // The control with identifier `id` (from resource.h), of kind T.
+    template <typename T> T* Control(int id) const;
     void BuildControls();
     void BindControls();
     void ConnectMessageMap();
