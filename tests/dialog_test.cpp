@@ -103,7 +103,7 @@ TEST(Dialog, StartUpFailuresEndTheRunBeforeTheWindowAppears) {
     }
 }
 
-TEST(Dialog, StartUpShowsTheFileItsSizeAndAKeptLeftover) {
+TEST(Dialog, StartUpShowsTheFileThenSelectorsKeepOneChoicePerGroup) {
     Session run;
     const fs::path odd = run.dir / "a&b <i>.nes"; // never markup, never a shortcut
     WriteFile(odd, kOriginal);
@@ -122,9 +122,7 @@ TEST(Dialog, StartUpShowsTheFileItsSizeAndAKeptLeftover) {
         "Glitchwerk.dat held the backup of a run that did not end normally.\nIt was kept as "));
     EXPECT_EQ(run.Kept(), (Bytes{1, 2, 3}));
     EXPECT_TRUE(overTheWindow);
-}
 
-TEST(Dialog, SelectorsKeepOneChoicePerGroupAndEnableOnlyItsFields) {
     // Clicked button; then the checked buttons and the enabled fields.
     const char* steps[][3] = {
         {"", "SEARCH_SPECIFIC REPLACE_SPECIFIC", "SEARCH_VALUE REPLACE_VALUE"},
@@ -136,8 +134,6 @@ TEST(Dialog, SelectorsKeepOneChoicePerGroupAndEnableOnlyItsFields) {
         {"REPLACE_RANDOM", "SEARCH_ALL REPLACE_RANDOM", ""},
         {"SEARCH_SPECIFIC", "SEARCH_SPECIFIC REPLACE_RANDOM", "SEARCH_VALUE"},
     };
-    Session run;
-    run.Start();
     for (const auto& [click, checked, enabled] : steps) {
         SCOPED_TRACE(click);
         if (*click)
@@ -167,7 +163,8 @@ TEST(Dialog, CorruptReadsTheFormAndShowsItsResultsBeforeItsMessage) {
     const Case cases[] = {
         // clang-format off
         {{}, {"0", "", ""}, 0, 0, 0},
-        {{"SEARCH_ALL", "RANGE_START=0x100", "RANGE_END=FFFFFF", "REPLACE_VALUE=5A"},
+        {{"SEARCH_ALL", "RANGE_START=0x100", "RANGE_END=" + std::string(40000, '0') + "FFFFFF",
+          "REPLACE_VALUE=5A"}, // any length of text
          {"512", "100", "2FF"}, 0x100, 0x300, 0x5A},
         // 1FF reads as FF, FFFFFFFF as 00.
         {{"RANGE_END=100", "SEARCH_VALUE=1FF", "REPLACE_VALUE=FFFFFFFF"},
@@ -201,7 +198,7 @@ TEST(Dialog, CorruptCompoundsWhileEnterRunsReCorruptFromThePristineFile) {
     run.Start();
     run.Do("SEARCH_ALL");
     run.Do("REPLACE_INCREASE");
-    run.Do("RANGE_END=" + std::string(40000, '0') + "4"); // no length limit
+    run.Do("RANGE_END=4");
     run.Do("STEP_VALUE=1");
     const auto plus = [](int step) {
         Bytes bytes = kOriginal;

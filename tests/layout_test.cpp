@@ -17,8 +17,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 namespace glitchwerk {
 namespace {
 
@@ -86,20 +84,6 @@ TEST(Layout, EveryControlSitsInItsPlaceWithItsCaption) {
     const QPoint offCentre = dialog.frameGeometry().center() - screen.center();
     const bool fits = screen.size().expandedTo(dialog.frameSize()) == screen.size();
     EXPECT_LE(fits ? offCentre.manhattanLength() : 0, 2);
-
-    // The picture of the window for the README, on request.
-    if (const char* picture = std::getenv("GLITCHWERK_PICTURE")) {
-        TempDir dir(true);
-        testing::WriteFile(dir / "game.nes", testing::CountingBytes(0x40010));
-        prompts.file = dir / "game.nes";
-        ASSERT_TRUE(dialog.OnInitDialog());
-        dialog.findChild<QLineEdit*>("IDC_RANGE_START")->setText("10");
-        dialog.findChild<QLineEdit*>("IDC_RANGE_END")->setText("8010");
-        dialog.SetSearchMode(SearchMode::SearchAllBytes);
-        dialog.SetReplaceMode(ReplaceMode::ReplaceRandomByte);
-        dialog.findChild<QAbstractButton*>("IDC_CORRUPT")->click();
-        EXPECT_TRUE(dialog.grab().save(picture));
-    }
 }
 
 // The modal window that is up, when it is a T. Any other is closed, so that a
