@@ -104,8 +104,9 @@ TEST(BackupStore, RefusalsTouchNoFile) {
     for (const auto& [name, setUp, chosen, expected] : cases) {
         SCOPED_TRACE(name);
         WriteFile("victim", Bytes(50, 0x11));
-        if (setUp())
+        if (setUp()) {
             EXPECT_EQ(CreateBackup(run.store, chosen), expected);
+        }
         EXPECT_EQ(ReadFile("victim"), Bytes(50, 0x11));
         EXPECT_TRUE(!fs::is_regular_file(kDataFileName) ||
                     ReadFile(kDataFileName) == Bytes(50, 0x11));
