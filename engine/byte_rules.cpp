@@ -2,7 +2,6 @@
 #include "engine/byte_rules.h"
 
 #include <algorithm>
-#include <type_traits>
 
 // The loops below are plain C++ that the compiler vectorizes. The baseline
 // x86-64 instruction set has 16-byte vectors and no 32-bit multiply across
@@ -23,11 +22,13 @@ namespace {
 using Byte = std::uint8_t;
 
 // The random generator is counter based: draw n is a hash of n and the seed,
-// so successive draws do not wait on each other and a loop over a window can
-// compute them side by side.
+// so draws do not wait on each other and a loop over a window computes them
+// side by side. The stream is keyed by position: in a call, byte i takes draw
+// counter + i when it is hit, and the counter then moves on by the whole
+// count, hit or not.
 struct RandomStream {
     std::uint32_t key = 0;
-    std::uint32_t counter = 0;
+    std::uint64_t counter = 0;
 };
 RandomStream randomStream;
 
@@ -40,22 +41,6 @@ constexpr std::uint32_t Mix(std::uint32_t x) {
     x *= 0x846ca68bU;
     x ^= x >> 16;
     return x;
-}
-
-// Writes draws firstDraw, firstDraw + 1, ... to `out`: draw n is the low byte
-// of Mix(key ^ n * kGolden). The product is carried from one draw to the next
-// by an addition.
-inline void WriteDraws(Byte* out, std::int32_t count, std::uint32_t key, std::uint32_t firstDraw) {
-    std::uint32_t weyl = firstDraw * kGolden;
-    for (std::int32_t i = 0; i < count; ++i) {
-        out[i] = static_cast<Byte>(Mix(key ^ weyl));
-        weyl += kGolden;
-    }
-}
-
-// Draw n on its own, as WriteDraws computes it.
-inline Byte DrawByte(std::uint32_t key, std::uint32_t draw) {
-    return static_cast<Byte>(Mix(key ^ draw * kGolden));
 }
 
 std::int32_t HexDigitValue(char c) {
@@ -82,21 +67,32 @@ struct IsAny {
     bool operator()(Byte) const { return true; }
 };
 
-// The three deterministic replace halves, written as a minimum or maximum and
-// one addition so that they map to single vector instructions.
+// The replace halves, given the byte and its index in the window. The
+// deterministic ones are a minimum or maximum and one addition, so that they
+// map to single vector instructions.
 struct SetTo {
     Byte value;
-    Byte operator()(Byte) const { return value; }
+    Byte operator()(Byte, std::int32_t) const { return value; }
 };
 struct IncreaseBy { // saturates at 0xFF
     Byte step;
-    Byte operator()(Byte b) const {
+    Byte operator()(Byte b, std::int32_t) const {
         return static_cast<Byte>(std::min<Byte>(b, static_cast<Byte>(0xFF - step)) + step);
     }
 };
 struct DecreaseBy { // saturates at 0x00
     Byte step;
-    Byte operator()(Byte b) const { return static_cast<Byte>(std::max(b, step) - step); }
+    Byte operator()(Byte b, std::int32_t) const {
+        return static_cast<Byte>(std::max(b, step) - step);
+    }
+};
+// Draw n is the low byte of Mix(key ^ n * kGolden), n taken modulo 2^32.
+struct RandomAt {
+    std::uint32_t key;
+    std::uint32_t base; // the window's first draw, times kGolden
+    Byte operator()(Byte, std::int32_t i) const {
+        return static_cast<Byte>(Mix(key ^ (base + static_cast<std::uint32_t>(i) * kGolden)));
+    }
 };
 
 // The scans for the first and last hit test a block at a time with a plain OR
@@ -139,13 +135,14 @@ std::int32_t FindLastHit(const Byte* buffer, std::int32_t count, std::int32_t fi
 constexpr std::int32_t kCountBlock = 192;
 
 template <class Hit, class Replace>
-Byte CountAndReplace(Byte* bytes, std::int32_t count, Hit hit, Replace replace) {
+Byte CountAndReplace(Byte* buffer, std::int32_t from, std::int32_t count, Hit hit,
+                     Replace replace) {
     Byte hits = 0;
-    for (std::int32_t i = 0; i < count; ++i) {
-        const Byte b = bytes[i];
+    for (std::int32_t i = from; i < from + count; ++i) {
+        const Byte b = buffer[i];
         const bool isHit = hit(b);
         hits += isHit;
-        bytes[i] = isHit ? replace(b) : b;
+        buffer[i] = isHit ? replace(b, i) : b;
     }
     return hits;
 }
@@ -161,84 +158,11 @@ GLITCHWERK_VECTOR_CLONES std::int32_t Apply(Byte* buffer, std::int32_t count, Hi
     std::int32_t hits = 0;
     std::int32_t i = first;
     for (; last + 1 - i >= kCountBlock; i += kCountBlock)
-        hits += CountAndReplace(buffer + i, kCountBlock, hit, replace);
-    hits += CountAndReplace(buffer + i, last + 1 - i, hit, replace);
+        hits += CountAndReplace(buffer, i, kCountBlock, hit, replace);
+    hits += CountAndReplace(buffer, i, last + 1 - i, hit, replace);
     firstIndex = first;
     lastIndex = last;
     return hits;
-}
-
-std::uint64_t LoadEightBytes(const Byte* bytes) {
-    std::uint64_t value = 0;
-    for (int k = 0; k < 8; ++k)
-        value |= std::uint64_t{bytes[k]} << (8 * k);
-    return value;
-}
-
-void StoreEightBytes(Byte* bytes, std::uint64_t value) {
-    for (int k = 0; k < 8; ++k)
-        bytes[k] = static_cast<Byte>(value >> (8 * k));
-}
-
-// From the hit flags (0 or 1) of a block, rounded up to a multiple of eight
-// with zero flags, writes how many hits come before each byte and returns the
-// block's hits. Eight flags are summed at once: multiplying them by 0x0101...01
-// adds each flag into its own byte and every byte above it, and no byte
-// overflows because a block is shorter than 256.
-std::uint32_t CountHitsBefore(const Byte* flags, Byte* before, std::int32_t length) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101U;
-    std::uint64_t total = 0;
-    for (std::int32_t g = 0; g < length; g += 8) {
-        const std::uint64_t hits = LoadEightBytes(flags + g);
-        const std::uint64_t upTo = hits * kOnes;
-        StoreEightBytes(before + g, upTo - hits + total * kOnes);
-        total += upTo >> 56;
-    }
-    return static_cast<std::uint32_t>(total);
-}
-
-// Random replacement: the k-th hit byte of the stream gets draw k. A block at
-// a time, each byte learns how many hits come before it in the block; then
-// every hit byte computes its own draw, side by side with the others.
-template <class Hit>
-GLITCHWERK_VECTOR_CLONES std::int32_t ApplyRandom(Byte* buffer, std::int32_t count, Hit hit,
-                                                  std::int32_t& firstIndex,
-                                                  std::int32_t& lastIndex) {
-    const std::int32_t first = FindFirstHit(buffer, count, hit);
-    if (first == count)
-        return 0;
-    const std::int32_t last = FindLastHit(buffer, count, first, hit);
-    const std::uint32_t key = randomStream.key;
-    std::uint32_t draw = randomStream.counter;
-    Byte flags[kCountBlock];
-    Byte before[kCountBlock];
-    for (std::int32_t i = first, length = 0; i <= last; i += length) {
-        Byte* bytes = buffer + i;
-        length = std::min(kCountBlock, last + 1 - i);
-        for (std::int32_t j = 0; j < length; ++j)
-            flags[j] = hit(bytes[j]);
-        std::fill(flags + length, flags + kCountBlock, Byte{0});
-        const std::uint32_t blockHits = CountHitsBefore(flags, before, length);
-        for (std::int32_t j = 0; j < length; ++j)
-            bytes[j] = flags[j] ? DrawByte(key, draw + before[j]) : bytes[j];
-        draw += blockHits;
-    }
-    const auto hits = static_cast<std::int32_t>(draw - randomStream.counter);
-    randomStream.counter = draw;
-    firstIndex = first;
-    lastIndex = last;
-    return hits;
-}
-
-// Every byte is hit: no scans, and draw k goes to byte k.
-GLITCHWERK_VECTOR_CLONES std::int32_t ApplyRandomToAll(Byte* buffer, std::int32_t count,
-                                                       std::int32_t& firstIndex,
-                                                       std::int32_t& lastIndex) {
-    WriteDraws(buffer, count, randomStream.key, randomStream.counter);
-    randomStream.counter += static_cast<std::uint32_t>(count);
-    firstIndex = 0;
-    lastIndex = count - 1;
-    return count;
 }
 
 template <class Hit>
@@ -251,11 +175,30 @@ std::int32_t ApplyWithSearch(Byte* buffer, std::int32_t count, Hit hit, const By
         return Apply(buffer, count, hit, IncreaseBy{rule.replaceValue}, firstIndex, lastIndex);
     case ReplaceMode::ReplaceDecreaseBy:
         return Apply(buffer, count, hit, DecreaseBy{rule.replaceValue}, firstIndex, lastIndex);
-    case ReplaceMode::ReplaceRandomByte:
-        if constexpr (std::is_same_v<Hit, IsAny>)
-            return ApplyRandomToAll(buffer, count, firstIndex, lastIndex);
-        else
-            return ApplyRandom(buffer, count, hit, firstIndex, lastIndex);
+    case ReplaceMode::ReplaceRandomByte: {
+        const RandomAt draw{randomStream.key,
+                            static_cast<std::uint32_t>(randomStream.counter) * kGolden};
+        return Apply(buffer, count, hit, draw, firstIndex, lastIndex);
+    }
+    }
+    return 0;
+}
+
+std::int32_t ApplyBySearch(Byte* buffer, std::int32_t count, const ByteRule& rule,
+                           std::int32_t& firstIndex, std::int32_t& lastIndex) {
+    switch (rule.searchMode) {
+    case SearchMode::SearchSpecificByte:
+        return ApplyWithSearch(buffer, count, IsSpecific{rule.searchValue}, rule, firstIndex,
+                               lastIndex);
+    case SearchMode::SearchByteRange:
+        if (rule.searchValue >= rule.searchHigh)
+            return 0;
+        return ApplyWithSearch(
+            buffer, count,
+            IsInRange{rule.searchValue, static_cast<Byte>(rule.searchHigh - rule.searchValue)},
+            rule, firstIndex, lastIndex);
+    case SearchMode::SearchAllBytes:
+        return ApplyWithSearch(buffer, count, IsAny{}, rule, firstIndex, lastIndex);
     }
     return 0;
 }
@@ -287,21 +230,10 @@ std::int32_t ApplyByteRule(std::uint8_t* buffer, std::int32_t count, ByteRule ru
                            std::int32_t& firstIndex, std::int32_t& lastIndex) {
     if (count <= 0)
         return 0;
-    switch (rule.searchMode) {
-    case SearchMode::SearchSpecificByte:
-        return ApplyWithSearch(buffer, count, IsSpecific{rule.searchValue}, rule, firstIndex,
-                               lastIndex);
-    case SearchMode::SearchByteRange:
-        if (rule.searchValue >= rule.searchHigh)
-            return 0;
-        return ApplyWithSearch(
-            buffer, count,
-            IsInRange{rule.searchValue, static_cast<Byte>(rule.searchHigh - rule.searchValue)},
-            rule, firstIndex, lastIndex);
-    case SearchMode::SearchAllBytes:
-        return ApplyWithSearch(buffer, count, IsAny{}, rule, firstIndex, lastIndex);
-    }
-    return 0;
+    const std::int32_t hits = ApplyBySearch(buffer, count, rule, firstIndex, lastIndex);
+    if (rule.replaceMode == ReplaceMode::ReplaceRandomByte)
+        randomStream.counter += static_cast<std::uint64_t>(count);
+    return hits;
 }
 
 void SeedRandomGenerator(std::uint32_t seed) {

@@ -46,8 +46,10 @@ std::uint8_t ClampByte(std::int32_t value);
 std::int32_t ApplyByteRule(std::uint8_t* buffer, std::int32_t count, ByteRule rule,
                            std::int32_t& firstIndex, std::int32_t& lastIndex);
 
-// Seeds the generator behind ReplaceRandomByte. The same seed gives the same
-// sequence of random bytes.
+// Seeds the generator behind ReplaceRandomByte. Its stream is keyed by
+// position: in a call with random replacement, byte i of the buffer takes
+// draw c + i when it is hit, and c then grows by the count, hit or not. The
+// same seed and the same calls give the same bytes.
 void SeedRandomGenerator(std::uint32_t seed);
 
 } // namespace glitchwerk

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <numeric>
 #include <random>
 #include <set>
 #include <string>
@@ -48,10 +49,10 @@ struct Outcome {
     std::int32_t last = -7;
 };
 
-// `draws` is the random stream; `nextDraw` the number of draws taken so far.
-// A count of 0 or less does nothing.
+// `draws` is the random stream; `position` the draw that byte 0 would take,
+// moved on by the count. A count of 0 or less does nothing.
 Outcome Reference(Bytes bytes, std::int32_t count, const ByteRule& rule, const Bytes& draws,
-                  std::size_t& nextDraw) {
+                  std::size_t& position) {
     Outcome out{std::move(bytes)};
     for (std::int32_t i = 0; i < count; ++i) {
         const std::uint8_t b = out.bytes[i];
@@ -75,10 +76,11 @@ Outcome Reference(Bytes bytes, std::int32_t count, const ByteRule& rule, const B
             out.bytes[i] = ClampByte(b - rule.replaceValue);
             break;
         case ReplaceRandomByte:
-            out.bytes[i] = draws.at(nextDraw++);
+            out.bytes[i] = draws.at(position + i);
             break;
         }
     }
+    position += std::max(count, 0);
     return out;
 }
 
@@ -112,7 +114,7 @@ TEST(ApplyByteRuleDifferential, MatchesTheByteByByteRuleOnRandomWindows) {
                                                   << ", seed " << seed);
                 const Bytes draws = Draws(seed, kWindowsPerStream * kLongest);
                 SeedRandomGenerator(seed);
-                std::size_t nextDraw = 0;
+                std::size_t position = 0;
                 // Several windows in a row: the random stream goes on across calls.
                 for (int window = 0; window < kWindowsPerStream; ++window) {
                     const ByteRule rule{static_cast<SearchMode>(search), value(), value(),
@@ -137,7 +139,7 @@ TEST(ApplyByteRuleDifferential, MatchesTheByteByByteRuleOnRandomWindows) {
                                                 actual.last);
                     actual.bytes.assign(buffer.begin() + offset, buffer.begin() + offset + length);
 
-                    const Outcome expected = Reference(bytes, count, rule, draws, nextDraw);
+                    const Outcome expected = Reference(bytes, count, rule, draws, position);
                     SCOPED_TRACE(::testing::Message() << "window " << window << ", count " << count
                                                       << ", offset " << offset);
                     ASSERT_EQ(std::tie(actual.hits, actual.first, actual.last),
@@ -150,6 +152,24 @@ TEST(ApplyByteRuleDifferential, MatchesTheByteByByteRuleOnRandomWindows) {
             }
         }
     }
+}
+
+// Shared recipes replay the random stream: it must never change. Bytes 0 to 1F
+// are all hit, of 20 to 3F only those from 28 up to 30, with draws 28 to 2F.
+TEST(ApplyByteRuleDifferential, RandomStreamStaysTheSame) {
+    Bytes bytes(0x40);
+    std::iota(bytes.begin(), bytes.end(), std::uint8_t{0});
+    std::int32_t first = 0;
+    std::int32_t last = 0;
+    SeedRandomGenerator(20261207);
+    ApplyByteRule(bytes.data(), 0x20, {SearchAllBytes, 0, 0, ReplaceRandomByte, 0}, first, last);
+    ApplyByteRule(bytes.data() + 0x20, 0x20, {SearchByteRange, 0x28, 0x30, ReplaceRandomByte, 0},
+                  first, last);
+    std::string hex;
+    for (const std::uint8_t b : bytes)
+        hex += "0123456789ABCDEF"[b >> 4], hex += "0123456789ABCDEF"[b & 15];
+    EXPECT_EQ(hex, "8C325004C4636A293526B6CB24AA8DECA05C0BAEA33960A78339B9FFAE110581"
+                   "20212223242526271A83CF71CFAF8E7F303132333435363738393A3B3C3D3E3F");
 }
 
 // The stream the random rule draws from: each seed gives its own, and every
