@@ -2,6 +2,7 @@
 #include "engine/byte_rules.h"
 
 #include <algorithm>
+#include <type_traits>
 
 // The loops below are plain C++ that the compiler vectorizes. The baseline
 // x86-64 instruction set has 16-byte vectors and no 32-bit multiply across
@@ -165,6 +166,17 @@ GLITCHWERK_VECTOR_CLONES std::int32_t Apply(Byte* buffer, std::int32_t count, Hi
     return hits;
 }
 
+// Every byte is hit: no scans, no count.
+GLITCHWERK_VECTOR_CLONES std::int32_t RandomizeAll(Byte* buffer, std::int32_t count, RandomAt draw,
+                                                   std::int32_t& firstIndex,
+                                                   std::int32_t& lastIndex) {
+    for (std::int32_t i = 0; i < count; ++i)
+        buffer[i] = draw(buffer[i], i);
+    firstIndex = 0;
+    lastIndex = count - 1;
+    return count;
+}
+
 template <class Hit>
 std::int32_t ApplyWithSearch(Byte* buffer, std::int32_t count, Hit hit, const ByteRule& rule,
                              std::int32_t& firstIndex, std::int32_t& lastIndex) {
@@ -178,7 +190,10 @@ std::int32_t ApplyWithSearch(Byte* buffer, std::int32_t count, Hit hit, const By
     case ReplaceMode::ReplaceRandomByte: {
         const RandomAt draw{randomStream.key,
                             static_cast<std::uint32_t>(randomStream.counter) * kGolden};
-        return Apply(buffer, count, hit, draw, firstIndex, lastIndex);
+        if constexpr (std::is_same_v<Hit, IsAny>)
+            return RandomizeAll(buffer, count, draw, firstIndex, lastIndex);
+        else
+            return Apply(buffer, count, hit, draw, firstIndex, lastIndex);
     }
     }
     return 0;
