@@ -18,8 +18,10 @@ constexpr std::int64_t kLargestFile = 0x7FFFFFFF;
 constexpr std::size_t kCopyStreamBuffer = 1 << 20;
 
 // Copies exactly `length` bytes from the current position of `from` to `to` in
-// blocks of `block` bytes. Any short read or write fails the copy.
-bool CopyBytes(std::FILE* from, std::FILE* to, std::uint64_t length, std::size_t block) {
+// blocks of `block` bytes, telling `progress` at each MiB. Any short read or
+// write fails the copy.
+bool CopyBytes(std::FILE* from, std::FILE* to, std::uint64_t length, std::size_t block,
+               const Progress& progress = {}) {
     std::vector<unsigned char> buffer(block);
     for (std::uint64_t copied = 0; copied < length;) {
         const auto wanted =
@@ -29,8 +31,21 @@ bool CopyBytes(std::FILE* from, std::FILE* to, std::uint64_t length, std::size_t
         if (std::fwrite(buffer.data(), 1, wanted, to) != wanted)
             return false;
         copied += wanted;
+        if (progress && (copied >> 20) != ((copied - wanted) >> 20))
+            progress(copied, length);
     }
     return std::fflush(to) == 0;
+}
+
+// A copy of the whole of `from` over the start of `to`: inside the kernel where
+// it can, else through the streams.
+bool CopyWhole(std::FILE* from, std::FILE* to, std::uint64_t length, std::size_t block,
+               const Progress& progress) {
+    bool unsupported = false;
+    if (KernelCopy(from, to, length, unsupported, progress))
+        return true;
+    return unsupported && SeekTo(from, 0) && SeekTo(to, 0) &&
+           CopyBytes(from, to, length, block, progress);
 }
 
 // "Glitchwerk-20261206-231500", from the local time.
@@ -45,7 +60,8 @@ std::string KeptFileStem() {
 
 // Copies the data file's first `length` bytes into a new file in `folder`
 // that replaces nothing, and waits until the copy is on the disk.
-bool KeepCopy(std::FILE* data, std::uint64_t length, const fs::path& folder, fs::path& kept) {
+bool KeepCopy(std::FILE* data, std::uint64_t length, const fs::path& folder, fs::path& kept,
+              const Progress& progress = {}) {
     const std::string stem = KeptFileStem();
     for (int taken = 1; taken < 100; ++taken) {
         std::string base = stem;
@@ -59,8 +75,8 @@ bool KeepCopy(std::FILE* data, std::uint64_t length, const fs::path& folder, fs:
         if (!copy)
             return false;
         SetStreamBuffer(copy, kCopyStreamBuffer);
-        const bool copied = SeekTo(data, 0) && CopyBytes(data, copy.get(), length, kWindowSize) &&
-                            FlushToDisk(copy.get());
+        const bool copied =
+            CopyWhole(data, copy.get(), length, kWindowSize, progress) && FlushToDisk(copy.get());
         if (CloseStream(copy) && copied && FlushFolderToDisk(folder)) {
             kept = name;
             return true;
@@ -90,7 +106,7 @@ FileHandle HoldFile(const fs::path& path, const FileId& id, bool& inUse) {
 
 // The copy goes over the file in place: a restore that fails part-way leaves
 // every byte it did not reach as it was.
-bool WriteBackCopy(BackupStore& store) {
+bool WriteBackCopy(BackupStore& store, const Progress& progress) {
     // First make sure the whole copy is there to be read back (the lock does
     // not stop other programs).
     if (!store.dataFile || StreamLength(store.dataFile.get()) != store.romLength ||
@@ -100,16 +116,36 @@ bool WriteBackCopy(BackupStore& store) {
     if (!rom)
         return false;
     std::setvbuf(rom.get(), nullptr, _IONBF, 0); // whole blocks: each fwrite is one write
+    std::FILE* data = store.dataFile.get();
+    // Just the ranges the run wrote go back when the file still has the
+    // length and the times the run left it with: nothing else wrote to it.
+    FileTimes times;
+    bool copied = true;
+    if (store.rangesKnown && StreamLength(rom.get()) == store.romLength &&
+        ReadTimes(rom.get(), times) && times == store.stampedTimes) {
+        for (const auto& [begin, end] : store.changedRanges) {
+            copied = copied && SeekTo(data, begin) && SeekTo(rom.get(), begin) &&
+                     CopyBytes(data, rom.get(), end - begin, kWindowSize);
+        }
+    } else {
+        copied = CopyWhole(data, rom.get(), store.romLength, kWindowSize, progress) &&
+                 ResizeStream(rom.get(), store.romLength);
+    }
     // Success means the bytes are on the disk: a write error that the disk
     // reports late must not let the originals be thrown away at exit.
-    const bool copied = CopyBytes(store.dataFile.get(), rom.get(), store.romLength, kWindowSize) &&
-                        ResizeStream(rom.get(), store.romLength) && FlushToDisk(rom.get());
-    return CloseStream(rom) && copied;
+    copied = copied && FlushToDisk(rom.get());
+    if (!CloseStream(rom) || !copied)
+        return false;
+    store.changedRanges.clear();
+    store.rangesKnown = true;
+    StampWritten(store);
+    return true;
 }
 
 } // namespace
 
-BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path) {
+BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path,
+                          const Progress& progress) {
     store = BackupStore{};
     // The folder is fixed now, so that kept copies go beside the data file
     // whatever the current directory becomes.
@@ -169,8 +205,8 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path)
     // of a run that did not end normally: its file may be corrupted now.
     const std::int64_t leftover = StreamLength(data.get());
     if (leftover != 0 &&
-        (leftover < 0 ||
-         !KeepCopy(data.get(), static_cast<std::uint64_t>(leftover), folder, store.keptFile)))
+        (leftover < 0 || !KeepCopy(data.get(), static_cast<std::uint64_t>(leftover), folder,
+                                   store.keptFile, progress)))
         return BackupResult::DataFileNotCreated;
 
     // Whoever could read the data file before may hold it open still, and
@@ -186,7 +222,8 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path)
     // On the disk before the first Corrupt, so that a power cut cannot leave
     // a corrupted file beside an empty backup, or none.
     if (!MakePrivate(data.get()) || !TruncateStream(data.get()) ||
-        !CopyBytes(rom.get(), data.get(), static_cast<std::uint64_t>(length), kBackupBlock) ||
+        !CopyWhole(rom.get(), data.get(), static_cast<std::uint64_t>(length), kBackupBlock,
+                   progress) ||
         !FlushToDisk(data.get()) || !FlushFolderToDisk(folder)) {
         TruncateStream(data.get()); // leave no partial copy that looks like a backup
         return BackupResult::DataFileNotCreated;
@@ -198,6 +235,8 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path)
     store.romId = romFacts.id;
     store.romPermissions = romFacts.permissions;
     store.dataFolder = folder;
+    store.rangesKnown = true;
+    StampWritten(store);
     return BackupResult::BackupCreated;
 }
 
@@ -228,8 +267,26 @@ FileHandle OpenEditedFile(BackupStore& store, const std::filesystem::path& path,
     return file;
 }
 
-bool RestoreFromBackup(BackupStore& store) {
-    store.restoreFailed = !WriteBackCopy(store);
+void NoteWritten(BackupStore& store, std::uint64_t begin, std::uint64_t end) {
+    auto& ranges = store.changedRanges; // sorted, apart from each other
+    auto first =
+        std::lower_bound(ranges.begin(), ranges.end(), begin,
+                         [](const auto& range, std::uint64_t at) { return range.second < at; });
+    auto last = first;
+    for (; last != ranges.end() && last->first <= end; ++last) {
+        begin = std::min(begin, last->first);
+        end = std::max(end, last->second);
+    }
+    ranges.insert(ranges.erase(first, last), {begin, end});
+}
+
+void StampWritten(BackupStore& store) {
+    store.rangesKnown = store.rangesKnown && store.editedFile &&
+                        StampTimes(store.editedFile.get(), store.stampedTimes);
+}
+
+bool RestoreFromBackup(BackupStore& store, const Progress& progress) {
+    store.restoreFailed = !WriteBackCopy(store, progress);
     return !store.restoreFailed;
 }
 

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <utility>
+#include <vector>
 
 namespace glitchwerk {
 
@@ -39,6 +41,13 @@ struct BackupStore {
     // Where the bytes of a leftover data file, or the originals after a failed
     // restore, were kept; empty when none were.
     std::filesystem::path keptFile;
+
+    // Since the last complete restore: the ranges [begin, end) the run wrote,
+    // and the file's times as the run last stamped them. While `rangesKnown`,
+    // a restore that finds those times copies back just these ranges.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> changedRanges;
+    bool rangesKnown = false;
+    FileTimes stampedTimes;
 };
 
 // Locks and fills the data file with a copy of `path`, leaving it open in
@@ -46,13 +55,15 @@ struct BackupStore {
 // run's copy is first kept under a new name (`keptFile`). On any other result
 // than BackupCreated, the edited file is unchanged and `store` holds no data
 // file; the data file is as it was unless its leftover was kept already.
-BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path);
+BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path,
+                          const Progress& progress = {});
 
 // Writes the saved copy back over the edited file in place, then gives it its
 // recorded length; a file deleted since is made anew. Returns false when the
 // file is not the one backed up, cannot be opened, or any read or write
-// fails; the data file is kept as it is either way.
-bool RestoreFromBackup(BackupStore& store);
+// fails; the data file is kept as it is either way. When nothing but the run
+// can have touched the file since, just the ranges the run wrote are copied.
+bool RestoreFromBackup(BackupStore& store, const Progress& progress = {});
 
 // Empties the data file (it is not deleted) and closes it. After a failed
 // restore the original bytes are first kept under a new name; when that
@@ -66,5 +77,11 @@ void ClearBackup(BackupStore& store);
 // since is made anew, never through a link, and becomes the run's file.
 FileHandle OpenEditedFile(BackupStore& store, const std::filesystem::path& path,
                           bool recreate = false);
+
+// Records that the run is about to write bytes [begin, end) of its file.
+void NoteWritten(BackupStore& store, std::uint64_t begin, std::uint64_t end);
+// After the run's writes (flushed): stamps the file's times, or gives up the
+// short way of restoring where that cannot be done.
+void StampWritten(BackupStore& store);
 
 } // namespace glitchwerk

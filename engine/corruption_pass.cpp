@@ -17,8 +17,10 @@ std::int32_t FileOffset(std::uint64_t windowOffset, std::int32_t index) {
                                      static_cast<std::uint32_t>(index));
 }
 
+// With a `store`, each window is noted as written before it is written.
 PassOutcome CorruptOpenFile(FileHandle& file, const CorruptionRequest& request,
-                            CorruptionResult& result) {
+                            CorruptionResult& result, BackupStore* store,
+                            const Progress& progress) {
     // The pass reads and writes whole windows itself: a stream buffer would
     // only add a copy of each window, and split its write in two.
     std::setvbuf(file.get(), nullptr, _IONBF, 0);
@@ -53,6 +55,8 @@ PassOutcome CorruptOpenFile(FileHandle& file, const CorruptionRequest& request,
         result.totalBytes += ApplyByteRule(window.data(), static_cast<std::int32_t>(got),
                                            request.rule, windowFirst, windowLast);
         writing = true;
+        if (store)
+            NoteWritten(*store, offset, offset + got);
         if (std::fwrite(window.data(), 1, got, file.get()) != got) {
             ok = false;
             break;
@@ -63,6 +67,8 @@ PassOutcome CorruptOpenFile(FileHandle& file, const CorruptionRequest& request,
             result.lastByte = FileOffset(offset, windowLast);
         if (got < wanted)
             break;
+        if (progress)
+            progress(offset + got - request.startOffset, end - request.startOffset);
     }
     const bool readFailed = std::ferror(file.get()) != 0;
     if (CloseStream(file) && ok && !readFailed)
@@ -72,17 +78,22 @@ PassOutcome CorruptOpenFile(FileHandle& file, const CorruptionRequest& request,
 
 } // namespace
 
-bool RunCorruptionPass(const CorruptionRequest& request, CorruptionResult& result) {
+bool RunCorruptionPass(const CorruptionRequest& request, CorruptionResult& result,
+                       const Progress& progress) {
     FileHandle file = OpenFile(request.path, OpenHow::Existing);
     FileFacts facts;
     return file && ReadFacts(file.get(), facts) && facts.regular &&
-           CorruptOpenFile(file, request, result) == PassOutcome::Done;
+           CorruptOpenFile(file, request, result, nullptr, progress) == PassOutcome::Done;
 }
 
 PassOutcome RunCorruptionPass(BackupStore& store, const CorruptionRequest& request,
-                              CorruptionResult& result) {
+                              CorruptionResult& result, const Progress& progress) {
     FileHandle file = OpenEditedFile(store, request.path);
-    return file ? CorruptOpenFile(file, request, result) : PassOutcome::NotOpened;
+    if (!file)
+        return PassOutcome::NotOpened;
+    const PassOutcome outcome = CorruptOpenFile(file, request, result, &store, progress);
+    StampWritten(store);
+    return outcome;
 }
 
 } // namespace glitchwerk

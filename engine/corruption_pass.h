@@ -4,6 +4,7 @@
 // window by window.
 
 #include "engine/byte_rules.h"
+#include "engine/file_stream.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -30,7 +31,8 @@ struct CorruptionResult {
 // Runs the pass on any plain file. Returns false when the file cannot be
 // opened for update or is no plain file (a pipe, a device), or when reading or
 // writing fails; `result` is meaningful only on success.
-bool RunCorruptionPass(const CorruptionRequest& request, CorruptionResult& result);
+bool RunCorruptionPass(const CorruptionRequest& request, CorruptionResult& result,
+                       const Progress& progress = {});
 
 struct BackupStore;
 enum class PassOutcome {
@@ -41,6 +43,6 @@ enum class PassOutcome {
 // Runs the pass on the run's edited file (see OpenEditedFile); `result` is
 // meaningful only when Done.
 PassOutcome RunCorruptionPass(BackupStore& store, const CorruptionRequest& request,
-                              CorruptionResult& result);
+                              CorruptionResult& result, const Progress& progress = {});
 
 } // namespace glitchwerk

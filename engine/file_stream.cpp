@@ -10,6 +10,7 @@
 #include <string>
 #include <windows.h>
 #else
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <sys/file.h>
@@ -165,6 +166,19 @@ bool FlushFolderToDisk(const std::filesystem::path&) {
     return true; // NTFS journals its folders' entries
 }
 
+bool KernelCopy(std::FILE*, std::FILE*, std::uint64_t, bool& unsupported, const Progress&) {
+    unsupported = true;
+    return false;
+}
+
+bool ReadTimes(std::FILE*, FileTimes&) {
+    return false;
+}
+
+bool StampTimes(std::FILE*, FileTimes&) {
+    return false;
+}
+
 void IgnoreFileSizeSignal() {}
 
 #else
@@ -244,6 +258,61 @@ bool FlushFolderToDisk(const std::filesystem::path& folder) {
     // Some file systems cannot sync a folder at all; that is no failure.
     const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP;
     return ::close(fd) == 0 && synced;
+}
+
+bool KernelCopy(std::FILE* from, std::FILE* to, std::uint64_t length, bool& unsupported,
+                const Progress& progress) {
+    unsupported = false;
+#ifdef __linux__
+    if (std::fflush(from) != 0 || std::fflush(to) != 0)
+        return false;
+    constexpr std::uint64_t kChunk = 16 << 20; // between two reports of progress
+    loff_t in = 0;
+    loff_t out = 0;
+    while (static_cast<std::uint64_t>(out) < length) {
+        const auto wanted =
+            static_cast<std::size_t>(std::min(kChunk, length - static_cast<std::uint64_t>(out)));
+        const ssize_t copied =
+            ::copy_file_range(::fileno(from), &in, ::fileno(to), &out, wanted, 0);
+        if (copied <= 0) {
+            unsupported = copied == 0 || errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
+                          errno == EINVAL;
+            return false;
+        }
+        if (progress)
+            progress(static_cast<std::uint64_t>(out), length);
+    }
+    return true;
+#else
+    (void)from, (void)to, (void)length, (void)progress;
+    unsupported = true;
+    return false;
+#endif
+}
+
+static std::int64_t Nanoseconds(const timespec& time) {
+    return std::int64_t{time.tv_sec} * 1000000000 + time.tv_nsec;
+}
+
+bool ReadTimes(std::FILE* file, FileTimes& times) {
+    struct stat info {};
+    if (::fstat(::fileno(file), &info) != 0)
+        return false;
+    times = {Nanoseconds(info.st_mtim), Nanoseconds(info.st_ctim)};
+    return true;
+}
+
+bool StampTimes(std::FILE* file, FileTimes& times) {
+    struct stat info {};
+    if (::fstat(::fileno(file), &info) != 0)
+        return false;
+    timespec stamp[2] = {{0, UTIME_OMIT}, info.st_mtim}; // access time, modification time
+    if (++stamp[1].tv_nsec == 1000000000) {
+        stamp[1].tv_nsec = 0;
+        ++stamp[1].tv_sec;
+    }
+    return ::futimens(::fileno(file), stamp) == 0 && ReadTimes(file, times) &&
+           times.modified == Nanoseconds(stamp[1]);
 }
 
 void IgnoreFileSizeSignal() {

@@ -9,9 +9,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 namespace glitchwerk {
+
+// Told now and then how far long work has come: bytes done of the total.
+using Progress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
 // Closes a stream, then frees the buffer SetStreamBuffer gave it, if any.
 struct FileCloser {
@@ -101,6 +105,29 @@ bool FlushToDisk(std::FILE* file);
 
 // Waits until the folder's entries (a file just created in it) are on the disk.
 bool FlushFolderToDisk(const std::filesystem::path& folder);
+
+// Copies the first `length` bytes of `from` over the start of `to` inside the
+// kernel (copy_file_range; a reflink where the file system has them), leaving
+// the streams' positions unspecified. False with `unsupported` where the
+// kernel cannot copy between these files (then copy them yourself), false
+// without it when a read or write failed or `from` is shorter.
+bool KernelCopy(std::FILE* from, std::FILE* to, std::uint64_t length, bool& unsupported,
+                const Progress& progress);
+
+// The modification and status-change times of an open file, in nanoseconds.
+struct FileTimes {
+    std::int64_t modified = 0;
+    std::int64_t changed = 0;
+    bool operator==(const FileTimes&) const = default;
+};
+bool ReadTimes(std::FILE* file, FileTimes& times);
+// Sets the file's modification time to a value of our own, the time it reads
+// back plus one nanosecond, and reads both times back into `times` (buffered
+// writes must have been flushed). False
+// where that cannot be done to the nanosecond (Windows, coarse file systems,
+// a file of another owner): only a stamp tells our writes from another
+// program's within the same clock tick.
+bool StampTimes(std::FILE* file, FileTimes& times);
 
 // A write past the process's file size limit then fails with an error instead
 // of ending the process (POSIX's SIGXFSZ).
