@@ -223,6 +223,12 @@ template <typename T> T* CGlitchwerkDlg::Control(int id) const {
     qFatal("No control %d", id);
 }
 
+template <typename Work> auto CGlitchwerkDlg::WithProgress(const char* what, Work work) {
+    const std::unique_ptr<ProgressView> view = m_prompts.ShowProgress(this, what);
+    view->Update(0, 0);
+    return work([&view](std::uint64_t done, std::uint64_t total) { view->Update(done, total); });
+}
+
 void CGlitchwerkDlg::BuildControls() {
     static_assert(std::size(kControls) == kControlCount);
     const DialogUnits units(font());
@@ -284,7 +290,8 @@ bool CGlitchwerkDlg::OnInitDialog() {
         return false;
     }
     const char* failure = nullptr;
-    switch (CreateBackup(m_backup, *path)) {
+    switch (WithProgress("Copying the file to Glitchwerk.dat",
+                         [&](const Progress& p) { return CreateBackup(m_backup, *path, p); })) {
     case BackupResult::BackupCreated:
         break;
     case BackupResult::DataFileNotCreated:
@@ -338,7 +345,7 @@ void CGlitchwerkDlg::reject() {
     switch (
         m_prompts.ShowMessage(this, "Restore file before exiting?", MessageButtons::YesNoCancel)) {
     case Answer::Yes:
-        if (!RestoreFromBackup(m_backup)) {
+        if (!Restore()) {
             Message("Error\nCould not restore file."); // the data file keeps the copy
             return;
         }
@@ -426,7 +433,9 @@ void CGlitchwerkDlg::OnCorrupt() {
     const CorruptionRequest request{m_backup.romPath, ReadHexField(m_rangeStartEdit),
                                     ReadHexField(m_rangeEndEdit), m_backup.romLength, ReadRule()};
     CorruptionResult result{};
-    switch (RunCorruptionPass(m_backup, request, result)) {
+    switch (WithProgress("Corrupting the file", [&](const Progress& p) {
+        return RunCorruptionPass(m_backup, request, result, p);
+    })) {
     case PassOutcome::Done:
         break;
     case PassOutcome::NotOpened:
@@ -445,19 +454,23 @@ void CGlitchwerkDlg::OnCorrupt() {
 }
 
 void CGlitchwerkDlg::OnRestore() {
-    Message(RestoreFromBackup(m_backup) ? "File Restore Sucessfully"
-                                        : "Error\nUnable to  restore file");
+    Message(Restore() ? "File Restore Sucessfully" : "Error\nUnable to  restore file");
 }
 
 void CGlitchwerkDlg::OnReCorrupt() {
     // A corruption is only worth running on the pristine bytes: when they
     // cannot be put back, say so rather than corrupt a half-restored file.
-    if (!RestoreFromBackup(m_backup)) {
+    if (!Restore()) {
         ResetResults();
         Message("Error\nUnable to  restore file");
         return;
     }
     OnCorrupt();
+}
+
+bool CGlitchwerkDlg::Restore() {
+    return WithProgress("Restoring the file",
+                        [this](const Progress& p) { return RestoreFromBackup(m_backup, p); });
 }
 
 void CGlitchwerkDlg::Message(const QString& text) {

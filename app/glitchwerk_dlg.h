@@ -63,6 +63,9 @@ class CGlitchwerkDlg final : public QDialog {
     ByteRule ReadRule() const;
     void ResetResults();
     void Message(const QString& text);
+    bool Restore();
+    // Runs `work`, given a Progress that shows in a progress view named `what`.
+    template <typename Work> auto WithProgress(const char* what, Work work);
     void TellKeptLeftover();
 
     struct MessageMapEntry {

@@ -3,8 +3,12 @@
 
 #include "app/qt_path.h"
 
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QMessageBox>
+#include <QProgressDialog>
 
 namespace glitchwerk {
 namespace {
@@ -17,7 +21,44 @@ QWidget* VisibleOwner(QWidget* owner) {
     return owner && owner->isVisible() ? owner : nullptr;
 }
 
+// Nothing the user does stops the work: no Esc, no close box.
+class UnstoppableProgress final : public QProgressDialog {
+  public:
+    using QProgressDialog::QProgressDialog;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override { event->accept(); }
+    void closeEvent(QCloseEvent* event) override { event->ignore(); }
+};
+
 } // namespace
+
+QtProgress::QtProgress(QWidget* owner, QString what, int delayMs)
+    : m_owner(owner), m_what(std::move(what)), m_delayMs(delayMs) {
+    m_clock.start();
+}
+
+QtProgress::~QtProgress() = default;
+
+void QtProgress::Update(std::uint64_t done, std::uint64_t total) {
+    if (!m_dialog && m_clock.elapsed() >= m_delayMs) {
+        QWidget* owner = VisibleOwner(m_owner);
+        m_dialog = std::make_unique<UnstoppableProgress>(m_what, QString(), 0, 1000, owner);
+        m_dialog->setWindowTitle(kMessageTitle);
+        m_dialog->setCancelButton(nullptr);
+        m_dialog->setWindowModality(owner ? Qt::WindowModal : Qt::ApplicationModal);
+        m_dialog->setMinimumDuration(0);
+        m_dialog->show();
+    }
+    if (m_dialog) {
+        m_dialog->setValue(total ? static_cast<int>(done * 1000 / total) : 0);
+        QCoreApplication::processEvents(); // the only events then are the dialog's own
+    }
+}
+
+std::unique_ptr<ProgressView> QtPrompts::ShowProgress(QWidget* owner, const QString& what) {
+    return std::make_unique<QtProgress>(owner, what, 500);
+}
 
 std::optional<std::filesystem::path> QtPrompts::AskForFile(QWidget* owner) {
     QFileDialog dialog(VisibleOwner(owner));

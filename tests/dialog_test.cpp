@@ -5,9 +5,11 @@
 #include "tests/temp_dir.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -258,6 +260,26 @@ TEST(Dialog, CommandsAndExitReportAFileThatCannotBeOpenedOrWritten) {
         "The last restore failed.\nThe original bytes are kept in "));
     EXPECT_EQ(run.Kept(), kOriginal);
     EXPECT_TRUE(ReadFile(kDataFileName).empty());
+}
+
+// Long work shows its progress (at once here), and while it runs nothing
+// reaches the window: no click on a command, no Esc, no close box.
+TEST(Dialog, LongWorkShowsItsProgressAndTakesNoInput) {
+    Session run;
+    run.Start();
+    QTimer::singleShot(0, [&] {
+        QWidget* progress = QApplication::activeModalWidget();
+        ASSERT_NE(progress, nullptr);
+        run.Click("IDC_CORRUPT");
+        run.Click("IDCANCEL");
+        QTest::keyClick(progress, Qt::Key_Escape);
+        progress->close();
+        EXPECT_TRUE(progress->isVisible());
+    });
+    run.Click("IDC_RESTORE");
+    EXPECT_EQ(run.prompts.progress,
+              (Texts{"Copying the file to Glitchwerk.dat", "Restoring the file"}));
+    EXPECT_EQ(run.prompts.messages, Texts{"File Restore Sucessfully"});
 }
 
 TEST(Dialog, ExitButtonEscAndCloseBoxAskBeforeEnding) {

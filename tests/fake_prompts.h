@@ -16,6 +16,7 @@ class FakePrompts final : public Prompts {
     std::deque<Answer> answers;                // answers to the questions, in order
     std::vector<QString> messages;             // every text shown, questions included
     std::function<void()> whileShown;          // runs while each message is up
+    std::vector<QString> progress;             // every piece of long work, by name
 
     std::optional<std::filesystem::path> AskForFile(QWidget*) override { return file; }
 
@@ -28,6 +29,12 @@ class FakePrompts final : public Prompts {
         const Answer answer = answers.front();
         answers.pop_front();
         return answer;
+    }
+
+    // The real progress dialog, shown at once.
+    std::unique_ptr<ProgressView> ShowProgress(QWidget* owner, const QString& what) override {
+        progress.push_back(what);
+        return std::make_unique<QtProgress>(owner, what, 0);
     }
 };
 
