@@ -7,6 +7,8 @@
 
 #include <functional>
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -31,10 +33,11 @@ struct Session {
     const fs::path file = dir / "game.nes";
     BackupStore store;
     Session() { WriteFile(file, CountingBytes(300)); }
-    PassOutcome Corrupt() {
+    // Zeroes bytes [begin, end) of the file backed up.
+    PassOutcome Corrupt(std::uint32_t begin = 0, std::uint32_t end = 300) {
         CorruptionResult result{};
         const ByteRule zero{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceSpecificByte, 0};
-        return RunCorruptionPass(store, {file, 0, 300, 300, zero}, result);
+        return RunCorruptionPass(store, {file, begin, end, store.romLength, zero}, result);
     }
 };
 
@@ -229,6 +232,65 @@ TEST(BackupStore, RestoreAndPassReachOnlyTheFileBackedUp) {
             EXPECT_EQ(CreateBackup(second, run.file), BackupResult::EditedFileInUse);
         }
     }
+}
+
+// Restore copies back only what the run changed while nothing else touched
+// the file; whatever happened to it, the result is the original bytes.
+TEST(BackupStore, RestoreGivesTheOriginalWhateverHappenedToTheFile) {
+    const auto outside = [](Session& r, std::uint64_t at) { // another program's write
+        std::fstream(r.file, std::ios::in | std::ios::out | std::ios::binary).seekp(at).put(1);
+    };
+    using Changes = std::function<void(Session&)>;
+    const std::pair<const char*, Changes> cases[] = {
+        {"only the run's", [](Session& r) { r.Corrupt(0x10, 0x20), r.Corrupt(0x18000, 0x18100); }},
+        {"overlapping", [](Session& r) { r.Corrupt(0x10, 0x30), r.Corrupt(0x20, 0x40); }},
+        {"touching", [](Session& r) { r.Corrupt(0x10, 0x20), r.Corrupt(0x20, 0x30); }},
+        {"in the same tick", [&](Session& r) { r.Corrupt(0x10, 0x20), outside(r, 0x100); }},
+        {"grown", [](Session& r) { r.Corrupt(0, 0x10), fs::resize_file(r.file, 0x20010); }},
+        {"shrunk", [](Session& r) { r.Corrupt(0, 0x10), fs::resize_file(r.file, 0x1000); }},
+        {"deleted", [](Session& r) { r.Corrupt(0, 0x10), fs::remove(r.file); }},
+        {"by a plain pass",
+         [](Session& r) {
+             CorruptionResult result{};
+             const ByteRule zero{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceSpecificByte,
+                                 0};
+             RunCorruptionPass({r.file, 0x100, 0x200, 0x20000, zero}, result);
+         }},
+        {"restored before",
+         [](Session& r) { r.Corrupt(0, 0x10), RestoreFromBackup(r.store), r.Corrupt(0x40, 0x50); }},
+#ifndef _WIN32
+        {"times set back",
+         [&](Session& r) {
+             r.Corrupt(0x10, 0x20), outside(r, 0x100);
+             const std::int64_t at = r.store.stampedTimes.modified;
+             const timespec times[2] = {{0, UTIME_OMIT}, {at / 1000000000, at % 1000000000}};
+             ::utimensat(AT_FDCWD, r.file.c_str(), times, 0);
+         }},
+        {"a failed pass",
+         [](Session& r) { OnAFullDisk(0x8000, [&] { return r.Corrupt(0, 0x20000); }); }},
+        {"a failed restore",
+         [](Session& r) {
+             r.Corrupt(0, 0x20000), OnAFullDisk(0x100, [&] { return RestoreFromBackup(r.store); });
+         }},
+#endif
+    };
+    for (const auto& [name, change] : cases) {
+        SCOPED_TRACE(name);
+        Session run;
+        WriteFile(run.file, CountingBytes(0x20000));
+        ASSERT_EQ(CreateBackup(run.store, run.file), BackupResult::BackupCreated);
+        change(run);
+        ASSERT_TRUE(RestoreFromBackup(run.store));
+        EXPECT_EQ(ReadFile(run.file), CountingBytes(0x20000));
+    }
+#ifndef _WIN32 // the short way: a byte of the copy that the run never wrote is not copied
+    Session run;
+    ASSERT_EQ(CreateBackup(run.store, run.file), BackupResult::BackupCreated);
+    run.Corrupt(0, 0x10);
+    std::fstream(kDataFileName, std::ios::in | std::ios::out | std::ios::binary).seekp(0x20).put(9);
+    ASSERT_TRUE(RestoreFromBackup(run.store));
+    EXPECT_EQ(ReadFile(run.file), CountingBytes(300));
+#endif
 }
 
 } // namespace
