@@ -14,11 +14,16 @@
 namespace glitchwerk::bench {
 
 enum class Target {
-    None,                // a floor, measured for the rows that refer to it
-    QuarterOfFloor,      // at most 4 times the floor's time
-    GigabytePerSecond,   // at least 1e9 bytes per second
-    WithinThirtyPercent, // at most 1.3 times the floor's time
+    None,                    // a floor, measured for the rows that refer to it
+    QuarterOfFloor,          // at most 4 times the floor's time
+    EightGigabytesPerSecond, // at least 8e9 bytes per second
+    WithinThirtyPercent,     // at most 1.3 times the floor's time
+    WithinTwice,             // at most 2 times the floor's time
+    KernelCopy, // at most 0.8 times the floor's time where the kernel copies files, else 1.3
 };
+
+// Whether the kernel copies files here (copy_file_range), as the backup does.
+bool KernelCopies();
 
 // Registers a benchmark together with its row of the table. `floor` names the
 // benchmark it is compared with (empty for a floor itself). Benchmarks report
@@ -31,8 +36,10 @@ benchmark::internal::Benchmark* AddFigure(const std::string& name, const std::st
 void AddWindowBenchmarks();
 
 // The corruption pass, the backup and the restore over `file`, against plain
-// C stream copies of it. The current directory must be a scratch folder: the
-// backup's data file is created there.
-void AddFileBenchmarks(const std::filesystem::path& file, std::uint32_t length);
+// C stream copies of it, and Re-Corrupt and Restore of a small range in
+// `large` against the same in `small`. Each file is in a scratch folder of its
+// own, where its backup's data file is created.
+void AddFileBenchmarks(const std::filesystem::path& file, std::uint32_t length,
+                       const std::filesystem::path& small, const std::filesystem::path& large);
 
 } // namespace glitchwerk::bench

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The corruption pass, the backup and the restore over one page-cached file,
-// against the plain C stream loops that move the same bytes.
+// against the plain C stream loops that move the same bytes; Re-Corrupt and
+// Restore of a small range of a disc image, against the same on a ROM.
 
 #include "bench/figures.h"
 
@@ -8,6 +9,7 @@
 #include "engine/corruption_pass.h"
 
 #include <cstdio>
+#include <fstream>
 #include <vector>
 
 namespace glitchwerk::bench {
@@ -79,6 +81,54 @@ void CopyFile(benchmark::State& state, const fs::path& from, const fs::path& to,
     state.SetBytesProcessed(state.iterations() * length);
 }
 
+// A run on `file`, its data file beside it.
+struct Run {
+    BackupStore store;
+    explicit Run(benchmark::State& state, const fs::path& file) {
+        const fs::path previous = fs::current_path();
+        fs::current_path(file.parent_path());
+        if (CreateBackup(store, file) != BackupResult::BackupCreated)
+            state.SkipWithError("the backup failed");
+        fs::current_path(previous);
+    }
+    ~Run() { ClearBackup(store); }
+    // Random bytes over the 64 KiB in the middle of the file.
+    bool Corrupt() {
+        const std::uint32_t middle = store.romLength / 2;
+        const ByteRule random{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceRandomByte, 0};
+        CorruptionResult result{};
+        return RunCorruptionPass(
+                   store, {store.romPath, middle, middle + kWindowSize, store.romLength, random},
+                   result) == PassOutcome::Done;
+    }
+};
+
+// Re-Corrupt as the dialog runs it: back to the original, then a new corruption.
+void ReCorrupt(benchmark::State& state, const fs::path& file) {
+    Run run(state, file);
+    for (auto _ : state) {
+        if (!RestoreFromBackup(run.store) || !run.Corrupt())
+            state.SkipWithError("Re-Corrupt failed");
+    }
+    state.SetBytesProcessed(state.iterations() * kWindowSize);
+}
+
+// Restore after a corruption, or (`complete`) after a change from outside
+// that leaves no way but the whole copy.
+void Restore(benchmark::State& state, const fs::path& file, bool complete) {
+    Run run(state, file);
+    for (auto _ : state) {
+        state.PauseTiming();
+        const bool changed =
+            complete ? static_cast<bool>(std::fstream(file, std::ios::in | std::ios::out).put(1))
+                     : run.Corrupt();
+        state.ResumeTiming();
+        if (!changed || !RestoreFromBackup(run.store))
+            state.SkipWithError("the restore failed");
+    }
+    state.SetBytesProcessed(state.iterations() * (complete ? run.store.romLength : kWindowSize));
+}
+
 void Backup(benchmark::State& state, const fs::path& file, std::uint32_t length) {
     for (auto _ : state) {
         BackupStore store;
@@ -89,25 +139,30 @@ void Backup(benchmark::State& state, const fs::path& file, std::uint32_t length)
     state.SetBytesProcessed(state.iterations() * length);
 }
 
-void Restore(benchmark::State& state, const fs::path& file, std::uint32_t length) {
-    BackupStore store;
-    if (CreateBackup(store, file) != BackupResult::BackupCreated)
-        state.SkipWithError("the backup failed");
-    for (auto _ : state) {
-        if (!RestoreFromBackup(store))
-            state.SkipWithError("the restore failed");
-    }
-    ClearBackup(store);
-    state.SetBytesProcessed(state.iterations() * length);
-}
-
 benchmark::internal::Benchmark* Timed(benchmark::internal::Benchmark* benchmark) {
     return benchmark->UseRealTime()->MinTime(0.2)->Repetitions(9);
 }
 
 } // namespace
 
-void AddFileBenchmarks(const fs::path& file, std::uint32_t length) {
+bool KernelCopies() {
+    static const bool copies = [] {
+        const fs::path from = fs::temp_directory_path() / "glitchwerk-kernel-copy";
+        std::ofstream(from) << "probe";
+        FileHandle source = OpenFile(from, OpenHow::Existing);
+        FileHandle target = OpenFile(fs::path(from) += ".copy", OpenHow::New);
+        bool unsupported = true;
+        const bool copied =
+            source && target && KernelCopy(source.get(), target.get(), 5, unsupported, {});
+        fs::remove(from);
+        fs::remove(fs::path(from) += ".copy");
+        return copied;
+    }();
+    return copies;
+}
+
+void AddFileBenchmarks(const fs::path& file, std::uint32_t length, const fs::path& small,
+                       const fs::path& large) {
     const std::string windows = "fread/fwrite windows";
     const std::string copy = "fread/fwrite copy";
     const std::string copyToDisk = "copy + fdatasync";
@@ -129,10 +184,21 @@ void AddFileBenchmarks(const fs::path& file, std::uint32_t length) {
     Timed(AddFigure(copyToDisk, "", Target::None, [=](benchmark::State& state) {
         CopyFile(state, file, copyPath, length, true);
     }));
-    Timed(AddFigure("CreateBackup", copyToDisk, Target::WithinThirtyPercent,
+    Timed(AddFigure("CreateBackup", copyToDisk, Target::KernelCopy,
                     [=](benchmark::State& state) { Backup(state, file, length); }));
-    Timed(AddFigure("RestoreFromBackup", copyToDisk, Target::WithinThirtyPercent,
-                    [=](benchmark::State& state) { Restore(state, file, length); }));
+    Timed(AddFigure("RestoreFromBackup, complete", copyToDisk, Target::KernelCopy,
+                    [=](benchmark::State& state) { Restore(state, file, true); }));
+
+    const std::string smallReCorrupt = "Re-Corrupt of 1 MiB";
+    const std::string smallRestore = "Restore of 1 MiB";
+    Timed(AddFigure(smallReCorrupt, "", Target::None,
+                    [=](benchmark::State& state) { ReCorrupt(state, small); }));
+    Timed(AddFigure("Re-Corrupt 64 KiB of 256 MiB", smallReCorrupt, Target::WithinTwice,
+                    [=](benchmark::State& state) { ReCorrupt(state, large); }));
+    Timed(AddFigure(smallRestore, "", Target::None,
+                    [=](benchmark::State& state) { Restore(state, small, false); }));
+    Timed(AddFigure("Restore 64 KiB of 256 MiB", smallRestore, Target::WithinTwice,
+                    [=](benchmark::State& state) { Restore(state, large, false); }));
 }
 
 } // namespace glitchwerk::bench

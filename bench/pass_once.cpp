@@ -1,31 +1,46 @@
 // SPDX-License-Identifier: MIT
 // Runs one corruption pass (all bytes, random replacement) over a whole file,
-// to measure its peak memory from outside: glitchwerk_pass_once FILE
+// or backs it up and restores it whole, to measure the peak memory of either
+// from outside: glitchwerk_pass_once [--restore] FILE. The data file of a
+// backup goes in the current directory, and is emptied at the end.
 
+#include "engine/backup_store.h"
 #include "engine/byte_rules.h"
 #include "engine/corruption_pass.h"
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 int main(int argc, char** argv) {
     using namespace glitchwerk;
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s FILE\n", argv[0]);
+    const bool restore = argc == 3 && std::strcmp(argv[1], "--restore") == 0;
+    if (argc != 2 && !restore) {
+        std::fprintf(stderr, "usage: %s [--restore] FILE\n", argv[0]);
         return 2;
     }
+    const char* file = argv[argc - 1];
     std::error_code error;
-    const auto length = std::filesystem::file_size(argv[1], error);
+    const auto length = std::filesystem::file_size(file, error);
     if (error || length > 0x7FFFFFFF) {
-        std::fprintf(stderr, "%s: not a file below 2 GiB\n", argv[1]);
+        std::fprintf(stderr, "%s: not a file below 2 GiB\n", file);
         return 1;
+    }
+    if (restore) {
+        // The whole copy, as after a change from outside.
+        BackupStore store;
+        const bool restored = CreateBackup(store, file) == BackupResult::BackupCreated &&
+                              (store.rangesKnown = false, RestoreFromBackup(store));
+        ClearBackup(store);
+        std::printf("%s\n", restored ? "restored" : "the backup or the restore failed");
+        return restored ? 0 : 1;
     }
     SeedRandomGenerator(1);
     const ByteRule rule{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceRandomByte, 0};
     const auto end = static_cast<std::uint32_t>(length);
     CorruptionResult result{};
-    if (!RunCorruptionPass({argv[1], 0, end, end, rule}, result)) {
-        std::fprintf(stderr, "%s: the pass failed\n", argv[1]);
+    if (!RunCorruptionPass({file, 0, end, end, rule}, result)) {
+        std::fprintf(stderr, "%s: the pass failed\n", file);
         return 1;
     }
     std::printf("%d bytes hit, first %X, last %X\n", result.totalBytes, result.firstByte,

@@ -109,7 +109,8 @@ void AddWindowBenchmarks() {
             const ByteRule rule{search.mode, value, kRangeHigh, replace.mode, 0x10};
             const bool random = replace.mode == ReplaceMode::ReplaceRandomByte;
             Timed(AddFigure(std::string("ApplyByteRule ") + search.name + "/" + replace.name,
-                            memcpyName, random ? Target::GigabytePerSecond : Target::QuarterOfFloor,
+                            memcpyName,
+                            random ? Target::EightGigabytesPerSecond : Target::QuarterOfFloor,
                             [rule](benchmark::State& state) { RuleOnWindow(state, rule); }));
         }
     }
