@@ -17,6 +17,7 @@ namespace {
 
 using namespace testing; // TempDir and the file helpers
 namespace fs = std::filesystem;
+using enum BackupResult;
 
 constexpr auto kPrivate = fs::perms::owner_read | fs::perms::owner_write;
 
@@ -27,12 +28,18 @@ bool Link(const fs::path& to, const fs::path& at) {
     return !error;
 }
 
-// A run backed up from game.nes, 300 counting bytes, in a fresh current folder.
+// Another program's write of one byte.
+void Poke(const fs::path& file, std::uint64_t at) {
+    std::fstream(file, std::ios::in | std::ios::out | std::ios::binary).seekp(at).put(9);
+}
+
+// A run on game.nes, `length` counting bytes, in a fresh current folder.
 struct Session {
     TempDir dir{true};
     const fs::path file = dir / "game.nes";
     BackupStore store;
-    Session() { WriteFile(file, CountingBytes(300)); }
+    explicit Session(std::size_t length = 300) { WriteFile(file, CountingBytes(length)); }
+    BackupResult Start() { return CreateBackup(store, file); }
     // Zeroes bytes [begin, end) of the file backed up.
     PassOutcome Corrupt(std::uint32_t begin = 0, std::uint32_t end = 300) {
         CorruptionResult result{};
@@ -41,31 +48,74 @@ struct Session {
     }
 };
 
-TEST(BackupStore, RestoresTheBytesOfStartUpAndEmptiesTheDataFileAtTheEnd) {
-    for (const std::size_t length : {0, 300, 0x10001}) {
-        SCOPED_TRACE(length);
-        Session run;
-        const Bytes original = CountingBytes(length);
-        WriteFile(run.file, original);
-        WriteFile(kDataFileName, Bytes(0x20000, 0xAB)); // left by a run that was killed
-#ifndef _WIN32 // a copy kept from others' eyes, even from those who opened the file before
-        std::ifstream peeking(kDataFileName, std::ios::binary);
+// Whatever happened to the file, Restore gives back its original bytes; it
+// copies back only what the run wrote while nothing else touched the file.
+// The data file held the backup of a run that was killed: it is kept, and
+// the new copy is kept from others' eyes, even from those who opened the data
+// file before.
+TEST(BackupStore, RestoreGivesTheOriginalWhateverHappenedToTheFile) {
+    const std::tuple<const char*, std::size_t, std::function<void(Session&)>> cases[] = {
+        {"nothing, to an empty file", 0, [](Session&) {}},
+        {"apart", 0x20000, [](Session& r) { r.Corrupt(0x10, 0x20), r.Corrupt(0x18000, 0x18100); }},
+        {"overlapping", 0x20000, [](Session& r) { r.Corrupt(0x10, 0x30), r.Corrupt(0x20, 0x40); }},
+        {"touching", 0x20000, [](Session& r) { r.Corrupt(0x10, 0x20), r.Corrupt(0x20, 0x30); }},
+        {"in the same tick", 0x20000,
+         [](Session& r) { r.Corrupt(0x10, 0x20), Poke(r.file, 0x100); }},
+        {"grown", 0x20000,
+         [](Session& r) { r.Corrupt(0, 0x10), fs::resize_file(r.file, 0x20010); }},
+        {"shrunk", 0x20000,
+         [](Session& r) { r.Corrupt(0, 0x10), fs::resize_file(r.file, 0x1000); }},
+        {"deleted", 0x20000, [](Session& r) { r.Corrupt(0, 0x10), fs::remove(r.file); }},
+        {"by a plain pass", 0x20000,
+         [](Session& r) {
+             CorruptionResult result{};
+             RunCorruptionPass({r.file, 0, 9, 9, {SearchMode::SearchAllBytes, 0, 0, {}, 0}},
+                               result);
+         }},
+        {"restored before", 0x20000,
+         [](Session& r) { r.Corrupt(0, 0x10), RestoreFromBackup(r.store), r.Corrupt(0x40, 0x50); }},
+#ifndef _WIN32
+        {"times set back", 0x20000,
+         [](Session& r) {
+             r.Corrupt(0x10, 0x20), Poke(r.file, 0x100);
+             const std::int64_t at = r.store.stampedTimes.modified;
+             const timespec times[2] = {{0, UTIME_OMIT}, {at / 1000000000, at % 1000000000}};
+             ::utimensat(AT_FDCWD, r.file.c_str(), times, 0);
+         }},
+        {"a failed pass", 0x20000,
+         [](Session& r) { OnAFullDisk(0x8000, [&] { return r.Corrupt(0, 0x20000); }); }},
+        {"a failed restore", 0x20000,
+         [](Session& r) {
+             r.Corrupt(0, 0x20000), OnAFullDisk(0x100, [&] { return RestoreFromBackup(r.store); });
+         }},
 #endif
-        ASSERT_EQ(CreateBackup(run.store, run.file), BackupResult::BackupCreated);
+    };
+    for (const auto& [name, length, change] : cases) {
+        SCOPED_TRACE(name);
+        Session run(length);
+        WriteFile(kDataFileName, Bytes(50, 0xAB));
+        std::ifstream peeking(kDataFileName, std::ios::binary);
+        ASSERT_EQ(run.Start(), BackupCreated);
 #ifndef _WIN32
         EXPECT_EQ(fs::status(kDataFileName).permissions(), kPrivate);
-        EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(peeking), {}), Bytes(0x20000, 0xAB));
+        EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(peeking), {}), Bytes(50, 0xAB));
 #endif
         run.store.restoreFailed = true; // as after a failed restore, which a good one ends
-        for (int round = 0; round < 2; ++round) {
-            WriteFile(run.file, Bytes(length / 2 + 7, 0xEE)); // corrupted and resized
-            ASSERT_TRUE(RestoreFromBackup(run.store));
-            EXPECT_EQ(ReadFile(run.file), original);
-        }
+        change(run);
+        ASSERT_TRUE(RestoreFromBackup(run.store));
+        EXPECT_EQ(ReadFile(run.file), CountingBytes(length));
         ClearBackup(run.store);
         EXPECT_TRUE(ReadFile(kDataFileName).empty());
-        EXPECT_EQ(ReadFile(run.store.keptFile), Bytes(0x20000, 0xAB)); // the leftover alone
+        EXPECT_EQ(ReadFile(run.store.keptFile), Bytes(50, 0xAB)); // the leftover alone
     }
+#ifndef _WIN32 // the short way: a byte of the copy that the run never wrote is not copied
+    Session run;
+    ASSERT_EQ(run.Start(), BackupCreated);
+    run.Corrupt(0, 0x10);
+    Poke(kDataFileName, 0x20);
+    ASSERT_TRUE(RestoreFromBackup(run.store));
+    EXPECT_EQ(ReadFile(run.file), CountingBytes(300));
+#endif
 }
 
 // Each refusal leaves every file as it was: an earlier run's backup in the
@@ -81,20 +131,17 @@ TEST(BackupStore, RefusalsTouchNoFile) {
     const bool linked = Link(run.dir / kDataFileName, "link.nes");
     MakePipe("pipe.nes");
     const auto backup = [] { return WriteFile(kDataFileName, Bytes(50, 0x11)), true; };
-    using enum BackupResult;
     const std::tuple<const char*, std::function<bool()>, fs::path, BackupResult> cases[] = {
         {"missing", backup, "missing.nes", EditedFileNotOpened},
         {"pipe", backup, "pipe.nes", EditedFileNotOpened},
         {"the data file", backup, run.dir / kDataFileName, EditedFileIsDataFile},
         {"a link to it", backup, "link.nes", linked ? EditedFileIsDataFile : EditedFileNotOpened},
         {"2 GiB", backup, "huge.iso", EditedFileTooLarge},
-        {"planted link to ours", [] { return Link("victim", kDataFileName); }, run.file,
-         DataFileUnsafe},
+        {"planted link", [] { return Link("victim", kDataFileName); }, run.file, DataFileUnsafe},
         {"planted dangling link", [] { return Link("made", kDataFileName); }, run.file,
          DataFileUnsafe},
-        {"planted second name of ours",
-         [] { return fs::create_hard_link("victim", kDataFileName), true; }, run.file,
-         DataFileUnsafe},
+        {"planted second name", [] { return fs::create_hard_link("victim", kDataFileName), true; },
+         run.file, DataFileUnsafe},
         {"planted pipe", [] { return MakePipe(kDataFileName); }, run.file, DataFileUnsafe},
 #ifndef _WIN32
         {"someone else's", // giving a file away needs root
@@ -122,38 +169,32 @@ TEST(BackupStore, RefusalsTouchNoFile) {
 
 #ifndef _WIN32 // OnAFullDisk
 TEST(BackupStore, FailedCopiesAreReportedAndLoseNothing) {
-    Session run;
-    const Bytes original = CountingBytes(0x20000);
-    WriteFile(run.file, original);
+    Session run(0x20000);
     for (const std::size_t leftover : {300, 0}) {
         WriteFile(kDataFileName, Bytes(leftover, 0x11));
-        EXPECT_EQ(OnAFullDisk(100, [&] { return CreateBackup(run.store, run.file); }),
-                  BackupResult::DataFileNotCreated);
+        EXPECT_EQ(OnAFullDisk(100, [&] { return run.Start(); }), DataFileNotCreated);
         EXPECT_EQ(ReadFile(kDataFileName), Bytes(leftover, 0x11)); // kept, or no partial copy
         EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 2) << leftover;
     }
-    EXPECT_EQ(ReadFile(run.file), original);
-
     // Restore writes in place: one that fails part-way leaves what it did not
-    // reach as it was. No at exit then keeps the originals.
-    ASSERT_EQ(CreateBackup(run.store, run.file), BackupResult::BackupCreated);
+    // reach as it was. No at exit then keeps the originals; when even that
+    // copy fails, the data file keeps them.
+    ASSERT_EQ(run.Start(), BackupCreated);
     Bytes expected(0x20000, 0xEE);
     WriteFile(run.file, expected);
     EXPECT_FALSE(OnAFullDisk(0x10000, [&] { return RestoreFromBackup(run.store); }));
-    std::copy_n(original.begin(), 0x10000, expected.begin());
+    std::copy_n(CountingBytes(0x10000).begin(), 0x10000, expected.begin());
     EXPECT_EQ(ReadFile(run.file), expected);
     ClearBackup(run.store);
-    EXPECT_EQ(ReadFile(run.store.keptFile), original);
+    EXPECT_EQ(ReadFile(run.store.keptFile), CountingBytes(0x20000));
     EXPECT_TRUE(ReadFile(kDataFileName).empty());
-
-    // When even that copy fails, the data file keeps them.
-    ASSERT_EQ(CreateBackup(run.store, run.file), BackupResult::BackupCreated);
+    ASSERT_EQ(run.Start(), BackupCreated);
     run.store.restoreFailed = true;
     OnAFullDisk(100, [&] { return ClearBackup(run.store), 0; });
     EXPECT_EQ(ReadFile(kDataFileName), expected);
 
     // A data file cut short from outside is refused before anything is written.
-    ASSERT_EQ(CreateBackup(run.store, run.file), BackupResult::BackupCreated);
+    ASSERT_EQ(run.Start(), BackupCreated);
     fs::resize_file(kDataFileName, 10);
     EXPECT_FALSE(RestoreFromBackup(run.store));
     EXPECT_EQ(ReadFile(run.file), expected);
@@ -163,30 +204,26 @@ TEST(BackupStore, FailedCopiesAreReportedAndLoseNothing) {
 TEST(BackupStore, SecondRunsLeaveTheFirstRunsFilesAlone) {
     Session first;
     WriteFile("second.nes", Bytes(40, 0x22));
-    ASSERT_EQ(CreateBackup(first.store, first.file), BackupResult::BackupCreated);
-    const struct {
-        bool elsewhere; // started in another folder
-        fs::path chosen;
-        BackupResult expected;
-    } cases[] = {
-        {false, first.dir / "second.nes", BackupResult::DataFileInUse},
-        {true, first.file, BackupResult::EditedFileInUse},
-        {true, first.dir / kDataFileName, BackupResult::EditedFileInUse},
+    ASSERT_EQ(first.Start(), BackupCreated);
+    const std::tuple<bool, fs::path, BackupResult> cases[] = {
+        // started elsewhere, chosen
+        {false, first.dir / "second.nes", DataFileInUse},
+        {true, first.file, EditedFileInUse},
+        {true, first.dir / kDataFileName, EditedFileInUse},
     };
     BackupStore second;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.chosen);
-        const TempDir other(c.elsewhere);
-        EXPECT_EQ(CreateBackup(second, c.chosen), c.expected);
+    for (const auto& [elsewhere, chosen, expected] : cases) {
+        SCOPED_TRACE(chosen);
+        const TempDir other(elsewhere);
+        EXPECT_EQ(CreateBackup(second, chosen), expected);
         EXPECT_EQ(ReadFile(first.dir / kDataFileName), CountingBytes(300));
         EXPECT_EQ(ReadFile(first.file), CountingBytes(300));
     }
     ClearBackup(first.store); // releases both files
-    EXPECT_EQ(CreateBackup(second, first.file), BackupResult::BackupCreated);
-
+    EXPECT_EQ(CreateBackup(second, first.file), BackupCreated);
 #ifndef _WIN32 // the lock stops no other program: a locked program can still be run
     fs::copy_file("/bin/true", "true");
-    ASSERT_EQ(CreateBackup(second, first.dir / "true"), BackupResult::BackupCreated);
+    ASSERT_EQ(CreateBackup(second, first.dir / "true"), BackupCreated);
     EXPECT_EQ(std::system((first.dir / "true").c_str()), 0);
 #endif
 }
@@ -212,7 +249,7 @@ TEST(BackupStore, RestoreAndPassReachOnlyTheFileBackedUp) {
         Session run;
         WriteFile("other.sav", Bytes(40, 0x22));
         fs::permissions(run.file, kPrivate);
-        ASSERT_EQ(CreateBackup(run.store, run.file), BackupResult::BackupCreated);
+        ASSERT_EQ(run.Start(), BackupCreated);
         fs::rename(run.file, "moved.nes");
         swap(run.file);
         EXPECT_EQ(run.Corrupt(), PassOutcome::NotOpened);
@@ -229,68 +266,9 @@ TEST(BackupStore, RestoreAndPassReachOnlyTheFileBackedUp) {
             EXPECT_EQ(run.Corrupt(), PassOutcome::Done);
             const TempDir other(true);
             BackupStore second;
-            EXPECT_EQ(CreateBackup(second, run.file), BackupResult::EditedFileInUse);
+            EXPECT_EQ(CreateBackup(second, run.file), EditedFileInUse);
         }
     }
-}
-
-// Restore copies back only what the run changed while nothing else touched
-// the file; whatever happened to it, the result is the original bytes.
-TEST(BackupStore, RestoreGivesTheOriginalWhateverHappenedToTheFile) {
-    const auto outside = [](Session& r, std::uint64_t at) { // another program's write
-        std::fstream(r.file, std::ios::in | std::ios::out | std::ios::binary).seekp(at).put(1);
-    };
-    using Changes = std::function<void(Session&)>;
-    const std::pair<const char*, Changes> cases[] = {
-        {"only the run's", [](Session& r) { r.Corrupt(0x10, 0x20), r.Corrupt(0x18000, 0x18100); }},
-        {"overlapping", [](Session& r) { r.Corrupt(0x10, 0x30), r.Corrupt(0x20, 0x40); }},
-        {"touching", [](Session& r) { r.Corrupt(0x10, 0x20), r.Corrupt(0x20, 0x30); }},
-        {"in the same tick", [&](Session& r) { r.Corrupt(0x10, 0x20), outside(r, 0x100); }},
-        {"grown", [](Session& r) { r.Corrupt(0, 0x10), fs::resize_file(r.file, 0x20010); }},
-        {"shrunk", [](Session& r) { r.Corrupt(0, 0x10), fs::resize_file(r.file, 0x1000); }},
-        {"deleted", [](Session& r) { r.Corrupt(0, 0x10), fs::remove(r.file); }},
-        {"by a plain pass",
-         [](Session& r) {
-             CorruptionResult result{};
-             const ByteRule zero{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceSpecificByte,
-                                 0};
-             RunCorruptionPass({r.file, 0x100, 0x200, 0x20000, zero}, result);
-         }},
-        {"restored before",
-         [](Session& r) { r.Corrupt(0, 0x10), RestoreFromBackup(r.store), r.Corrupt(0x40, 0x50); }},
-#ifndef _WIN32
-        {"times set back",
-         [&](Session& r) {
-             r.Corrupt(0x10, 0x20), outside(r, 0x100);
-             const std::int64_t at = r.store.stampedTimes.modified;
-             const timespec times[2] = {{0, UTIME_OMIT}, {at / 1000000000, at % 1000000000}};
-             ::utimensat(AT_FDCWD, r.file.c_str(), times, 0);
-         }},
-        {"a failed pass",
-         [](Session& r) { OnAFullDisk(0x8000, [&] { return r.Corrupt(0, 0x20000); }); }},
-        {"a failed restore",
-         [](Session& r) {
-             r.Corrupt(0, 0x20000), OnAFullDisk(0x100, [&] { return RestoreFromBackup(r.store); });
-         }},
-#endif
-    };
-    for (const auto& [name, change] : cases) {
-        SCOPED_TRACE(name);
-        Session run;
-        WriteFile(run.file, CountingBytes(0x20000));
-        ASSERT_EQ(CreateBackup(run.store, run.file), BackupResult::BackupCreated);
-        change(run);
-        ASSERT_TRUE(RestoreFromBackup(run.store));
-        EXPECT_EQ(ReadFile(run.file), CountingBytes(0x20000));
-    }
-#ifndef _WIN32 // the short way: a byte of the copy that the run never wrote is not copied
-    Session run;
-    ASSERT_EQ(CreateBackup(run.store, run.file), BackupResult::BackupCreated);
-    run.Corrupt(0, 0x10);
-    std::fstream(kDataFileName, std::ios::in | std::ios::out | std::ios::binary).seekp(0x20).put(9);
-    ASSERT_TRUE(RestoreFromBackup(run.store));
-    EXPECT_EQ(ReadFile(run.file), CountingBytes(300));
-#endif
 }
 
 } // namespace

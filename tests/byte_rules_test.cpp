@@ -65,20 +65,10 @@ Outcome Reference(Bytes bytes, std::int32_t count, const ByteRule& rule, const B
         if (out.hits++ == 0)
             out.first = i;
         out.last = i;
-        switch (rule.replaceMode) {
-        case ReplaceSpecificByte:
-            out.bytes[i] = rule.replaceValue;
-            break;
-        case ReplaceIncreaseBy:
-            out.bytes[i] = ClampByte(b + rule.replaceValue);
-            break;
-        case ReplaceDecreaseBy:
-            out.bytes[i] = ClampByte(b - rule.replaceValue);
-            break;
-        case ReplaceRandomByte:
-            out.bytes[i] = draws.at(position + i);
-            break;
-        }
+        out.bytes[i] = rule.replaceMode == ReplaceSpecificByte ? rule.replaceValue
+                       : rule.replaceMode == ReplaceIncreaseBy ? ClampByte(b + rule.replaceValue)
+                       : rule.replaceMode == ReplaceDecreaseBy ? ClampByte(b - rule.replaceValue)
+                                                               : draws.at(position + i);
     }
     position += std::max(count, 0);
     return out;
