@@ -17,37 +17,6 @@ namespace fs = std::filesystem;
 constexpr std::int64_t kLargestFile = 0x7FFFFFFF;
 constexpr std::size_t kCopyStreamBuffer = 1 << 20;
 
-// Copies exactly `length` bytes from the current position of `from` to `to` in
-// blocks of `block` bytes, telling `progress` at each MiB. Any short read or
-// write fails the copy.
-bool CopyBytes(std::FILE* from, std::FILE* to, std::uint64_t length, std::size_t block,
-               const Progress& progress = {}) {
-    std::vector<unsigned char> buffer(block);
-    for (std::uint64_t copied = 0; copied < length;) {
-        const auto wanted =
-            static_cast<std::size_t>(std::min<std::uint64_t>(block, length - copied));
-        if (std::fread(buffer.data(), 1, wanted, from) != wanted)
-            return false;
-        if (std::fwrite(buffer.data(), 1, wanted, to) != wanted)
-            return false;
-        copied += wanted;
-        if (progress && (copied >> 20) != ((copied - wanted) >> 20))
-            progress(copied, length);
-    }
-    return std::fflush(to) == 0;
-}
-
-// A copy of the whole of `from` over the start of `to`: inside the kernel where
-// it can, else through the streams.
-bool CopyWhole(std::FILE* from, std::FILE* to, std::uint64_t length, std::size_t block,
-               const Progress& progress) {
-    bool unsupported = false;
-    if (KernelCopy(from, to, length, unsupported, progress))
-        return true;
-    return unsupported && SeekTo(from, 0) && SeekTo(to, 0) &&
-           CopyBytes(from, to, length, block, progress);
-}
-
 // "Glitchwerk-20261206-231500", from the local time.
 std::string KeptFileStem() {
     const std::time_t now = std::time(nullptr);

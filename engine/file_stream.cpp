@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "engine/file_stream.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <vector>
 
 #ifdef _WIN32
 #include <cstring>
@@ -10,7 +12,6 @@
 #include <string>
 #include <windows.h>
 #else
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <sys/file.h>
@@ -338,6 +339,32 @@ bool IsSameFile(std::FILE* a, std::FILE* b) {
     FileFacts factsA;
     FileFacts factsB;
     return ReadFacts(a, factsA) && ReadFacts(b, factsB) && factsA.id == factsB.id;
+}
+
+bool CopyBytes(std::FILE* from, std::FILE* to, std::uint64_t length, std::size_t block,
+               const Progress& progress) {
+    std::vector<unsigned char> buffer(block);
+    for (std::uint64_t copied = 0; copied < length;) {
+        const auto wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(block, length - copied));
+        if (std::fread(buffer.data(), 1, wanted, from) != wanted)
+            return false;
+        if (std::fwrite(buffer.data(), 1, wanted, to) != wanted)
+            return false;
+        copied += wanted;
+        if (progress && (copied >> 20) != ((copied - wanted) >> 20))
+            progress(copied, length);
+    }
+    return std::fflush(to) == 0;
+}
+
+bool CopyWhole(std::FILE* from, std::FILE* to, std::uint64_t length, std::size_t block,
+               const Progress& progress) {
+    bool unsupported = false;
+    if (KernelCopy(from, to, length, unsupported, progress))
+        return true;
+    return unsupported && SeekTo(from, 0) && SeekTo(to, 0) &&
+           CopyBytes(from, to, length, block, progress);
 }
 
 bool TruncateStream(std::FILE* file) {

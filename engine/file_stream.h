@@ -106,6 +106,17 @@ bool FlushToDisk(std::FILE* file);
 // Waits until the folder's entries (a file just created in it) are on the disk.
 bool FlushFolderToDisk(const std::filesystem::path& folder);
 
+// Copies exactly `length` bytes from the current position of `from` to `to` in
+// blocks of `block` bytes, telling `progress` at each MiB. Any short read or
+// write fails the copy.
+bool CopyBytes(std::FILE* from, std::FILE* to, std::uint64_t length, std::size_t block,
+               const Progress& progress = {});
+
+// Copies the first `length` bytes of `from` over the start of `to`: inside the
+// kernel where it can (KernelCopy), else through the streams.
+bool CopyWhole(std::FILE* from, std::FILE* to, std::uint64_t length, std::size_t block,
+               const Progress& progress = {});
+
 // Copies the first `length` bytes of `from` over the start of `to` inside the
 // kernel (copy_file_range; a reflink where the file system has them), leaving
 // the streams' positions unspecified. False with `unsupported` where the
