@@ -17,13 +17,13 @@ std::int32_t FileOffset(std::uint64_t windowOffset, std::int32_t index) {
                                      static_cast<std::uint32_t>(index));
 }
 
-// With a `store`, each window is noted as written before it is written.
-PassOutcome CorruptOpenFile(FileHandle& file, const CorruptionRequest& request,
-                            CorruptionResult& result, BackupStore* store,
-                            const Progress& progress) {
+// With a `store`, each window is noted as written before it is written. With
+// `closing`, the file is closed at the end, else flushed.
+PassOutcome Corrupt(std::FILE* file, const CorruptionRequest& request, CorruptionResult& result,
+                    BackupStore* store, const Progress& progress, FileHandle* closing = nullptr) {
     // The pass reads and writes whole windows itself: a stream buffer would
     // only add a copy of each window, and split its write in two.
-    std::setvbuf(file.get(), nullptr, _IONBF, 0);
+    std::setvbuf(file, nullptr, _IONBF, 0);
 
     result = {0, -1, -1};
     const std::uint64_t end = std::min(request.endOffset, request.fileLength);
@@ -35,17 +35,17 @@ PassOutcome CorruptOpenFile(FileHandle& file, const CorruptionRequest& request,
     for (std::uint64_t offset = request.startOffset; offset < end; offset += kWindowSize) {
         const auto wanted =
             static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, end - offset));
-        if (!SeekTo(file.get(), offset)) {
+        if (!SeekTo(file, offset)) {
             ok = false;
             break;
         }
         // A file shortened since it was backed up gives a short read: only the
         // bytes that were read are corrupted and written back, so the file is
         // never extended with stale window contents.
-        const std::size_t got = std::fread(window.data(), 1, wanted, file.get());
+        const std::size_t got = std::fread(window.data(), 1, wanted, file);
         if (got == 0)
             break;
-        if (!SeekTo(file.get(), offset)) {
+        if (!SeekTo(file, offset)) {
             ok = false;
             break;
         }
@@ -57,7 +57,7 @@ PassOutcome CorruptOpenFile(FileHandle& file, const CorruptionRequest& request,
         writing = true;
         if (store)
             NoteWritten(*store, offset, offset + got);
-        if (std::fwrite(window.data(), 1, got, file.get()) != got) {
+        if (std::fwrite(window.data(), 1, got, file) != got) {
             ok = false;
             break;
         }
@@ -70,8 +70,9 @@ PassOutcome CorruptOpenFile(FileHandle& file, const CorruptionRequest& request,
         if (progress)
             progress(offset + got - request.startOffset, end - request.startOffset);
     }
-    const bool readFailed = std::ferror(file.get()) != 0;
-    if (CloseStream(file) && ok && !readFailed)
+    const bool readFailed = std::ferror(file) != 0;
+    const bool closed = closing ? CloseStream(*closing) : std::fflush(file) == 0;
+    if (closed && ok && !readFailed)
         return PassOutcome::Done;
     return writing ? PassOutcome::Incomplete : PassOutcome::NotOpened;
 }
@@ -83,7 +84,7 @@ bool RunCorruptionPass(const CorruptionRequest& request, CorruptionResult& resul
     FileHandle file = OpenFile(request.path, OpenHow::Existing);
     FileFacts facts;
     return file && ReadFacts(file.get(), facts) && facts.regular &&
-           CorruptOpenFile(file, request, result, nullptr, progress) == PassOutcome::Done;
+           Corrupt(file.get(), request, result, nullptr, progress, &file) == PassOutcome::Done;
 }
 
 PassOutcome RunCorruptionPass(BackupStore& store, const CorruptionRequest& request,
@@ -91,9 +92,14 @@ PassOutcome RunCorruptionPass(BackupStore& store, const CorruptionRequest& reque
     FileHandle file = OpenEditedFile(store, request.path);
     if (!file)
         return PassOutcome::NotOpened;
-    const PassOutcome outcome = CorruptOpenFile(file, request, result, &store, progress);
+    const PassOutcome outcome = Corrupt(file.get(), request, result, &store, progress, &file);
     StampWritten(store);
     return outcome;
+}
+
+PassOutcome RunCorruptionPass(std::FILE* file, const CorruptionRequest& request,
+                              CorruptionResult& result, const Progress& progress) {
+    return Corrupt(file, request, result, nullptr, progress);
 }
 
 } // namespace glitchwerk

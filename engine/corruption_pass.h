@@ -45,4 +45,9 @@ enum class PassOutcome {
 PassOutcome RunCorruptionPass(BackupStore& store, const CorruptionRequest& request,
                               CorruptionResult& result, const Progress& progress = {});
 
+// Runs the pass on a file the caller opened for reading and writing; it stays
+// open, its buffers flushed. `request.path` is not used.
+PassOutcome RunCorruptionPass(std::FILE* file, const CorruptionRequest& request,
+                              CorruptionResult& result, const Progress& progress = {});
+
 } // namespace glitchwerk

@@ -180,6 +180,14 @@ bool StampTimes(std::FILE*, FileTimes&) {
     return false;
 }
 
+bool RenameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
+                            bool& existed) {
+    const bool moved = MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
+    const DWORD error = GetLastError();
+    existed = !moved && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
+    return moved;
+}
+
 void IgnoreFileSizeSignal() {}
 
 #else
@@ -314,6 +322,19 @@ bool StampTimes(std::FILE* file, FileTimes& times) {
     }
     return ::futimens(::fileno(file), stamp) == 0 && ReadTimes(file, times) &&
            times.modified == Nanoseconds(stamp[1]);
+}
+
+bool RenameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
+                            bool& existed) {
+    int result = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+    if (result != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
+        // A file system without it: a second name never replaces anything.
+        result = ::link(from.c_str(), to.c_str());
+        if (result == 0)
+            ::unlink(from.c_str()); // `to` is in place either way
+    }
+    existed = result != 0 && errno == EEXIST;
+    return result == 0;
 }
 
 void IgnoreFileSizeSignal() {

@@ -140,6 +140,11 @@ bool ReadTimes(std::FILE* file, FileTimes& times);
 // program's within the same clock tick.
 bool StampTimes(std::FILE* file, FileTimes& times);
 
+// Renames `from` to `to` when nothing is at `to`; false with `existed` when
+// something is, even if it appeared a moment ago.
+bool RenameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
+                            bool& existed);
+
 // A write past the process's file size limit then fails with an error instead
 // of ending the process (POSIX's SIGXFSZ).
 void IgnoreFileSizeSignal();
