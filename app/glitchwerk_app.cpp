@@ -3,7 +3,11 @@
 
 #include "app/glitchwerk_dlg.h"
 #include "app/prompts.h"
+#include "app/qt_path.h"
 #include "engine/file_stream.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
 
 namespace glitchwerk {
 
@@ -13,8 +17,24 @@ bool CGlitchwerkApp::InitInstance() {
     // A full disk or a file size limit must show up as a failed write, never
     // end the program half-way through a restore.
     IgnoreFileSizeSignal();
+    QCoreApplication::setApplicationVersion(GLITCHWERK_VERSION);
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Corrupts chosen bytes of a file in place, and puts them "
+                                     "back from a backup copy.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument("file", "The file to edit, instead of asking for one.", "[file]");
+    parser.process(m_application); // ends the program after --help, --version or a wrong option
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1) {
+        std::fputs("glitchwerk: one file at a time\n", stderr);
+        return false;
+    }
+
     QtPrompts prompts;
     CGlitchwerkDlg dialog(prompts);
+    if (!files.isEmpty())
+        dialog.OpenAtStart(ToPath(QFileInfo(files.front()).absoluteFilePath()));
     dialog.DoModal();
     return false;
 }

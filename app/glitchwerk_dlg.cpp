@@ -6,8 +6,10 @@
 #include "app/resource.h"
 #include "engine/corruption_pass.h"
 
+#include <QButtonGroup>
 #include <QFontMetricsF>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -118,6 +120,38 @@ QFont DialogFont() {
     return font;
 }
 
+// What assistive technology calls the controls whose caption is elsewhere.
+constexpr std::pair<int, const char*> kAccessibleNames[] = {
+    {IDC_RANGE_START, "Range of Corruption: start"},
+    {IDC_RANGE_END, "Range of Corruption: end"},
+    {IDC_SEARCH_VALUE, "Search For: Specific Byte"},
+    {IDC_SEARCH_LOW, "Search For: Range of Bytes, from"},
+    {IDC_SEARCH_HIGH, "Search For: Range of Bytes, to"},
+    {IDC_REPLACE_VALUE, "Replace With: Specific Byte"},
+    {IDC_STEP_VALUE, "Replace With: Increase or Decrease by"},
+    {IDC_FILE_PATH, "Editing file"},
+    {IDC_FILE_SIZE, "File Size"},
+    {IDC_TOTAL_BYTES, "Total bytes"},
+    {IDC_FIRST_BYTE, "First byte"},
+    {IDC_LAST_BYTE, "Last byte"},
+};
+
+// A radio button in a button group whose arrow keys still only move the
+// focus, as they do for a button alone: they never check another button.
+class ArrowKeysMoveFocus final : public QRadioButton {
+  public:
+    using QRadioButton::QRadioButton;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const int key = event->key();
+        if (key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down)
+            focusNextPrevChild(key != Qt::Key_Left);
+        else
+            QRadioButton::keyPressEvent(event);
+    }
+};
+
 QWidget* CreateControl(const ControlTemplate& control, QWidget* parent) {
     const QString caption = QString::fromLatin1(control.caption);
     switch (control.kind) {
@@ -128,9 +162,10 @@ QWidget* CreateControl(const ControlTemplate& control, QWidget* parent) {
         return edit;
     }
     case Kind::Radio: {
-        // Each button is alone; the rule selectors keep the group exclusive.
-        auto* radio = new QRadioButton(caption, parent);
-        radio->setAutoExclusive(false);
+        // Out of the tab order. Each rule group is an exclusive button group
+        // (so that screen readers say radio button), and the rule selectors
+        // keep it so.
+        auto* radio = new ArrowKeysMoveFocus(caption, parent);
         radio->setFocusPolicy(Qt::ClickFocus);
         return radio;
     }
@@ -240,6 +275,8 @@ void CGlitchwerkDlg::BuildControls() {
         m_controls[i] = widget;
     }
     setFixedSize(units.Map(0, 0, kDialogWidth, kDialogHeight).size());
+    for (const auto& [id, name] : kAccessibleNames)
+        Control<QWidget>(id)->setAccessibleName(name);
 }
 
 void CGlitchwerkDlg::BindControls() {
@@ -262,6 +299,14 @@ void CGlitchwerkDlg::BindControls() {
     m_firstByteText = Control<QLabel>(IDC_FIRST_BYTE);
     m_fileSizeText = Control<QLabel>(IDC_FILE_SIZE);
     m_filePathText = Control<QLabel>(IDC_FILE_PATH);
+    using Buttons = std::initializer_list<QAbstractButton*>;
+    for (const Buttons group :
+         {Buttons{m_searchSpecificRadio, m_searchRangeRadio, m_searchAllRadio},
+          Buttons{m_replaceSpecificRadio, m_increaseRadio, m_decreaseRadio, m_randomRadio}}) {
+        auto* exclusive = new QButtonGroup(this);
+        for (QAbstractButton* button : group)
+            exclusive->addButton(button);
+    }
 }
 
 void CGlitchwerkDlg::ConnectMessageMap() {
@@ -284,7 +329,8 @@ int CGlitchwerkDlg::DoModal() {
 bool CGlitchwerkDlg::OnInitDialog() {
     SeedRandomGenerator(static_cast<std::uint32_t>(std::time(nullptr)));
 
-    const std::optional<std::filesystem::path> path = m_prompts.AskForFile(this);
+    const std::optional<std::filesystem::path> path =
+        m_fileToOpen ? m_fileToOpen : m_prompts.AskForFile(this);
     if (!path) {
         QDialog::reject();
         return false;

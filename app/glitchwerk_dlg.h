@@ -12,6 +12,8 @@
 
 #include <array>
 #include <cstddef>
+#include <filesystem>
+#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -32,6 +34,9 @@ class CGlitchwerkDlg final : public QDialog {
     // Start-up, before the window is first shown: asks for the file and backs
     // it up. Returns false when the run ends here; the window never appears.
     bool OnInitDialog();
+    // A file chosen already (opened from the desktop): start-up edits it
+    // without asking.
+    void OpenAtStart(std::filesystem::path file) { m_fileToOpen = std::move(file); }
 
     // The exit prompt. The Exit button, the Esc key and the close box all come
     // here; QDialog::reject() is what ends the dialog.
@@ -99,6 +104,7 @@ class CGlitchwerkDlg final : public QDialog {
     QLabel* m_filePathText = nullptr;
     QIcon m_hIcon;
     BackupStore m_backup;
+    std::optional<std::filesystem::path> m_fileToOpen;
 };
 
 } // namespace glitchwerk

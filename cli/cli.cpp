@@ -55,9 +55,8 @@ std::uint32_t ParseHex(std::string_view text, std::uint32_t largest, const std::
     return value;
 }
 
-std::pair<std::uint32_t, std::uint32_t> ParseHexPair(const std::string& text,
-                                                      std::uint32_t largest,
-                                                      const std::string& option) {
+std::pair<std::uint32_t, std::uint32_t> ParseHexPair(const std::string& text, std::uint32_t largest,
+                                                     const std::string& option) {
     const auto colon = text.find(':');
     if (colon == std::string::npos)
         throw UsageError(option + ": not two values joined by ':': " + text);
@@ -197,13 +196,12 @@ int Run(const Job& job, std::ostream& out) {
     for (std::uint32_t n = 1; n <= job.variants; ++n) {
         const std::uint32_t seed = job.seed + (n - 1);
         const std::string output = OutputName(job.output, seed, n);
-        const CorruptionResult result =
-            MakeOutput(job, input.get(), facts.id, static_cast<std::uint32_t>(length), output, seed);
-        const std::string recipe = std::string(kProgram) + " corrupt " +
-                                   ShellWord(job.input.string()) + " -o " + ShellWord(output) +
-                                   " --range " + Hex(job.start) + ":" + Hex(job.end) +
-                                   job.ruleWords + " --seed " + std::to_string(seed) +
-                                   " --expect-crc32 " + Hex(crc, "%08X");
+        const CorruptionResult result = MakeOutput(
+            job, input.get(), facts.id, static_cast<std::uint32_t>(length), output, seed);
+        const std::string recipe =
+            std::string(kProgram) + " corrupt " + ShellWord(job.input.string()) + " -o " +
+            ShellWord(output) + " --range " + Hex(job.start) + ":" + Hex(job.end) + job.ruleWords +
+            " --seed " + std::to_string(seed) + " --expect-crc32 " + Hex(crc, "%08X");
         const auto offset = [&](std::int32_t at) {
             return result.totalBytes ? Hex(static_cast<std::uint32_t>(at)) : std::string();
         };
@@ -219,7 +217,8 @@ int Run(const Job& job, std::ostream& out) {
         } else {
             out << output << ": " << result.totalBytes << " bytes hit";
             if (result.totalBytes)
-                out << ", first " << offset(result.firstByte) << ", last " << offset(result.lastByte);
+                out << ", first " << offset(result.firstByte) << ", last "
+                    << offset(result.lastByte);
             out << "; recipe: " << recipe << '\n';
         }
     }
@@ -248,7 +247,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         ->required()
         ->type_name("START:END");
     CLI::Option_group* search = corrupt->add_option_group("search", "Which bytes (default: all)");
-    const CLI::Option* byteGiven = search->add_option("--search-byte", searchByte, "Bytes of value V")->type_name("V");
+    const CLI::Option* byteGiven =
+        search->add_option("--search-byte", searchByte, "Bytes of value V")->type_name("V");
     const CLI::Option* rangeGiven =
         search->add_option("--search-range", searchRange, "Bytes from LOW up to HIGH, left out")
             ->type_name("LOW:HIGH");
@@ -286,7 +286,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         std::tie(job.start, job.end) = ParseHexPair(range, 0xFFFFFFFF, "--range");
         if (byteGiven->count()) {
             job.rule.searchMode = SearchMode::SearchSpecificByte;
-            job.rule.searchValue = static_cast<std::uint8_t>(ParseHex(searchByte, 0xFF, "--search-byte"));
+            job.rule.searchValue =
+                static_cast<std::uint8_t>(ParseHex(searchByte, 0xFF, "--search-byte"));
             job.ruleWords = " --search-byte " + Hex(job.rule.searchValue);
         } else if (rangeGiven->count()) {
             const auto [low, high] = ParseHexPair(searchRange, 0xFF, "--search-range");

@@ -73,7 +73,8 @@ TEST(Cli, RefusalsAndFailuresWriteNothing) {
     const TempDir dir(true);
     WriteFile("game.nes", CountingBytes(300));
     WriteFile("taken.nes", {});
-    const std::vector<std::string> copy = {"corrupt", "game.nes", "-o", "out.nes", "--range", "0:100"};
+    const std::vector<std::string> copy = {"corrupt", "game.nes", "-o",
+                                           "out.nes", "--range",  "0:100"};
     const auto with = [&](std::vector<std::string> more) {
         more.insert(more.begin(), copy.begin(), copy.end());
         return more;
@@ -84,11 +85,14 @@ TEST(Cli, RefusalsAndFailuresWriteNothing) {
         {{"corrupt", "game.nes", "-o", "out.nes", "--random"}, 2, "--range is required"},
         {with({"--random", "--variants", "3"}), 2, "--output: holds neither {seed} nor {n}"},
         {with({"--random", "--expect-crc32", "1234ABCD"}), 1, "not 1234ABCD"},
-        {{"corrupt", "game.nes", "-o", "taken.nes", "--range", "0:1", "--random"}, 1,
+        {{"corrupt", "game.nes", "-o", "taken.nes", "--range", "0:1", "--random"},
+         1,
          "taken.nes exists (--force replaces it)"},
-        {{"corrupt", "game.nes", "-o", "game.nes", "--range", "0:1", "--random", "--force"}, 1,
+        {{"corrupt", "game.nes", "-o", "game.nes", "--range", "0:1", "--random", "--force"},
+         1,
          "game.nes is the input file"},
-        {{"corrupt", "none.nes", "-o", "out.nes", "--range", "0:1", "--random"}, 1,
+        {{"corrupt", "none.nes", "-o", "out.nes", "--range", "0:1", "--random"},
+         1,
          "cannot read none.nes"},
     };
     for (const auto& [args, status, message] : cases) {

@@ -109,7 +109,8 @@ TEST(Dialog, StartUpShowsTheFileThenSelectorsKeepOneChoicePerGroup) {
     Session run;
     const fs::path odd = run.dir / "a&b <i>.nes"; // never markup, never a shortcut
     WriteFile(odd, kOriginal);
-    run.prompts.file = odd;
+    run.prompts.file.reset();
+    run.dialog.OpenAtStart(odd);         // as `glitchwerk FILE` does: no file dialog
     WriteFile(kDataFileName, {1, 2, 3}); // left by a run that was killed
     bool overTheWindow = false;
     run.prompts.whileShown = [&] { overTheWindow = run.dialog.isVisible(); };

@@ -4,6 +4,7 @@
 #include "tests/temp_dir.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -84,6 +85,40 @@ TEST(Layout, EveryControlSitsInItsPlaceWithItsCaption) {
     const QPoint offCentre = dialog.frameGeometry().center() - screen.center();
     const bool fits = screen.size().expandedTo(dialog.frameSize()) == screen.size();
     EXPECT_LE(fits ? offCentre.manhattanLength() : 0, 2);
+}
+
+// What a screen reader hears: radio buttons as radio buttons, and a name for
+// every field and result. The arrow keys on a radio button check nothing.
+TEST(Layout, AssistiveTechnologyHearsRolesAndNames) {
+    FakePrompts prompts;
+    CGlitchwerkDlg dialog(prompts);
+    dialog.SetSearchMode(SearchMode::SearchSpecificByte);
+    const std::tuple<const char*, QAccessible::Role, const char*> controls[] = {
+        {"IDC_SEARCH_RANGE", QAccessible::RadioButton, "Range of Bytes:"},
+        {"IDC_REPLACE_RANDOM", QAccessible::RadioButton, "Random Byte"},
+        {"IDC_RANGE_START", QAccessible::EditableText, "Range of Corruption: start"},
+        {"IDC_SEARCH_HIGH", QAccessible::EditableText, "Search For: Range of Bytes, to"},
+        {"IDC_STEP_VALUE", QAccessible::EditableText, "Replace With: Increase or Decrease by"},
+        {"IDC_TOTAL_BYTES", QAccessible::StaticText, "Total bytes"},
+        {"IDC_FILE_PATH", QAccessible::StaticText, "Editing file"},
+    };
+    for (const auto& [name, role, heard] : controls) {
+        SCOPED_TRACE(name);
+        QAccessibleInterface* control =
+            QAccessible::queryAccessibleInterface(dialog.findChild<QWidget*>(name));
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(control->role(), role);
+        EXPECT_EQ(control->text(QAccessible::Name), heard);
+    }
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    auto* specific = dialog.findChild<QRadioButton*>("IDC_SEARCH_SPECIFIC");
+    for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Right, Qt::Key_Up}) {
+        specific->setFocus();
+        QTest::keyClick(specific, key); // moves the focus on, as from a button alone
+        EXPECT_NE(dialog.focusWidget(), specific);
+    }
+    EXPECT_TRUE(specific->isChecked());
 }
 
 // The modal window that is up, when it is a T. Any other is closed, so that a

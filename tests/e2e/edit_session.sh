@@ -2,6 +2,7 @@
 # SPDX-License-Identifier: MIT
 # A new user's run of the installed program: pick a file, corrupt a range of
 # it, restore it, corrupt it again with Enter, and exit restoring the file.
+# shellcheck disable=SC2119 # start_program passes on its own arguments, not ours
 source "$(dirname "$0")/lib.sh"
 program=$(realpath "$1")
 

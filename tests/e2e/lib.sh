@@ -59,14 +59,14 @@ start_display() {
     done
 }
 
-# Starts $program (the scenario sets it) in $files with a fresh user's
-# environment, and with $file_size_limit (in KiB) when set; its process id is
-# left in $program_pid.
+# Starts $program (the scenario sets it) with the arguments given, in $files
+# with a fresh user's environment, and with $file_size_limit (in KiB) when
+# set; its process id is left in $program_pid.
 # shellcheck disable=SC2154
 start_program() {
     (cd "$files" && ulimit -f "${file_size_limit:-unlimited}" && exec env -i PATH=/usr/bin:/bin HOME="$work/home" LANG=C.UTF-8 \
         XDG_RUNTIME_DIR="$work/runtime" DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb \
-        "$program") >>"$work/program.log" 2>&1 &
+        "$program" "$@") >>"$work/program.log" 2>&1 &
     program_pid=$!
     program_pids+=("$program_pid")
 }

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# A second copy of the installed program started in the same folder refuses
-# to run and leaves the first copy's backup alone. A disk that fills up
-# during the backup is reported, and the program ends normally.
+# A second copy of the installed program started in the same folder (with the
+# file to edit given on its command line, as a file manager does) refuses to
+# run and leaves the first copy's backup alone. A disk that fills up during
+# the backup is reported, and the program ends normally.
+# shellcheck disable=SC2119 # start_program passes on its own arguments, not ours
 source "$(dirname "$0")/lib.sh"
 program=$(realpath "$1")
 
@@ -13,14 +15,21 @@ printf 'another file' >"$other"
 cp "$rom" "$work/pristine"
 cp "$other" "$work/other"
 
-# Starts another copy that picks file $1, refuses to go on with a message, and
-# ends normally.
+# Starts another copy that edits file $1 (named on its command line with
+# "argument", else picked in the file dialog), refuses to go on with a
+# message, and ends normally.
 refused_run() {
-    start_program
-    local pid=$program_pid open
-    open=$(wait_window "$pid" Open)
-    type_into "$open" "$1"
-    press "$open" Return
+    local pid open
+    if [ "${2:-}" = argument ]; then
+        start_program "$1"
+        pid=$program_pid
+    else
+        start_program
+        pid=$program_pid
+        open=$(wait_window "$pid" Open)
+        type_into "$open" "$1"
+        press "$open" Return
+    fi
     answer_box "$pid" none Return
     wait_exit "$pid"
 }
@@ -33,7 +42,7 @@ type_into "$open" "$rom"
 press "$open" Return
 main=$(wait_window "$first" Glitchwerk)
 
-refused_run "$other"
+refused_run "$other" argument
 expect_bytes "$files/Glitchwerk.dat" "$work/pristine" "the first copy's backup"
 expect_bytes "$other" "$work/other" "its original after the refused start"
 
