@@ -72,6 +72,11 @@ std::uint32_t ParseDecimal(const std::string& text, const std::string& option) {
     return static_cast<std::uint32_t>(std::stoull(text));
 }
 
+// A name that no program takes for an option.
+std::string AsArgument(const std::string& path) {
+    return path.starts_with('-') ? "./" + path : path;
+}
+
 // A word that a POSIX shell reads back as it is.
 std::string ShellWord(const std::string& text) {
     std::string word = "'";
@@ -106,6 +111,7 @@ struct Job {
     std::optional<std::uint32_t> expectedCrc;
     bool force = false;
     bool json = false;
+    bool numbered = false; // --variants given: {seed} and {n} in `output` are filled in
 };
 
 // The CRC-32 of the whole file, the one ROM catalogues list.
@@ -147,7 +153,7 @@ CorruptionResult MakeOutput(const Job& job, std::FILE* input, const FileId& inpu
     FileHandle copy;
     OpenFailure failure = OpenFailure::Exists;
     for (int tries = 0; !copy && failure == OpenFailure::Exists && tries < 100; ++tries) {
-        partial = fs::path(output) += ".partial-" + std::to_string(random());
+        partial = output.parent_path() / (".glitchwerk-" + Hex(random(), "%08X") + ".partial");
         copy = OpenFile(partial, OpenHow::New, &failure, 0666);
     }
     if (!copy)
@@ -195,13 +201,15 @@ int Run(const Job& job, std::ostream& out) {
     }
     for (std::uint32_t n = 1; n <= job.variants; ++n) {
         const std::uint32_t seed = job.seed + (n - 1);
-        const std::string output = OutputName(job.output, seed, n);
+        const std::string output =
+            job.variants > 1 || job.numbered ? OutputName(job.output, seed, n) : job.output;
         const CorruptionResult result = MakeOutput(
             job, input.get(), facts.id, static_cast<std::uint32_t>(length), output, seed);
-        const std::string recipe =
-            std::string(kProgram) + " corrupt " + ShellWord(job.input.string()) + " -o " +
-            ShellWord(output) + " --range " + Hex(job.start) + ":" + Hex(job.end) + job.ruleWords +
-            " --seed " + std::to_string(seed) + " --expect-crc32 " + Hex(crc, "%08X");
+        const std::string recipe = std::string(kProgram) + " corrupt " +
+                                   ShellWord(AsArgument(job.input.string())) + " -o " +
+                                   ShellWord(output) + " --range " + Hex(job.start) + ":" +
+                                   Hex(job.end) + job.ruleWords + " --seed " +
+                                   std::to_string(seed) + " --expect-crc32 " + Hex(crc, "%08X");
         const auto offset = [&](std::int32_t at) {
             return result.totalBytes ? Hex(static_cast<std::uint32_t>(at)) : std::string();
         };
@@ -215,7 +223,8 @@ int Run(const Job& job, std::ostream& out) {
                 << ", \"last\": " << hexOrNull(result.lastByte)
                 << ", \"recipe\": " << JsonString(recipe) << "}\n";
         } else {
-            out << output << ": " << result.totalBytes << " bytes hit";
+            out << output << ": " << result.totalBytes
+                << (result.totalBytes == 1 ? " byte hit" : " bytes hit");
             if (result.totalBytes)
                 out << ", first " << offset(result.firstByte) << ", last "
                     << offset(result.lastByte);
@@ -252,7 +261,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     const CLI::Option* rangeGiven =
         search->add_option("--search-range", searchRange, "Bytes from LOW up to HIGH, left out")
             ->type_name("LOW:HIGH");
-    search->add_flag("--search-all", searchAll, "Every byte");
+    search->add_flag("--search-all", searchAll, "Every byte")->disable_flag_override();
     search->require_option(0, 1);
     CLI::Option_group* replace = corrupt->add_option_group("replace", "What a hit byte becomes");
     const CLI::Option* given[] = {
@@ -260,18 +269,24 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         replace->add_option("--add", add, "Itself plus N, at most FF")->type_name("N"),
         replace->add_option("--subtract", subtract, "Itself minus N, at least 00")->type_name("N"),
     };
-    replace->add_flag("--random", random, "A random byte, from the seed");
+    replace->add_flag("--random", random, "A random byte, from the seed")->disable_flag_override();
     replace->require_option(1);
-    corrupt->add_option("--seed", seed, "Decimal, 0 to 4294967295 (default: a random one)")
-        ->type_name("N");
-    corrupt->add_option("--variants", variants, "Make K copies, from consecutive seeds")
-        ->type_name("K");
-    corrupt->add_option("--expect-crc32", crc, "Refuse an INPUT with another CRC-32")
-        ->type_name("CRC");
-    corrupt->add_flag("--force", force, "Replace OUTPUT if it exists");
-    corrupt->add_flag("--json", json, "Print one JSON object per copy");
+    const CLI::Option* seedGiven =
+        corrupt->add_option("--seed", seed, "Decimal, 0 to 4294967295 (default: a random one)")
+            ->type_name("N");
+    const CLI::Option* variantsGiven =
+        corrupt->add_option("--variants", variants, "Make K copies, from consecutive seeds")
+            ->type_name("K");
+    const CLI::Option* crcGiven =
+        corrupt->add_option("--expect-crc32", crc, "Refuse an INPUT with another CRC-32")
+            ->type_name("CRC");
+    corrupt->add_flag("--force", force, "Replace OUTPUT if it exists")->disable_flag_override();
+    corrupt->add_flag("--json", json, "Print one JSON object per copy")->disable_flag_override();
     try {
-        app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
+        std::vector<char*> argv{const_cast<char*>(kProgram)};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        app.parse(static_cast<int>(argv.size()), argv.data());
     } catch (const CLI::ParseError& error) {
         if (error.get_exit_code() == 0)
             return app.exit(error, out, err); // --help, --version
@@ -311,8 +326,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             job.rule.replaceValue = static_cast<std::uint8_t>(ParseHex(*values[i], 0xFF, option));
             job.ruleWords += " " + option + " " + Hex(job.rule.replaceValue);
         }
-        job.seed = seed.empty() ? std::random_device{}() : ParseDecimal(seed, "--seed");
-        if (!variants.empty()) {
+        job.seed = seedGiven->count() ? ParseDecimal(seed, "--seed") : std::random_device{}();
+        job.numbered = variantsGiven->count() != 0;
+        if (job.numbered) {
             job.variants = ParseDecimal(variants, "--variants");
             if (job.variants == 0 || job.seed + std::uint64_t{job.variants} - 1 >
                                          std::numeric_limits<std::uint32_t>::max())
@@ -322,7 +338,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
                 throw UsageError("--output: holds neither {seed} nor {n} for the variants: " +
                                  output);
         }
-        if (!crc.empty())
+        if (crcGiven->count())
             job.expectedCrc = ParseHex(crc, 0xFFFFFFFF, "--expect-crc32");
         job.force = force;
         job.json = json;

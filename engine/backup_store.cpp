@@ -170,6 +170,10 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path,
     if (!held)
         return inUse ? BackupResult::EditedFileInUse : BackupResult::EditedFileNotOpened;
 
+    FileTimes before; // of the edited file, to see writes to it during the copy
+    if (!ReadTimes(rom.get(), before))
+        before = {-1, -1};
+
     // A data file that still holds bytes once we hold its lock is the backup
     // of a run that did not end normally: its file may be corrupted now.
     const std::int64_t leftover = StreamLength(data.get());
@@ -204,7 +208,11 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path,
     store.romId = romFacts.id;
     store.romPermissions = romFacts.permissions;
     store.dataFolder = folder;
-    store.rangesKnown = true;
+    // Written to meanwhile (or through a mapping whose pages a write to the
+    // disk has not yet made visible again), the file may not match the copy.
+    FileTimes after;
+    store.rangesKnown =
+        FlushToDisk(store.editedFile.get()) && ReadTimes(rom.get(), after) && after == before;
     StampWritten(store);
     return BackupResult::BackupCreated;
 }
@@ -247,6 +255,13 @@ void NoteWritten(BackupStore& store, std::uint64_t begin, std::uint64_t end) {
         end = std::max(end, last->second);
     }
     ranges.insert(ranges.erase(first, last), {begin, end});
+}
+
+bool StillAsStamped(BackupStore& store) {
+    FileTimes times;
+    store.rangesKnown = store.rangesKnown && store.editedFile &&
+                        ReadTimes(store.editedFile.get(), times) && times == store.stampedTimes;
+    return store.rangesKnown;
 }
 
 void StampWritten(BackupStore& store) {

@@ -78,7 +78,10 @@ void ClearBackup(BackupStore& store);
 FileHandle OpenEditedFile(BackupStore& store, const std::filesystem::path& path,
                           bool recreate = false);
 
-// Records that the run is about to write bytes [begin, end) of its file.
+// Before the run writes bytes [begin, end) of its file: whether its times are
+// still those of the run's last stamp (else restores copy the whole file from
+// now on), and a note of the range.
+bool StillAsStamped(BackupStore& store);
 void NoteWritten(BackupStore& store, std::uint64_t begin, std::uint64_t end);
 // After the run's writes (flushed): stamps the file's times, or gives up the
 // short way of restoring where that cannot be done.

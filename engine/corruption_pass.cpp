@@ -55,12 +55,16 @@ PassOutcome Corrupt(std::FILE* file, const CorruptionRequest& request, Corruptio
         result.totalBytes += ApplyByteRule(window.data(), static_cast<std::int32_t>(got),
                                            request.rule, windowFirst, windowLast);
         writing = true;
-        if (store)
+        if (store) {
+            StillAsStamped(*store);
             NoteWritten(*store, offset, offset + got);
+        }
         if (std::fwrite(window.data(), 1, got, file) != got) {
             ok = false;
             break;
         }
+        if (store)
+            StampWritten(*store); // a write by anyone else from now on shows
         if (result.firstByte == -1 && windowFirst != -1)
             result.firstByte = FileOffset(offset, windowFirst);
         if (windowLast != -1)
@@ -92,9 +96,7 @@ PassOutcome RunCorruptionPass(BackupStore& store, const CorruptionRequest& reque
     FileHandle file = OpenEditedFile(store, request.path);
     if (!file)
         return PassOutcome::NotOpened;
-    const PassOutcome outcome = Corrupt(file.get(), request, result, &store, progress, &file);
-    StampWritten(store);
-    return outcome;
+    return Corrupt(file.get(), request, result, &store, progress, &file);
 }
 
 PassOutcome RunCorruptionPass(std::FILE* file, const CorruptionRequest& request,

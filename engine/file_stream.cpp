@@ -16,6 +16,10 @@
 #include <csignal>
 #include <sys/file.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#endif
 #endif
 
 namespace glitchwerk {
@@ -315,6 +319,14 @@ bool StampTimes(std::FILE* file, FileTimes& times) {
     struct stat info {};
     if (::fstat(::fileno(file), &info) != 0)
         return false;
+#ifdef __linux__
+    // A file system that never writes its pages out never protects a mapped
+    // page again, and writes through it change no time at all.
+    struct statfs system {};
+    if (::fstatfs(::fileno(file), &system) != 0 || system.f_type == TMPFS_MAGIC ||
+        system.f_type == RAMFS_MAGIC)
+        return false;
+#endif
     timespec stamp[2] = {{0, UTIME_OMIT}, info.st_mtim}; // access time, modification time
     if (++stamp[1].tv_nsec == 1000000000) {
         stamp[1].tv_nsec = 0;
@@ -330,8 +342,15 @@ bool RenameWithoutReplacing(const std::filesystem::path& from, const std::filesy
     if (result != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
         // A file system without it: a second name never replaces anything.
         result = ::link(from.c_str(), to.c_str());
-        if (result == 0)
+        if (result == 0) {
             ::unlink(from.c_str()); // `to` is in place either way
+        } else if (errno == EPERM || errno == ENOTSUP || errno == ENOSYS) {
+            // Nor with second names (FAT): look, then rename; only a file
+            // made in the instant between is replaced.
+            struct stat info {};
+            errno = EEXIST;
+            result = ::lstat(to.c_str(), &info) == 0 ? -1 : ::rename(from.c_str(), to.c_str());
+        }
     }
     existed = result != 0 && errno == EEXIST;
     return result == 0;

@@ -45,9 +45,9 @@ std::vector<std::string> Words(const std::string& line) {
 // file; so do the engine calls the dialog makes, seeded alike.
 TEST(Cli, RecipesMakeTheSameCopyAgain) {
     const TempDir dir(true);
-    WriteFile("it's.nes", CountingBytes(0x20000));
-    const Cli first({"corrupt", "it's.nes", "-o", "a.nes", "--range", "0x10:18010",
-                     "--search-range", "20:80", "--random"});
+    WriteFile("-it's.nes", CountingBytes(0x20000)); // an option's dash, a shell's quote
+    const Cli first({"corrupt", "-o", "a.nes", "--range", "0x10:18010", "--search-range", "20:80",
+                     "--random", "--", "-it's.nes"});
     ASSERT_EQ(first.status, 0) << first.err;
     fs::rename("a.nes", "first.nes");
     const auto at = first.out.find("recipe: ") + 8;
@@ -57,7 +57,7 @@ TEST(Cli, RecipesMakeTheSameCopyAgain) {
     EXPECT_EQ(ReadFile("a.nes"), ReadFile("first.nes"));
 
     const std::uint32_t seed = std::stoul(*(std::find(recipe.begin(), recipe.end(), "--seed") + 1));
-    fs::copy_file("it's.nes", "edited.nes");
+    fs::copy_file("-it's.nes", "edited.nes");
     BackupStore store;
     ASSERT_EQ(CreateBackup(store, "edited.nes"), BackupResult::BackupCreated);
     SeedRandomGenerator(seed);
@@ -85,6 +85,8 @@ TEST(Cli, RefusalsAndFailuresWriteNothing) {
         {{"corrupt", "game.nes", "-o", "out.nes", "--random"}, 2, "--range is required"},
         {with({"--random", "--variants", "3"}), 2, "--output: holds neither {seed} nor {n}"},
         {with({"--random", "--expect-crc32", "1234ABCD"}), 1, "not 1234ABCD"},
+        {with({"--random", "--expect-crc32", ""}), 2, "--expect-crc32: not hexadecimal"},
+        {with({"--random=false", "--set", "1"}), 2, "disallowed flag override"},
         {{"corrupt", "game.nes", "-o", "taken.nes", "--range", "0:1", "--random"},
          1,
          "taken.nes exists (--force replaces it)"},
