@@ -120,7 +120,9 @@ QFont DialogFont() {
     return font;
 }
 
-// What assistive technology calls the controls whose caption is elsewhere.
+// What assistive technology calls the controls whose caption is elsewhere;
+// the property keeps it, for fields that add their text to it.
+constexpr char kCaption[] = "glitchwerkCaption";
 constexpr std::pair<int, const char*> kAccessibleNames[] = {
     {IDC_RANGE_START, "Range of Corruption: start"},
     {IDC_RANGE_END, "Range of Corruption: end"},
@@ -146,7 +148,7 @@ class ArrowKeysMoveFocus final : public QRadioButton {
     void keyPressEvent(QKeyEvent* event) override {
         const int key = event->key();
         if (key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down)
-            focusNextPrevChild(key != Qt::Key_Left);
+            focusNextPrevChild(key == Qt::Key_Right || key == Qt::Key_Down);
         else
             QRadioButton::keyPressEvent(event);
     }
@@ -275,8 +277,10 @@ void CGlitchwerkDlg::BuildControls() {
         m_controls[i] = widget;
     }
     setFixedSize(units.Map(0, 0, kDialogWidth, kDialogHeight).size());
-    for (const auto& [id, name] : kAccessibleNames)
+    for (const auto& [id, name] : kAccessibleNames) {
+        Control<QWidget>(id)->setProperty(kCaption, name);
         Control<QWidget>(id)->setAccessibleName(name);
+    }
 }
 
 void CGlitchwerkDlg::BindControls() {
@@ -372,8 +376,8 @@ bool CGlitchwerkDlg::OnInitDialog() {
 
     SetReplaceMode(ReplaceMode::ReplaceSpecificByte);
     SetSearchMode(SearchMode::SearchSpecificByte);
-    m_fileSizeText->setText(HexText(m_backup.romLength));
-    m_filePathText->setText(ToText(m_backup.romPath));
+    Show(m_fileSizeText, HexText(m_backup.romLength));
+    Show(m_filePathText, ToText(m_backup.romPath));
     m_rangeStartEdit->setFocus();
     QTimer::singleShot(0, this, &CGlitchwerkDlg::TellKeptLeftover); // once the window is up
     return true;
@@ -468,9 +472,9 @@ ByteRule CGlitchwerkDlg::ReadRule() const {
 }
 
 void CGlitchwerkDlg::ResetResults() {
-    m_totalBytesText->setText("0");
-    m_firstByteText->clear();
-    m_lastByteText->clear();
+    Show(m_totalBytesText, "0");
+    Show(m_firstByteText, "");
+    Show(m_lastByteText, "");
 }
 
 void CGlitchwerkDlg::OnCorrupt() {
@@ -492,9 +496,9 @@ void CGlitchwerkDlg::OnCorrupt() {
         return;
     }
     if (result.totalBytes != 0) {
-        m_totalBytesText->setText(QString::number(result.totalBytes));
-        m_firstByteText->setText(HexText(static_cast<std::uint32_t>(result.firstByte)));
-        m_lastByteText->setText(HexText(static_cast<std::uint32_t>(result.lastByte)));
+        Show(m_totalBytesText, QString::number(result.totalBytes));
+        Show(m_firstByteText, HexText(static_cast<std::uint32_t>(result.firstByte)));
+        Show(m_lastByteText, HexText(static_cast<std::uint32_t>(result.lastByte)));
     }
     Message("Corruption sucessful");
 }
@@ -512,6 +516,13 @@ void CGlitchwerkDlg::OnReCorrupt() {
         return;
     }
     OnCorrupt();
+}
+
+void CGlitchwerkDlg::Show(QLabel* field, const QString& text) {
+    field->setText(text);
+    // A label's accessible name hides its text: the name carries both.
+    const QString caption = field->property(kCaption).toString();
+    field->setAccessibleName(text.isEmpty() ? caption : caption + ": " + text);
 }
 
 bool CGlitchwerkDlg::Restore() {

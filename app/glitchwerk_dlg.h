@@ -69,6 +69,8 @@ class CGlitchwerkDlg final : public QDialog {
     void ResetResults();
     void Message(const QString& text);
     bool Restore();
+    // Shows `text` in a result or file field.
+    void Show(QLabel* field, const QString& text);
     // Runs `work`, given a Progress that shows in a progress view named `what`.
     template <typename Work> auto WithProgress(const char* what, Work work);
     void TellKeptLeftover();

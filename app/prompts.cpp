@@ -48,9 +48,13 @@ void QtProgress::Update(std::uint64_t done, std::uint64_t total) {
         m_dialog->setCancelButton(nullptr);
         m_dialog->setWindowModality(owner ? Qt::WindowModal : Qt::ApplicationModal);
         m_dialog->setMinimumDuration(0);
+        m_dialog->setAutoReset(false); // stays up until the work is over, flush included
+        m_dialog->setAutoClose(false);
         m_dialog->show();
     }
     if (m_dialog) {
+        m_dialog->setLabelText(
+            QString("%1\n%2 of %3 MiB").arg(m_what).arg(done >> 20).arg(total >> 20));
         m_dialog->setValue(total ? static_cast<int>(done * 1000 / total) : 0);
         QCoreApplication::processEvents(); // the only events then are the dialog's own
     }

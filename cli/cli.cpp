@@ -135,19 +135,22 @@ std::string OutputName(std::string pattern, std::uint32_t seed, std::uint32_t n)
     return pattern;
 }
 
-// Writes the corrupted copy into a new file beside `output`, which takes the
-// name `output` only once it is complete and on the disk: a failure leaves no
-// part of an output behind.
-CorruptionResult MakeOutput(const Job& job, std::FILE* input, const FileId& inputId,
-                            std::uint32_t length, const fs::path& output, std::uint32_t seed) {
+// Refuses an output that is the input itself, or exists without --force.
+void CheckOutput(const Job& job, const FileId& inputId, const fs::path& output) {
     FileHandle existing = OpenFile(output, OpenHow::Reading);
     FileFacts facts;
     if (existing && ReadFacts(existing.get(), facts) && facts.id == inputId)
         throw Failure(output.string() + " is the input file");
     if (existing && !job.force)
         throw Failure(output.string() + " exists (--force replaces it)");
-    existing.reset();
+}
 
+// Writes the corrupted copy into a new file beside `output`, which takes the
+// name `output` only once it is complete and on the disk: a failure leaves no
+// part of an output behind.
+CorruptionResult MakeOutput(const Job& job, std::FILE* input, const FileId& inputId,
+                            std::uint32_t length, const fs::path& output, std::uint32_t seed) {
+    CheckOutput(job, inputId, output); // again: another program may have been quicker
     std::random_device random;
     fs::path partial;
     FileHandle copy;
@@ -189,8 +192,10 @@ CorruptionResult MakeOutput(const Job& job, std::FILE* input, const FileId& inpu
 int Run(const Job& job, std::ostream& out) {
     FileHandle input = OpenFile(job.input, OpenHow::Reading);
     FileFacts facts;
-    if (!input || !ReadFacts(input.get(), facts) || !facts.regular)
+    if (!input || !ReadFacts(input.get(), facts))
         throw Failure("cannot read " + job.input.string() + ": " + std::strerror(errno));
+    if (!facts.regular)
+        throw Failure(job.input.string() + " is not a plain file");
     const std::int64_t length = StreamLength(input.get());
     if (length < 0 || length > kLargestFile)
         throw Failure(job.input.string() + " is 2 GiB or more");
@@ -199,10 +204,14 @@ int Run(const Job& job, std::ostream& out) {
         throw Failure(job.input.string() + " has the CRC-32 " + Hex(crc, "%08X") + ", not " +
                       Hex(*job.expectedCrc, "%08X"));
     }
+    const auto outputName = [&](std::uint32_t n) {
+        return job.numbered ? OutputName(job.output, job.seed + (n - 1), n) : job.output;
+    };
+    for (std::uint32_t n = 1; n <= job.variants; ++n) // before any is written
+        CheckOutput(job, facts.id, outputName(n));
     for (std::uint32_t n = 1; n <= job.variants; ++n) {
         const std::uint32_t seed = job.seed + (n - 1);
-        const std::string output =
-            job.variants > 1 || job.numbered ? OutputName(job.output, seed, n) : job.output;
+        const std::string output = outputName(n);
         const CorruptionResult result = MakeOutput(
             job, input.get(), facts.id, static_cast<std::uint32_t>(length), output, seed);
         const std::string recipe = std::string(kProgram) + " corrupt " +
@@ -230,6 +239,9 @@ int Run(const Job& job, std::ostream& out) {
                     << offset(result.lastByte);
             out << "; recipe: " << recipe << '\n';
         }
+        // The line is the only record of a random seed: it must not get lost.
+        if (!out.flush())
+            throw Failure("cannot print what was made: " + output + " has no recipe");
     }
     return 0;
 }

@@ -89,14 +89,24 @@ bool WriteBackCopy(BackupStore& store, const Progress& progress) {
     // Just the ranges the run wrote go back when the file still has the
     // length and the times the run left it with: nothing else wrote to it.
     FileTimes times;
+    std::uint64_t changed = 0;
+    for (const auto& [begin, end] : store.changedRanges)
+        changed += end - begin;
     bool copied = true;
-    if (store.rangesKnown && StreamLength(rom.get()) == store.romLength &&
-        ReadTimes(rom.get(), times) && times == store.stampedTimes) {
+    if (store.rangesKnown && changed <= store.romLength / 2 &&
+        StreamLength(rom.get()) == store.romLength && ReadTimes(rom.get(), times) &&
+        times == store.stampedTimes) {
+        std::uint64_t done = 0;
         for (const auto& [begin, end] : store.changedRanges) {
+            const Progress overall = [&](std::uint64_t part, std::uint64_t) {
+                progress(done + part, changed);
+            };
             copied = copied && SeekTo(data, begin) && SeekTo(rom.get(), begin) &&
-                     CopyBytes(data, rom.get(), end - begin, kWindowSize);
+                     CopyBytes(data, rom.get(), end - begin, kWindowSize,
+                               progress ? overall : Progress());
+            done += end - begin;
         }
-    } else {
+    } else { // the whole copy, inside the kernel where it can: also when most of it changed
         copied = CopyWhole(data, rom.get(), store.romLength, kWindowSize, progress) &&
                  ResizeStream(rom.get(), store.romLength);
     }

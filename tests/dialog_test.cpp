@@ -5,6 +5,7 @@
 #include "tests/temp_dir.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -189,6 +190,9 @@ TEST(Dialog, CorruptReadsTheFormAndShowsItsResultsBeforeItsMessage) {
 
         EXPECT_EQ(run.prompts.messages, Texts{kSuccess});
         EXPECT_EQ(shownWithMessage, c.results);
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(run.Find("IDC_TOTAL_BYTES"))
+                      ->text(QAccessible::Name),
+                  "Total bytes: " + c.results.front()); // a screen reader hears the value
         Bytes expected = kOriginal;
         std::fill(expected.begin() + c.from, expected.begin() + c.to, c.value);
         EXPECT_EQ(ReadFile(run.rom), expected);
