@@ -85,15 +85,39 @@ std::string ShellWord(const std::string& text) {
     return word + "'";
 }
 
+// The length of the UTF-8 sequence at `at`, or 0 where the bytes are none.
+std::size_t Utf8Length(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+    const std::size_t length = byte(0) < 0x80       ? 1
+                               : byte(0) >> 5 == 6  ? 2
+                               : byte(0) >> 4 == 14 ? 3
+                               : byte(0) >> 3 == 30 ? 4
+                                                    : 0;
+    if (length == 0 || at + length > text.size())
+        return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if (byte(i) >> 6 != 2)
+            return 0;
+    }
+    return length;
+}
+
+// A JSON string; a byte of a file name that is no UTF-8 (JSON's only
+// encoding) becomes U+FFFD, the replacement character.
 std::string JsonString(const std::string& text) {
     std::string json = "\"";
-    for (const char c : text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const char c = text[at];
+        const std::size_t length = Utf8Length(text, at);
         if (c == '"' || c == '\\')
             json += '\\';
-        if (static_cast<unsigned char>(c) < 0x20)
+        if (length == 0)
+            json += "\\ufffd";
+        else if (static_cast<unsigned char>(c) < 0x20)
             json += "\\u00" + Hex(static_cast<unsigned char>(c), "%02X");
         else
-            json += c;
+            json.append(text, at, length);
+        at += length ? length : 1;
     }
     return json + "\"";
 }

@@ -48,37 +48,34 @@ struct Session {
     }
 };
 
-// Whatever happened to the file, Restore gives back its original bytes; it
-// copies back only what the run wrote while nothing else touched the file.
-// The data file held the backup of a run that was killed: it is kept, and
-// the new copy is kept from others' eyes, even from those who opened the data
-// file before.
+// Whatever happened to the file, Restore gives back its original bytes, copying
+// back only what the run wrote while nothing else touched the file. The data
+// file held a killed run's backup: it is kept, and the new copy is private,
+// even from those who opened the data file before.
 TEST(BackupStore, RestoreGivesTheOriginalWhateverHappenedToTheFile) {
+    constexpr std::size_t L = 0x20000;
     const std::tuple<const char*, std::size_t, std::function<void(Session&)>> cases[] = {
         {"nothing, to an empty file", 0, [](Session&) {}},
-        {"apart", 0x20000, [](Session& r) { r.Corrupt(0x10, 0x20), r.Corrupt(0x18000, 0x18100); }},
-        {"overlapping", 0x20000, [](Session& r) { r.Corrupt(0x10, 0x30), r.Corrupt(0x20, 0x40); }},
-        {"touching", 0x20000, [](Session& r) { r.Corrupt(0x10, 0x20), r.Corrupt(0x20, 0x30); }},
-        {"before a pass", 0x20000, [](Session& r) { Poke(r.file, 0x100), r.Corrupt(0x10, 0x20); }},
-        {"before an empty pass", 0x20000, [](Session& r) { Poke(r.file, 9), r.Corrupt(9, 9); }},
-        {"in the same tick", 0x20000,
-         [](Session& r) { r.Corrupt(0x10, 0x20), Poke(r.file, 0x100); }},
-        {"grown", 0x20000,
-         [](Session& r) { r.Corrupt(0, 0x10), fs::resize_file(r.file, 0x20010); }},
-        {"shrunk", 0x20000,
-         [](Session& r) { r.Corrupt(0, 0x10), fs::resize_file(r.file, 0x1000); }},
-        {"deleted", 0x20000, [](Session& r) { r.Corrupt(0, 0x10), fs::remove(r.file); }},
-        {"by a plain pass", 0x20000,
+        {"apart, touching", L,
+         [](Session& r) { r.Corrupt(9, 16), r.Corrupt(16, 32), r.Corrupt(L - 9, L); }},
+        {"overlapping", L, [](Session& r) { r.Corrupt(0x10, 0x30), r.Corrupt(0x20, 0x40); }},
+        {"before a pass", L, [](Session& r) { Poke(r.file, 0x100), r.Corrupt(0x10, 0x20); }},
+        {"before an empty pass", L, [](Session& r) { Poke(r.file, 9), r.Corrupt(9, 9); }},
+        {"in the same tick", L, [](Session& r) { r.Corrupt(0x10, 0x20), Poke(r.file, 0x100); }},
+        {"grown", L, [](Session& r) { r.Corrupt(0, 0x10), fs::resize_file(r.file, 0x20010); }},
+        {"shrunk", L, [](Session& r) { r.Corrupt(0, 0x10), fs::resize_file(r.file, 0x1000); }},
+        {"deleted", L, [](Session& r) { r.Corrupt(0, 0x10), fs::remove(r.file); }},
+        {"by a plain pass", L,
          [](Session& r) {
              CorruptionResult result{};
              RunCorruptionPass({r.file, 0, 9, 9, {SearchMode::SearchAllBytes, 0, 0, {}, 0}},
                                result);
              r.Corrupt(0x40, 0x50);
          }},
-        {"restored before", 0x20000,
+        {"restored before", L,
          [](Session& r) { r.Corrupt(0, 0x10), RestoreFromBackup(r.store), r.Corrupt(0x40, 0x50); }},
 #ifndef _WIN32
-        {"times set back", 0x20000,
+        {"times set back", L,
          [](Session& r) {
              // In another clock tick: Linux before 6.13 would keep ctime
              // within one, and the change would go unseen.
@@ -87,9 +84,9 @@ TEST(BackupStore, RestoreGivesTheOriginalWhateverHappenedToTheFile) {
              const timespec times[2] = {{0, UTIME_OMIT}, {at / 1000000000, at % 1000000000}};
              ::utimensat(AT_FDCWD, r.file.c_str(), times, 0);
          }},
-        {"a failed pass", 0x20000,
+        {"a failed pass", L,
          [](Session& r) { OnAFullDisk(0x8000, [&] { return r.Corrupt(0, 0x20000); }); }},
-        {"a failed restore", 0x20000,
+        {"a failed restore", L,
          [](Session& r) {
              r.Corrupt(0, 0x20000), OnAFullDisk(0x100, [&] { return RestoreFromBackup(r.store); });
          }},
@@ -138,24 +135,23 @@ TEST(BackupStore, RefusalsTouchNoFile) {
     const bool linked = Link(run.dir / kDataFileName, "link.nes");
     MakePipe("pipe.nes");
     const auto backup = [] { return WriteFile(kDataFileName, Bytes(50, 0x11)), true; };
+    const auto given = [] { // giving a file away needs root
+        return !::chmod(kDataFileName, 0666) && !::chown(kDataFileName, 42, 42);
+    };
+    const fs::path game = run.file;
     const std::tuple<const char*, std::function<bool()>, fs::path, BackupResult> cases[] = {
         {"missing", backup, "missing.nes", EditedFileNotOpened},
         {"pipe", backup, "pipe.nes", EditedFileNotOpened},
         {"the data file", backup, run.dir / kDataFileName, EditedFileIsDataFile},
         {"a link to it", backup, "link.nes", linked ? EditedFileIsDataFile : EditedFileNotOpened},
         {"2 GiB", backup, "huge.iso", EditedFileTooLarge},
-        {"planted link", [] { return Link("victim", kDataFileName); }, run.file, DataFileUnsafe},
-        {"planted dangling link", [] { return Link("made", kDataFileName); }, run.file,
+        {"planted link", [] { return Link("victim", kDataFileName); }, game, DataFileUnsafe},
+        {"dangling link", [] { return Link("made", kDataFileName); }, game, DataFileUnsafe},
+        {"hard link", [] { return fs::create_hard_link("victim", kDataFileName), true; }, game,
          DataFileUnsafe},
-        {"planted second name", [] { return fs::create_hard_link("victim", kDataFileName), true; },
-         run.file, DataFileUnsafe},
-        {"planted pipe", [] { return MakePipe(kDataFileName); }, run.file, DataFileUnsafe},
+        {"planted pipe", [] { return MakePipe(kDataFileName); }, game, DataFileUnsafe},
 #ifndef _WIN32
-        {"someone else's", // giving a file away needs root
-         [&] {
-             return backup() && !::chmod(kDataFileName, 0666) && !::chown(kDataFileName, 42, 42);
-         },
-         run.file, DataFileUnsafe},
+        {"someone else's", [&] { return backup() && given(); }, game, DataFileUnsafe},
 #endif
     };
     for (const auto& [name, setUp, chosen, expected] : cases) {
