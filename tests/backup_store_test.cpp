@@ -135,8 +135,11 @@ TEST(BackupStore, RefusalsTouchNoFile) {
     const bool linked = Link(run.dir / kDataFileName, "link.nes");
     MakePipe("pipe.nes");
     const auto backup = [] { return WriteFile(kDataFileName, Bytes(50, 0x11)), true; };
-    const auto given = [] { // giving a file away needs root
+    const auto given = [] { // to another user, which needs root (and POSIX)
+#ifndef _WIN32
         return !::chmod(kDataFileName, 0666) && !::chown(kDataFileName, 42, 42);
+#endif
+        return false;
     };
     const fs::path game = run.file;
     const std::tuple<const char*, std::function<bool()>, fs::path, BackupResult> cases[] = {
@@ -150,16 +153,12 @@ TEST(BackupStore, RefusalsTouchNoFile) {
         {"hard link", [] { return fs::create_hard_link("victim", kDataFileName), true; }, game,
          DataFileUnsafe},
         {"planted pipe", [] { return MakePipe(kDataFileName); }, game, DataFileUnsafe},
-#ifndef _WIN32
         {"someone else's", [&] { return backup() && given(); }, game, DataFileUnsafe},
-#endif
     };
     for (const auto& [name, setUp, chosen, expected] : cases) {
         SCOPED_TRACE(name);
         WriteFile("victim", Bytes(50, 0x11));
-        if (setUp()) {
-            EXPECT_EQ(CreateBackup(run.store, chosen), expected);
-        }
+        EXPECT_EQ(setUp() ? CreateBackup(run.store, chosen) : expected, expected);
         EXPECT_EQ(ReadFile("victim"), Bytes(50, 0x11));
         EXPECT_TRUE(!fs::is_regular_file(kDataFileName) ||
                     ReadFile(kDataFileName) == Bytes(50, 0x11));
