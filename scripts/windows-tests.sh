@@ -16,11 +16,14 @@ if [ ! -f "$gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
     cmake --install build-mingw/googletest-build >/dev/null
 fi
 
-cmake --preset mingw >/dev/null
-cmake --build --preset mingw -j "$(nproc)"
-
-# A Wine of its own, quiet, and ended with the tests.
+# A Wine of its own (the build lists the tests with it too), quiet, made
+# ready before tests start side by side, and ended with them.
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/glitchwerk-wine.XXXXXX")
 export WINEPREFIX WINEDEBUG=-all
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
+wineboot --init >/dev/null 2>&1
+wineserver --wait
+
+cmake --preset mingw >/dev/null
+cmake --build --preset mingw -j "$(nproc)"
 ctest --preset mingw -j "$(nproc)"
