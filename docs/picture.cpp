@@ -18,7 +18,7 @@
 
 namespace {
 
-// Picks the scratch file and lets every message go unanswered.
+// Picks the scratch file, lets every message go unanswered, shows no progress.
 class ScriptedPrompts final : public glitchwerk::Prompts {
   public:
     std::optional<std::filesystem::path> AskForFile(QWidget*) override {
@@ -26,6 +26,10 @@ class ScriptedPrompts final : public glitchwerk::Prompts {
     }
     glitchwerk::Answer ShowMessage(QWidget*, const QString&, glitchwerk::MessageButtons) override {
         return glitchwerk::Answer::Ok;
+    }
+    std::unique_ptr<glitchwerk::ProgressView> ShowProgress(QWidget* owner,
+                                                           const QString& what) override {
+        return std::make_unique<glitchwerk::QtProgress>(owner, what, 60000); // never shown
     }
 };
 
