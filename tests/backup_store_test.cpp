@@ -20,6 +20,7 @@ namespace fs = std::filesystem;
 using enum BackupResult;
 
 constexpr auto kPrivate = fs::perms::owner_read | fs::perms::owner_write;
+constexpr ByteRule kZero{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceSpecificByte, 0};
 
 // Makes a symbolic link; false where links cannot be made (MinGW's library).
 bool Link(const fs::path& to, const fs::path& at) {
@@ -43,15 +44,13 @@ struct Session {
     // Zeroes bytes [begin, end) of the file backed up.
     PassOutcome Corrupt(std::uint32_t begin = 0, std::uint32_t end = 300) {
         CorruptionResult result{};
-        const ByteRule zero{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceSpecificByte, 0};
-        return RunCorruptionPass(store, {file, begin, end, store.romLength, zero}, result);
+        return RunCorruptionPass(store, {file, begin, end, store.romLength, kZero}, result);
     }
 };
 
-// Whatever happened to the file, Restore gives back its original bytes, copying
-// back only what the run wrote while nothing else touched the file. The data
-// file held a killed run's backup: it is kept, and the new copy is private,
-// even from those who opened the data file before.
+// Whatever happened to the file, Restore gives back its original bytes, copying back only what the
+// run wrote while nothing else touched the file. The data file held a killed run's backup: it is
+// kept, and the new copy is private, even from those who opened the data file before.
 TEST(BackupStore, RestoreGivesTheOriginalWhateverHappenedToTheFile) {
     constexpr std::size_t L = 0x20000;
     const std::tuple<const char*, std::size_t, std::function<void(Session&)>> cases[] = {
@@ -68,9 +67,7 @@ TEST(BackupStore, RestoreGivesTheOriginalWhateverHappenedToTheFile) {
         {"by a plain pass", L,
          [](Session& r) {
              CorruptionResult result{};
-             RunCorruptionPass({r.file, 0, 9, 9, {SearchMode::SearchAllBytes, 0, 0, {}, 0}},
-                               result);
-             r.Corrupt(0x40, 0x50);
+             RunCorruptionPass({r.file, 0, 9, 9, kZero}, result), r.Corrupt(0x40, 0x50);
          }},
         {"restored before", L,
          [](Session& r) { r.Corrupt(0, 0x10), RestoreFromBackup(r.store), r.Corrupt(0x40, 0x50); }},
@@ -122,11 +119,9 @@ TEST(BackupStore, RestoreGivesTheOriginalWhateverHappenedToTheFile) {
     }
 }
 
-// Each refusal leaves every file as it was: an earlier run's backup in the
-// data file, the chosen file, a file of ours that a planted data file leads
-// to. The folder is open to anyone, as a shared one where others plant the
-// data file (without the sticky bit, with which the kernel may refuse some
-// opens itself).
+// Each refusal leaves every file as it was (an earlier backup, the chosen file, a file a planted
+// data file leads to), in a folder open to anyone as a shared one is, but without the sticky bit
+// (which makes the kernel refuse some opens itself).
 TEST(BackupStore, RefusalsTouchNoFile) {
     Session run;
     fs::permissions(run.dir / ".", fs::perms::all);
@@ -230,9 +225,9 @@ TEST(BackupStore, SecondRunsLeaveTheFirstRunsFilesAlone) {
 #endif
 }
 
-// The edited file is moved away and something else put at its name after the
-// backup: the run never writes through it. Deleted, it is made anew by
-// Restore, private as it was, and is the run's from then on.
+// After the backup the file is moved away and something else put at its name: the run never writes
+// through it. Deleted, it is made anew by Restore, private as it was, and is the run's from then
+// on.
 TEST(BackupStore, RestoreAndPassReachOnlyTheFileBackedUp) {
     using Path = const fs::path&;
     const std::tuple<const char*, std::function<void(Path)>, bool> swaps[] = {

@@ -43,9 +43,7 @@ TEST(ClampByte, SaturatesParsedByteFields) {
 // the rule tables, over many random windows, rules and buffer positions.
 struct Outcome {
     Bytes bytes;
-    std::int32_t hits = 0;
-    std::int32_t first = -7; // first and last are written only on a hit
-    std::int32_t last = -7;
+    std::int32_t hits = 0, first = -7, last = -7; // first and last are written only on a hit
 };
 
 // `draws` is the random stream; `position` the draw that byte 0 would take,
@@ -76,8 +74,7 @@ Outcome Reference(Bytes bytes, std::int32_t count, const ByteRule& rule, const B
 // The first `count` draws after seeding: every byte of a window is hit.
 Bytes Draws(std::uint32_t seed, std::size_t count) {
     Bytes draws(count);
-    std::int32_t first = 0;
-    std::int32_t last = 0;
+    std::int32_t first = 0, last = 0;
     SeedRandomGenerator(seed);
     ApplyByteRule(draws.data(), static_cast<std::int32_t>(count),
                   {SearchAllBytes, 0, 0, ReplaceRandomByte, 0}, first, last);
@@ -148,8 +145,7 @@ TEST(ApplyByteRuleDifferential, MatchesTheByteByByteRuleOnRandomWindows) {
 TEST(ApplyByteRuleDifferential, RandomStreamStaysTheSame) {
     Bytes bytes(0x40);
     std::iota(bytes.begin(), bytes.end(), std::uint8_t{0});
-    std::int32_t first = 0;
-    std::int32_t last = 0;
+    std::int32_t first = 0, last = 0;
     SeedRandomGenerator(20261207);
     ApplyByteRule(bytes.data(), 0x20, {SearchAllBytes, 0, 0, ReplaceRandomByte, 0}, first, last);
     ApplyByteRule(bytes.data() + 0x20, 0x20, {SearchByteRange, 0x28, 0x30, ReplaceRandomByte, 0},

@@ -15,9 +15,8 @@ using testing::Bytes;
 constexpr ByteRule kZeroToEE{SearchMode::SearchSpecificByte, 0x00, 0,
                              ReplaceMode::ReplaceSpecificByte, 0xEE};
 
-// Each case runs on a file of `length` counting bytes, recorded as `recorded`
-// bytes long. Its first 0x10080 bytes hold no zero, so some windows have no
-// hit. Every zero byte in the range becomes EE.
+// Each case runs on a file of `length` counting bytes, recorded as `recorded` bytes long. Its first
+// 0x10080 bytes hold no zero, so some windows have no hit. Every zero byte in the range becomes EE.
 TEST(RunCorruptionPass, CorruptsTheRangeWindowByWindowWithinTheFile) {
     constexpr std::uint32_t L = 0x20000;
     const struct {

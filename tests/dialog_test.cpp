@@ -28,8 +28,7 @@ const QString kSuccess = "Corruption sucessful";
 const QString kExitQuestion = "Restore file before exiting?";
 const QString kRestoreFailed = "Error\nUnable to  restore file";
 
-// One run of the dialog on a file of 0x300 counting bytes, in a fresh current
-// directory.
+// One run of the dialog on a file of 0x300 counting bytes, in a fresh current directory.
 struct Session {
     TempDir dir{true};
     const fs::path rom = dir / "game.nes";
@@ -156,12 +155,7 @@ TEST(Dialog, StartUpShowsTheFileThenSelectorsKeepOneChoicePerGroup) {
 
 TEST(Dialog, CorruptReadsTheFormAndShowsItsResultsBeforeItsMessage) {
     // The steps, the results shown, and the bytes [from, to) that become `value`.
-    struct Case {
-        std::vector<std::string> steps;
-        Texts results;
-        int from, to, value;
-    };
-    const Case cases[] = {
+    const std::tuple<std::vector<std::string>, Texts, int, int, int> cases[] = {
         // clang-format off
         {{}, {"0", "", ""}, 0, 0, 0},
         {{"SEARCH_ALL", "RANGE_START=0x100", "RANGE_END=" + std::string(40000, '0') + "FFFFFF",
@@ -175,32 +169,31 @@ TEST(Dialog, CorruptReadsTheFormAndShowsItsResultsBeforeItsMessage) {
          {"4", "18", "1B"}, 0x18, 0x1C, 0x00},
         // clang-format on
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.results.front().toStdString());
+    for (const auto& [steps, results, from, to, value] : cases) {
+        SCOPED_TRACE(results.front().toStdString());
         Session run;
         run.Start();
-        for (const std::string& step : c.steps)
+        for (const std::string& step : steps)
             run.Do(step);
         Texts shownWithMessage;
         run.prompts.whileShown = [&] { shownWithMessage = run.Results(); };
         run.Click("IDC_CORRUPT");
 
         EXPECT_EQ(run.prompts.messages, Texts{kSuccess});
-        EXPECT_EQ(shownWithMessage, c.results);
+        EXPECT_EQ(shownWithMessage, results);
         EXPECT_EQ(QAccessible::queryAccessibleInterface(run.Find("IDC_TOTAL_BYTES"))
                       ->text(QAccessible::Name),
-                  "Total bytes: " + c.results.front()); // a screen reader hears the value
+                  "Total bytes: " + results.front()); // a screen reader hears the value
         Bytes expected = kOriginal;
-        std::fill(expected.begin() + c.from, expected.begin() + c.to, c.value);
+        std::fill(expected.begin() + from, expected.begin() + to, value);
         EXPECT_EQ(ReadFile(run.rom), expected);
         EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
     }
 }
 
-// Corrupt compounds, Enter runs Re-Corrupt from the pristine file, Restore
-// puts it back; then a file that cannot be written, opened or restored is
-// reported, and No at exit keeps the originals the restores could not put
-// back (where it cannot, the window stays).
+// Corrupt compounds, Enter runs Re-Corrupt from the pristine file, Restore puts it back; then a
+// file that cannot be written, opened or restored is reported, and No at exit keeps the originals
+// the restores could not put back (where it cannot, the window stays).
 TEST(Dialog, CommandsFromCorruptToExit) {
     Session run;
     run.Start();

@@ -72,7 +72,6 @@ inline Bytes ReadFile(const std::filesystem::path& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Bytes 0, 1, 2, ... 255, 0, 1, ... of the given length.
 inline Bytes CountingBytes(std::size_t length) {
     Bytes bytes(length);
     std::iota(bytes.begin(), bytes.end(), std::uint8_t{0});
@@ -89,9 +88,8 @@ inline bool MakePipe(const std::filesystem::path& path) {
 }
 
 #ifndef _WIN32
-// Returns what `work` returns, run while no file of this process can be
-// written at or past `bytes`: such writes fail as on a full disk (with
-// SIGXFSZ ignored, from then on).
+// Returns what `work` returns, run while no file of this process can be written at or past
+// `bytes`: such writes fail as on a full disk (with SIGXFSZ ignored, from then on).
 template <typename Work> auto OnAFullDisk(rlim_t bytes, Work work) {
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit previous{};
