@@ -221,8 +221,8 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path,
     // Written to meanwhile (or through a mapping whose pages a write to the
     // disk has not yet made visible again), the file may not match the copy.
     FileTimes after;
-    store.rangesKnown =
-        FlushToDisk(store.editedFile.get()) && ReadTimes(rom.get(), after) && after == before;
+    store.rangesKnown = TimesShowEveryWrite(rom.get()) && FlushToDisk(store.editedFile.get()) &&
+                        ReadTimes(rom.get(), after) && after == before;
     StampWritten(store);
     return BackupResult::BackupCreated;
 }

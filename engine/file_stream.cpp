@@ -180,6 +180,10 @@ bool ReadTimes(std::FILE*, FileTimes&) {
     return false;
 }
 
+bool TimesShowEveryWrite(std::FILE*) {
+    return false;
+}
+
 bool StampTimes(std::FILE*, FileTimes&) {
     return false;
 }
@@ -315,18 +319,22 @@ bool ReadTimes(std::FILE* file, FileTimes& times) {
     return true;
 }
 
-bool StampTimes(std::FILE* file, FileTimes& times) {
-    struct stat info {};
-    if (::fstat(::fileno(file), &info) != 0)
-        return false;
+bool TimesShowEveryWrite(std::FILE* file) {
 #ifdef __linux__
     // A file system that never writes its pages out never protects a mapped
     // page again, and writes through it change no time at all.
     struct statfs system {};
-    if (::fstatfs(::fileno(file), &system) != 0 || system.f_type == TMPFS_MAGIC ||
-        system.f_type == RAMFS_MAGIC)
-        return false;
+    return ::fstatfs(::fileno(file), &system) == 0 && system.f_type != TMPFS_MAGIC &&
+           system.f_type != RAMFS_MAGIC;
+#else
+    return file != nullptr;
 #endif
+}
+
+bool StampTimes(std::FILE* file, FileTimes& times) {
+    struct stat info {};
+    if (::fstat(::fileno(file), &info) != 0)
+        return false;
     timespec stamp[2] = {{0, UTIME_OMIT}, info.st_mtim}; // access time, modification time
     if (++stamp[1].tv_nsec == 1000000000) {
         stamp[1].tv_nsec = 0;

@@ -132,6 +132,9 @@ struct FileTimes {
     bool operator==(const FileTimes&) const = default;
 };
 bool ReadTimes(std::FILE* file, FileTimes& times);
+// False where a write to the file can leave its times as they were: on a file
+// system that never writes pages out (tmpfs), a write through a mapping.
+bool TimesShowEveryWrite(std::FILE* file);
 // Sets the file's modification time to a value of our own, the time it reads
 // back plus one nanosecond, and reads both times back into `times` (buffered
 // writes must have been flushed). False
