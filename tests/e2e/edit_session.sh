@@ -11,7 +11,7 @@ write_counting_bytes "$rom" 256
 cp "$rom" "$work/pristine"
 # Range 10 to 20, bytes of value 14 up to 18, increased by 80.
 cp "$rom" "$work/corrupted"
-patch_bytes "$work/corrupted" 0x14 94 95 96 97
+printf '\x94\x95\x96\x97' | dd of="$work/corrupted" bs=1 seek=$((0x14)) conv=notrunc status=none
 
 start_display
 start_program

@@ -11,14 +11,9 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/glitchwerk-e2e.XXXXXX")
 files=$work/files # the program's current directory, where its data file goes
 mkdir -p "$files" "$work/home" "$work/runtime"
 chmod 700 "$work/runtime"
-xvfb_pid=
-program_pids=()
 
 cleanup() {
-    local pid
-    for pid in "${program_pids[@]}" $xvfb_pid; do
-        kill "$pid" 2>/dev/null || true
-    done
+    jobs -p | xargs -r kill 2>/dev/null || true
     wait
     rm -rf "$work"
 }
@@ -26,49 +21,44 @@ trap cleanup EXIT
 
 fail() {
     echo "FAIL: $*" >&2
-    if [ -s "$work/program.log" ]; then
-        echo "--- program output:" >&2
-        cat "$work/program.log" >&2
-    fi
-    if [ -s "$work/xvfb.log" ]; then
-        echo "--- X server output:" >&2
-        cat "$work/xvfb.log" >&2
-    fi
+    local log
+    for log in program xvfb; do
+        [ ! -s "$work/$log.log" ] || { echo "--- $log output:" >&2 && cat "$work/$log.log" >&2; }
+    done
     exit 1
 }
 
-# Starts Xvfb on the first free display and points DISPLAY at it. The server
-# must not reset when its last client leaves: a client connecting during the
-# reset is turned away, and each xdotool call here is such a last client.
-start_display() {
-    Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
-    xvfb_pid=$!
+# Runs a command until it succeeds, failing with message $1 after $kWait seconds.
+wait_for() {
     local end=$((SECONDS + kWait))
-    until [ -s "$work/display" ]; do
-        kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-        ((SECONDS < end)) || fail "Xvfb gave no display number within ${kWait}s"
-        sleep 0.1
-    done
-    DISPLAY=:$(cat "$work/display")
-    export DISPLAY
-    # The number is written once the server listens; still, wait until a
-    # client is actually served before anything depends on it.
-    until xdotool getmouselocation >/dev/null 2>&1; do
-        ((SECONDS < end)) || fail "display $DISPLAY does not answer: $(cat "$work/xvfb.log")"
-        sleep 0.1
+    until "${@:2}"; do
+        ((SECONDS < end)) || fail "$1 within ${kWait}s"
+        sleep 0.05
     done
 }
+
+# Starts Xvfb on the first free display and points DISPLAY at it, once a
+# client is served. The server must not reset when its last client leaves: a
+# client connecting during the reset is turned away, and each xdotool call here
+# is such a last client.
+start_display() {
+    Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
+    wait_for "Xvfb gave no display number" test -s "$work/display"
+    DISPLAY=:$(cat "$work/display")
+    export DISPLAY
+    wait_for "display $DISPLAY did not answer" answers
+}
+answers() { xdotool getmouselocation >/dev/null 2>&1; }
 
 # Starts $program (the scenario sets it) with the arguments given, in $files
 # with a fresh user's environment, and with $file_size_limit (in KiB) when
 # set; its process id is left in $program_pid.
-# shellcheck disable=SC2154
+# shellcheck disable=SC2154,SC2034
 start_program() {
     (cd "$files" && ulimit -f "${file_size_limit:-unlimited}" && exec env -i PATH=/usr/bin:/bin HOME="$work/home" LANG=C.UTF-8 \
         XDG_RUNTIME_DIR="$work/runtime" DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb \
         "$program" "$@") >>"$work/program.log" 2>&1 &
     program_pid=$!
-    program_pids+=("$program_pid")
 }
 
 visible_windows() { # pid name
@@ -77,45 +67,24 @@ visible_windows() { # pid name
 
 # Prints the id of a visible window of process $1 named $2 that is none of
 # the windows given after them.
-wait_window() {
-    local pid=$1 name=$2 id
-    shift 2
-    local end=$((SECONDS + kWait))
-    while ((SECONDS < end)); do
-        for id in $(visible_windows "$pid" "$name"); do
-            [[ " $* " == *" $id "* ]] || {
-                echo "$id"
-                return
-            }
-        done
-        kill -0 "$pid" 2>/dev/null || fail "the program ended before showing a window '$name'"
-        sleep 0.05
+new_window() {
+    local id
+    kill -0 "$1" 2>/dev/null || fail "the program ended before showing a window '$2'"
+    for id in $(visible_windows "$1" "$2"); do
+        [[ " ${*:3} " == *" $id "* ]] || { echo "$id" && return; }
     done
-    fail "no window '$name' appeared within ${kWait}s"
+    return 1
 }
+wait_window() { wait_for "no window '$2' appeared" new_window "$@"; }
 
-wait_closed() { # pid name id
-    local end=$((SECONDS + kWait))
-    while [[ " $(visible_windows "$1" "$2" | tr '\n' ' ') " == *" $3 "* ]]; do
-        ((SECONDS < end)) || fail "window '$2' still open after ${kWait}s"
-        sleep 0.05
-    done
-}
+closed() { [[ " $(visible_windows "$1" "$2" | tr '\n' ' ') " != *" $3 "* ]]; }
+wait_closed() { wait_for "window '$2' still open" closed "$@"; } # pid name id
 
 # Waits for process $1 to end and checks that it ended with status 0.
+ended() { ! kill -0 "$1" 2>/dev/null; }
 wait_exit() {
-    local end=$((SECONDS + kWait)) status=0
-    while kill -0 "$1" 2>/dev/null; do
-        ((SECONDS < end)) || fail "the program did not end within ${kWait}s"
-        sleep 0.05
-    done
-    wait "$1" || status=$?
-    local pid kept=()
-    for pid in "${program_pids[@]}"; do
-        [ "$pid" = "$1" ] || kept+=("$pid")
-    done
-    program_pids=("${kept[@]}")
-    [ "$status" -eq 0 ] || fail "the program ended with status $status"
+    wait_for "the program did not end" ended "$1"
+    wait "$1" || fail "the program ended with status $?"
 }
 
 # Types text, or presses keys, into window $1 after giving it the focus.
@@ -165,16 +134,5 @@ expect_bytes() {
 # Writes $2 bytes counting up from 00 (wrapping after FF) to file $1.
 write_counting_bytes() {
     local i
-    for ((i = 0; i < $2; i++)); do
-        printf '%b' "\\$(printf %03o $((i % 256)))"
-    done >"$1"
-}
-
-# Overwrites file $1 from offset $2 with the bytes given in hex after them.
-patch_bytes() {
-    local file=$1 offset=$2 byte
-    shift 2
-    for byte; do
-        printf '%b' "\\x$byte"
-    done | dd of="$file" bs=1 seek=$((offset)) conv=notrunc status=none
+    for ((i = 0; i < $2; i++)); do printf '%b' "\\$(printf %03o $((i % 256)))"; done >"$1"
 }

@@ -15,23 +15,12 @@ printf 'another file' >"$other"
 cp "$rom" "$work/pristine"
 cp "$other" "$work/other"
 
-# Starts another copy that edits file $1 (named on its command line with
-# "argument", else picked in the file dialog), refuses to go on with a
-# message, and ends normally.
+# Starts another copy that edits file $1 (named on its command line), refuses
+# to go on with a message, and ends normally.
 refused_run() {
-    local pid open
-    if [ "${2:-}" = argument ]; then
-        start_program "$1"
-        pid=$program_pid
-    else
-        start_program
-        pid=$program_pid
-        open=$(wait_window "$pid" Open)
-        type_into "$open" "$1"
-        press "$open" Return
-    fi
-    answer_box "$pid" none Return
-    wait_exit "$pid"
+    start_program "$1"
+    answer_box "$program_pid" none Return
+    wait_exit "$program_pid"
 }
 
 start_display
@@ -42,7 +31,7 @@ type_into "$open" "$rom"
 press "$open" Return
 main=$(wait_window "$first" Glitchwerk)
 
-refused_run "$other" argument
+refused_run "$other"
 expect_bytes "$files/Glitchwerk.dat" "$work/pristine" "the first copy's backup"
 expect_bytes "$other" "$work/other" "its original after the refused start"
 
