@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "cli/cli.h"
 
+#include "engine/backup_store.h"
 #include "engine/byte_rules.h"
 #include "engine/corruption_pass.h"
 #include "engine/file_stream.h"
@@ -24,7 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kProgram[] = "glitchwerk-cli";
-constexpr std::int64_t kLargestFile = 0x7FFFFFFF; // as in the dialog
 
 // Arguments that make no sense (exit status 2), and work that failed (1).
 struct UsageError : std::runtime_error {
@@ -122,6 +122,22 @@ std::string JsonString(const std::string& text) {
     return json + "\"";
 }
 
+// The rule's options, as a recipe gives them.
+std::string RuleWords(const ByteRule& rule) {
+    using enum SearchMode;
+    using enum ReplaceMode;
+    std::string words =
+        rule.searchMode == SearchSpecificByte ? " --search-byte " + Hex(rule.searchValue)
+        : rule.searchMode == SearchByteRange
+            ? " --search-range " + Hex(rule.searchValue) + ":" + Hex(rule.searchHigh)
+            : " --search-all";
+    const char* option = rule.replaceMode == ReplaceSpecificByte ? " --set "
+                         : rule.replaceMode == ReplaceIncreaseBy ? " --add "
+                         : rule.replaceMode == ReplaceDecreaseBy ? " --subtract "
+                                                                 : nullptr;
+    return words + (option ? option + Hex(rule.replaceValue) : " --random");
+}
+
 // One corruption, as the command line gave it.
 struct Job {
     fs::path input;
@@ -129,7 +145,6 @@ struct Job {
     std::uint32_t start = 0;
     std::uint32_t end = 0;
     ByteRule rule{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceRandomByte, 0};
-    std::string ruleWords; // the rule's options, as a recipe gives them
     std::uint32_t seed = 0;
     std::uint32_t variants = 1;
     std::optional<std::uint32_t> expectedCrc;
@@ -220,8 +235,8 @@ int Run(const Job& job, std::ostream& out) {
         throw Failure("cannot read " + job.input.string() + ": " + std::strerror(errno));
     if (!facts.regular)
         throw Failure(job.input.string() + " is not a plain file");
-    const std::int64_t length = StreamLength(input.get());
-    if (length < 0 || length > kLargestFile)
+    const std::int64_t length = facts.length;
+    if (length > kLargestFile)
         throw Failure(job.input.string() + " is 2 GiB or more");
     const std::uint32_t crc = Crc32(input.get(), job.input);
     if (job.expectedCrc && *job.expectedCrc != crc) {
@@ -241,7 +256,7 @@ int Run(const Job& job, std::ostream& out) {
         const std::string recipe = std::string(kProgram) + " corrupt " +
                                    ShellWord(AsArgument(job.input.string())) + " -o " +
                                    ShellWord(output) + " --range " + Hex(job.start) + ":" +
-                                   Hex(job.end) + job.ruleWords + " --seed " +
+                                   Hex(job.end) + RuleWords(job.rule) + " --seed " +
                                    std::to_string(seed) + " --expect-crc32 " + Hex(crc, "%08X");
         const auto offset = [&](std::int32_t at) {
             return result.totalBytes ? Hex(static_cast<std::uint32_t>(at)) : std::string();
@@ -339,28 +354,22 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             job.rule.searchMode = SearchMode::SearchSpecificByte;
             job.rule.searchValue =
                 static_cast<std::uint8_t>(ParseHex(searchByte, 0xFF, "--search-byte"));
-            job.ruleWords = " --search-byte " + Hex(job.rule.searchValue);
         } else if (rangeGiven->count()) {
             const auto [low, high] = ParseHexPair(searchRange, 0xFF, "--search-range");
             job.rule.searchMode = SearchMode::SearchByteRange;
             job.rule.searchValue = static_cast<std::uint8_t>(low);
             job.rule.searchHigh = static_cast<std::uint8_t>(high);
-            job.ruleWords = " --search-range " + Hex(low) + ":" + Hex(high);
-        } else {
-            job.ruleWords = " --search-all";
         }
         const std::string* values[] = {&set, &add, &subtract};
         const ReplaceMode modes[] = {ReplaceMode::ReplaceSpecificByte,
                                      ReplaceMode::ReplaceIncreaseBy,
                                      ReplaceMode::ReplaceDecreaseBy};
-        job.ruleWords += random ? " --random" : "";
         for (std::size_t i = 0; i < std::size(given); ++i) {
             if (!given[i]->count())
                 continue;
             const std::string option = given[i]->get_name();
             job.rule.replaceMode = modes[i];
             job.rule.replaceValue = static_cast<std::uint8_t>(ParseHex(*values[i], 0xFF, option));
-            job.ruleWords += " " + option + " " + Hex(job.rule.replaceValue);
         }
         job.seed = seedGiven->count() ? ParseDecimal(seed, "--seed") : std::random_device{}();
         job.numbered = variantsGiven->count() != 0;

@@ -13,8 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Offsets and counts elsewhere are 32-bit and signed where they are shown.
-constexpr std::int64_t kLargestFile = 0x7FFFFFFF;
 constexpr std::size_t kCopyStreamBuffer = 1 << 20;
 
 // "Glitchwerk-20261206-231500", from the local time.
@@ -168,9 +166,7 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path,
     SetStreamBuffer(rom, kCopyStreamBuffer);
     if (romFacts.id == dataFacts.id)
         return BackupResult::EditedFileIsDataFile;
-    const std::int64_t length = StreamLength(rom.get());
-    if (length < 0)
-        return BackupResult::EditedFileNotOpened;
+    const std::int64_t length = romFacts.length;
     if (length > kLargestFile)
         return BackupResult::EditedFileTooLarge;
     // Held for the run: another run must neither edit this file too nor take
@@ -254,7 +250,10 @@ FileHandle OpenEditedFile(BackupStore& store, const std::filesystem::path& path,
     return file;
 }
 
-void NoteWritten(BackupStore& store, std::uint64_t begin, std::uint64_t end) {
+void NoteWriting(BackupStore& store, std::uint64_t begin, std::uint64_t end) {
+    FileTimes times;
+    store.rangesKnown = store.rangesKnown && store.editedFile &&
+                        ReadTimes(store.editedFile.get(), times) && times == store.stampedTimes;
     auto& ranges = store.changedRanges; // sorted, apart from each other
     auto first =
         std::lower_bound(ranges.begin(), ranges.end(), begin,
@@ -265,13 +264,6 @@ void NoteWritten(BackupStore& store, std::uint64_t begin, std::uint64_t end) {
         end = std::max(end, last->second);
     }
     ranges.insert(ranges.erase(first, last), {begin, end});
-}
-
-bool StillAsStamped(BackupStore& store) {
-    FileTimes times;
-    store.rangesKnown = store.rangesKnown && store.editedFile &&
-                        ReadTimes(store.editedFile.get(), times) && times == store.stampedTimes;
-    return store.rangesKnown;
 }
 
 void StampWritten(BackupStore& store) {
@@ -294,10 +286,7 @@ void ClearBackup(BackupStore& store) {
         // leads to it; else the run goes on holding the only copy.
         const fs::path name = store.dataFolder / kDataFileName;
         FileHandle named = OpenFile(name, OpenHow::Existing);
-        FileFacts facts;
-        FileFacts held;
-        if (!named || !ReadFacts(named.get(), facts) || !ReadFacts(store.dataFile.get(), held) ||
-            facts.id != held.id) {
+        if (!named || !IsSameFile(named.get(), store.dataFile.get())) {
             store.keptFile.clear();
             return;
         }

@@ -16,6 +16,9 @@ namespace glitchwerk {
 // A bare name: the data file lives in the current directory.
 inline constexpr char kDataFileName[] = "Glitchwerk.dat";
 inline constexpr std::size_t kBackupBlock = 256;
+// The largest file that can be edited: offsets and counts elsewhere are
+// 32-bit and signed where they are shown.
+inline constexpr std::int64_t kLargestFile = 0x7FFFFFFF;
 
 enum class BackupResult {
     BackupCreated,
@@ -78,11 +81,10 @@ void ClearBackup(BackupStore& store);
 FileHandle OpenEditedFile(BackupStore& store, const std::filesystem::path& path,
                           bool recreate = false);
 
-// Before the run writes bytes [begin, end) of its file: whether its times are
-// still those of the run's last stamp (else restores copy the whole file from
-// now on), and a note of the range.
-bool StillAsStamped(BackupStore& store);
-void NoteWritten(BackupStore& store, std::uint64_t begin, std::uint64_t end);
+// Before the run writes bytes [begin, end) of its file: a note of the range,
+// and a look at whether its times are still those of the run's last stamp
+// (else restores copy the whole file from now on).
+void NoteWriting(BackupStore& store, std::uint64_t begin, std::uint64_t end);
 // After the run's writes (flushed): stamps the file's times, or gives up the
 // short way of restoring where that cannot be done.
 void StampWritten(BackupStore& store);

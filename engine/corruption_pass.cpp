@@ -55,10 +55,8 @@ PassOutcome Corrupt(std::FILE* file, const CorruptionRequest& request, Corruptio
         result.totalBytes += ApplyByteRule(window.data(), static_cast<std::int32_t>(got),
                                            request.rule, windowFirst, windowLast);
         writing = true;
-        if (store) {
-            StillAsStamped(*store);
-            NoteWritten(*store, offset, offset + got);
-        }
+        if (store)
+            NoteWriting(*store, offset, offset + got);
         if (std::fwrite(window.data(), 1, got, file) != got) {
             ok = false;
             break;

@@ -135,6 +135,7 @@ bool ReadFacts(std::FILE* file, FileFacts& facts) {
                     !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     facts.ours = true;
     facts.links = info.nNumberOfLinks;
+    facts.length = standard.EndOfFile.QuadPart;
     facts.deleted = standard.DeletePending || info.nNumberOfLinks == 0;
     facts.permissions = 0;
     return true;
@@ -244,6 +245,7 @@ bool ReadFacts(std::FILE* file, FileFacts& facts) {
     facts.regular = S_ISREG(info.st_mode);
     facts.ours = info.st_uid == ::geteuid();
     facts.links = static_cast<std::uint64_t>(info.st_nlink);
+    facts.length = info.st_size;
     facts.deleted = info.st_nlink == 0;
     facts.permissions = info.st_mode & 0777;
     return true;
@@ -369,19 +371,6 @@ void IgnoreFileSizeSignal() {
 }
 
 #endif
-
-FileHandle OpenStream(const std::filesystem::path& path, const char* mode) {
-#ifdef _WIN32
-    const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
-    return FileHandle(_wfopen(path.c_str(), wideMode.c_str()));
-#else
-    return FileHandle(std::fopen(path.c_str(), mode));
-#endif
-}
-
-FileHandle OpenOrCreateStream(const std::filesystem::path& path) {
-    return OpenFile(path, OpenHow::OwnFile);
-}
 
 bool IsSameFile(std::FILE* a, std::FILE* b) {
     FileFacts factsA;

@@ -45,11 +45,6 @@ enum class OpenFailure { None, NotFound, Exists, IsLink, Other };
 FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure* failure = nullptr,
                     unsigned permissions = 0600);
 
-// std::fopen with a path; `mode` as for fopen ("r+b", "w+b").
-FileHandle OpenStream(const std::filesystem::path& path, const char* mode);
-// OpenFile with OwnFile.
-FileHandle OpenOrCreateStream(const std::filesystem::path& path);
-
 // Closes the stream and reports whether every buffered write reached the file.
 bool CloseStream(FileHandle& file);
 
@@ -75,6 +70,7 @@ struct FileFacts {
     bool regular = false; // a plain file: no directory, device, pipe or link
     bool ours = false;    // owned by the user running the program (POSIX)
     std::uint64_t links = 0;
+    std::int64_t length = 0;
     bool deleted = false;     // no name leads to it any more, or none will once closed
     unsigned permissions = 0; // POSIX mode bits
 };

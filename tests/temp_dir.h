@@ -3,7 +3,8 @@
 // A temporary folder for one test, removed with everything in it afterwards,
 // and small helpers to write and read whole files.
 
-#include <csignal>
+#include "engine/file_stream.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -27,16 +28,11 @@ class TempDir {
   public:
     // With `enter`, the current directory is the temporary folder until the
     // object goes away (the data file lives in the current directory).
-    explicit TempDir(bool enter = false) {
-        std::random_device random;
-        for (int tries = 0; path_.empty(); ++tries) {
-            auto name =
-                std::filesystem::temp_directory_path() / ("glitchwerk-" + std::to_string(random()));
-            if (std::filesystem::create_directory(name)) // false when it exists already
-                path_ = name;
-            else if (tries == 100)
-                throw std::runtime_error("cannot create a temporary folder");
-        }
+    explicit TempDir(bool enter = false)
+        : path_(std::filesystem::temp_directory_path() /
+                ("glitchwerk-" + std::to_string(std::random_device()()))) {
+        if (!std::filesystem::create_directory(path_)) // false when it exists already
+            throw std::runtime_error("cannot create a temporary folder");
         if (enter) {
             previous_ = std::filesystem::current_path();
             std::filesystem::current_path(path_);
@@ -91,7 +87,7 @@ inline bool MakePipe(const std::filesystem::path& path) {
 // Returns what `work` returns, run while no file of this process can be written at or past
 // `bytes`: such writes fail as on a full disk (with SIGXFSZ ignored, from then on).
 template <typename Work> auto OnAFullDisk(rlim_t bytes, Work work) {
-    std::signal(SIGXFSZ, SIG_IGN);
+    IgnoreFileSizeSignal();
     rlimit previous{};
     ::getrlimit(RLIMIT_FSIZE, &previous);
     const rlimit limit{bytes, previous.rlim_max};
