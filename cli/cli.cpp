@@ -186,10 +186,12 @@ void CheckOutput(const Job& job, const FileId& inputId, const fs::path& output) 
 
 // Writes the corrupted copy into a new file beside `output`, which takes the
 // name `output` only once it is complete and on the disk: a failure leaves no
-// part of an output behind.
-CorruptionResult MakeOutput(const Job& job, std::FILE* input, const FileId& inputId,
-                            std::uint32_t length, const fs::path& output, std::uint32_t seed) {
-    CheckOutput(job, inputId, output); // again: another program may have been quicker
+// part of an output behind. The input must still have the times `read` when
+// its CRC-32 was taken (null where times cannot be read), so that the recipe
+// gives this copy again.
+CorruptionResult MakeOutput(const Job& job, std::FILE* input, const FileFacts& facts,
+                            const FileTimes* read, const fs::path& output, std::uint32_t seed) {
+    CheckOutput(job, facts.id, output); // again: another program may have been quicker
     std::random_device random;
     fs::path partial;
     FileHandle copy;
@@ -203,10 +205,14 @@ CorruptionResult MakeOutput(const Job& job, std::FILE* input, const FileId& inpu
 
     SeedRandomGenerator(seed);
     CorruptionResult result{};
+    const auto length = static_cast<std::uint32_t>(facts.length);
     const CorruptionRequest request{partial, job.start, job.end, length, job.rule};
-    bool done = CopyWhole(input, copy.get(), length, 1 << 16) &&
-                RunCorruptionPass(copy.get(), request, result) == PassOutcome::Done &&
-                FlushToDisk(copy.get());
+    bool done = CopyWhole(input, copy.get(), length, 1 << 16);
+    FileTimes now;
+    const bool changed = read && (!ReadTimes(input, now) || now != *read);
+    done = done && !changed &&
+           RunCorruptionPass(copy.get(), request, result) == PassOutcome::Done &&
+           FlushToDisk(copy.get());
     int error = errno;
     done = CloseStream(copy) && done;
     bool existed = false;
@@ -222,6 +228,8 @@ CorruptionResult MakeOutput(const Job& job, std::FILE* input, const FileId& inpu
     if (!done) {
         std::error_code ignored;
         fs::remove(partial, ignored);
+        if (changed)
+            throw Failure(job.input.string() + " changed while it was read");
         throw Failure(existed ? output.string() + " appeared meanwhile (--force replaces it)"
                               : "cannot write " + output.string() + ": " + std::strerror(error));
     }
@@ -235,9 +243,10 @@ int Run(const Job& job, std::ostream& out) {
         throw Failure("cannot read " + job.input.string() + ": " + std::strerror(errno));
     if (!facts.regular)
         throw Failure(job.input.string() + " is not a plain file");
-    const std::int64_t length = facts.length;
-    if (length > kLargestFile)
+    if (facts.length > kLargestFile)
         throw Failure(job.input.string() + " is 2 GiB or more");
+    FileTimes times;
+    const FileTimes* read = ReadTimes(input.get(), times) ? &times : nullptr;
     const std::uint32_t crc = Crc32(input.get(), job.input);
     if (job.expectedCrc && *job.expectedCrc != crc) {
         throw Failure(job.input.string() + " has the CRC-32 " + Hex(crc, "%08X") + ", not " +
@@ -251,8 +260,7 @@ int Run(const Job& job, std::ostream& out) {
     for (std::uint32_t n = 1; n <= job.variants; ++n) {
         const std::uint32_t seed = job.seed + (n - 1);
         const std::string output = outputName(n);
-        const CorruptionResult result = MakeOutput(
-            job, input.get(), facts.id, static_cast<std::uint32_t>(length), output, seed);
+        const CorruptionResult result = MakeOutput(job, input.get(), facts, read, output, seed);
         const std::string recipe = std::string(kProgram) + " corrupt " +
                                    ShellWord(AsArgument(job.input.string())) + " -o " +
                                    ShellWord(output) + " --range " + Hex(job.start) + ":" +
