@@ -176,9 +176,11 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path,
     if (!held)
         return inUse ? BackupResult::EditedFileInUse : BackupResult::EditedFileNotOpened;
 
-    FileTimes before; // of the edited file, to see writes to it during the copy
-    if (!ReadTimes(rom.get(), before))
-        before = {-1, -1};
+    // Stamped before the copy, once a mapping's pending writes are out (so that
+    // its next one changes the times too): any write from then on shows.
+    FileTimes stamped;
+    const bool timesKnown = TimesShowEveryWrite(rom.get()) && FlushToDisk(held.get()) &&
+                            StampTimes(held.get(), stamped);
 
     // A data file that still holds bytes once we hold its lock is the backup
     // of a run that did not end normally: its file may be corrupted now.
@@ -214,12 +216,10 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path,
     store.romId = romFacts.id;
     store.romPermissions = romFacts.permissions;
     store.dataFolder = folder;
-    // Written to meanwhile (or through a mapping whose pages a write to the
-    // disk has not yet made visible again), the file may not match the copy.
+    // Written to meanwhile, the file may not match the copy.
     FileTimes after;
-    store.rangesKnown = TimesShowEveryWrite(rom.get()) && FlushToDisk(store.editedFile.get()) &&
-                        ReadTimes(rom.get(), after) && after == before;
-    StampWritten(store);
+    store.rangesKnown = timesKnown && ReadTimes(rom.get(), after) && after == stamped;
+    store.stampedTimes = stamped;
     return BackupResult::BackupCreated;
 }
 
