@@ -71,6 +71,7 @@ TEST(Cli, RefusalsAndFailuresWriteNothing) {
         {{"corrupt", "game.nes", "-o", "out.nes", "--random"}, 2, "--range is required"},
         {with({"--random", "--variants", "3"}), 2, "--output: holds neither {seed} nor {n}"},
         {with({"--random", "--expect-crc32", "1234ABCD"}), 1, "not 1234ABCD"},
+        {with({"--random", "--expect-crc32", ""}), 2, "--expect-crc32: not hexadecimal"},
         {with({"--random=false", "--set", "1"}), 2, "disallowed flag override"},
         {{"corrupt", "game.nes", "-o", "taken.nes", "--range", "0:1", "--random"},
          1,
