@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// Identifiers of the dialog, its icon and its controls, as plain constants so
+// that a resource script can use them too. Where the platform defines IDOK and
+// IDCANCEL, its values are used (they are the same).
+
+#ifndef IDOK
+#define IDOK 1
+#endif
+#ifndef IDCANCEL
+#define IDCANCEL 2 // the Exit button: like Esc and the close box, it ends the run
+#endif
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1) // texts and frames the program never addresses
+#endif
+
+#define IDD_GLITCHWERK_DIALOG 102
+#define IDI_MAIN_ICON 128
+
+#define IDC_FILE_PATH 1000
+#define IDC_FILE_SIZE 1001
+#define IDC_RANGE_START 1002
+#define IDC_RANGE_END 1003
+#define IDC_SEARCH_SPECIFIC 1005
+#define IDC_SEARCH_VALUE 1006
+#define IDC_SEARCH_RANGE 1007
+#define IDC_SEARCH_LOW 1008
+#define IDC_SEARCH_HIGH 1009
+#define IDC_SEARCH_ALL 1010
+#define IDC_REPLACE_SPECIFIC 1011
+#define IDC_REPLACE_INCREASE 1012
+#define IDC_REPLACE_DECREASE 1013
+#define IDC_REPLACE_RANDOM 1014
+#define IDC_REPLACE_VALUE 1015
+#define IDC_TOTAL_BYTES 1016
+#define IDC_RESTORE 1017
+#define IDC_STEP_VALUE 1018
+#define IDC_CORRUPT 1019
+#define IDC_FIRST_BYTE 1020
+#define IDC_LAST_BYTE 1021
+#define IDC_RECORRUPT 1022
