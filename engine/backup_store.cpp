@@ -276,9 +276,10 @@ bool RestoreFromBackup(BackupStore& store, const Progress& progress) {
     return !store.restoreFailed;
 }
 
-void ClearBackup(BackupStore& store) {
+bool ClearBackup(BackupStore& store) {
     if (!store.dataFile)
-        return;
+        return true;
+    bool emptied = true;
     // After a failed restore the data file holds the only original bytes.
     if (store.restoreFailed &&
         !KeepCopy(store.dataFile.get(), store.romLength, store.dataFolder, store.keptFile)) {
@@ -288,16 +289,17 @@ void ClearBackup(BackupStore& store) {
         FileHandle named = OpenFile(name, OpenHow::Existing);
         if (!named || !IsSameFile(named.get(), store.dataFile.get())) {
             store.keptFile.clear();
-            return;
+            return true;
         }
         store.keptFile = name;
     } else {
         // Emptied through the locked stream, so that no other run can take
         // the data file over between the truncation and the close.
-        TruncateStream(store.dataFile.get());
+        emptied = TruncateStream(store.dataFile.get());
     }
     store.dataFile.reset();
     store.editedFile.reset();
+    return emptied;
 }
 
 } // namespace glitchwerk

@@ -72,8 +72,9 @@ bool RestoreFromBackup(BackupStore& store, const Progress& progress = {});
 // restore the original bytes are first kept under a new name; when that
 // fails, the data file is left holding them. `keptFile` then names the file
 // that holds them. When it is empty, nothing was closed: the run holds the
-// only copy still.
-void ClearBackup(BackupStore& store);
+// only copy still. Returns false when the data file could not be emptied: it
+// is closed all the same, and the next run keeps its bytes as a leftover.
+bool ClearBackup(BackupStore& store);
 
 // Opens `path` again for the run: only when it is still the file on disk that
 // was backed up (or made anew by a restore). With `recreate`, a file deleted
