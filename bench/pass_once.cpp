@@ -27,10 +27,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (restore) {
-        // The whole copy, as after a change from outside.
+        // The whole copy, as after another program emptied the file.
         BackupStore store;
         const bool restored = CreateBackup(store, file) == BackupResult::BackupCreated &&
-                              (store.rangesKnown = false, RestoreFromBackup(store));
+                              (std::filesystem::resize_file(file, 0, error), !error) &&
+                              RestoreFromBackup(store);
         ClearBackup(store);
         std::printf("%s\n", restored ? "restored" : "the backup or the restore failed");
         return restored ? 0 : 1;

@@ -5,8 +5,12 @@
 
 #include <algorithm>
 #include <ctime>
+#include <random>
 #include <string>
 #include <vector>
+
+#define XXH_INLINE_ALL
+#include <xxhash.h>
 
 namespace glitchwerk {
 namespace {
@@ -14,6 +18,11 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::size_t kCopyStreamBuffer = 1 << 20;
+// Once this many blocks differ, and at least every second one looked at, the
+// rest of the file is copied whole: comparing it would cost more.
+constexpr std::size_t kDifferingBeforeWholeCopy = 16;
+// How much of the data file is checked before the kernel copies it.
+constexpr std::uint64_t kCheckedStretch = 16 << 20;
 
 // "Glitchwerk-20261206-231500", from the local time.
 std::string KeptFileStem() {
@@ -44,13 +53,14 @@ bool KeepCopy(std::FILE* data, std::uint64_t length, const fs::path& folder, fs:
         SetStreamBuffer(copy, kCopyStreamBuffer);
         const bool copied =
             CopyWhole(data, copy.get(), length, kWindowSize, progress) && FlushToDisk(copy.get());
-        if (CloseStream(copy) && copied && FlushFolderToDisk(folder)) {
-            kept = name;
-            return true;
+        if (!CloseStream(copy) || !copied) {
+            std::error_code ignored;
+            fs::remove(name, ignored); // a part of a copy would only mislead
+            return false;
         }
-        std::error_code ignored;
-        fs::remove(name, ignored); // a part of a copy would only mislead
-        return false;
+        // Finished, it stays even when its name may not be on the disk yet.
+        kept = name;
+        return FlushFolderToDisk(folder);
     }
     return false;
 }
@@ -71,52 +81,117 @@ FileHandle HoldFile(const fs::path& path, const FileId& id, bool& inUse) {
     return inUse ? nullptr : std::move(held);
 }
 
+std::size_t BlockSize(std::uint64_t offset, std::uint64_t length) {
+    return static_cast<std::size_t>(std::min<std::uint64_t>(kHashedBlock, length - offset));
+}
+
+std::uint64_t Hash(const std::vector<unsigned char>& block, std::size_t size, std::uint64_t seed) {
+    return XXH3_64bits_withSeed(block.data(), size, seed);
+}
+
+// Hashes the first `length` bytes of the data file as they read back from it.
+bool HashCopy(std::FILE* data, std::uint64_t length, BackupStore& store) {
+    std::random_device source;
+    store.hashSeed = std::uint64_t{source()} << 32 | source();
+    std::vector<unsigned char> block(kHashedBlock);
+    for (std::uint64_t offset = 0; offset < length; offset += kHashedBlock) {
+        const std::size_t size = BlockSize(offset, length);
+        std::size_t got = 0;
+        if (!ReadAt(data, offset, block.data(), size, got) || got != size)
+            return false;
+        store.blockHashes.push_back(Hash(block, size, store.hashSeed));
+    }
+    return true;
+}
+
+// Reads the original block at `offset` from the data file: false when it no
+// longer matches its hash.
+bool ReadOriginal(const BackupStore& store, std::uint64_t offset,
+                  std::vector<unsigned char>& block) {
+    const std::size_t size = BlockSize(offset, store.romLength);
+    std::size_t got = 0;
+    return ReadAt(store.dataFile.get(), offset, block.data(), size, got) && got == size &&
+           Hash(block, size, store.hashSeed) == store.blockHashes[offset / kHashedBlock];
+}
+
+// Copies the original over `rom` from `offset` to the end, each stretch
+// checked first: inside the kernel where it can, else block by block.
+bool CopyRest(const BackupStore& store, std::FILE* rom, std::uint64_t offset,
+              std::vector<unsigned char>& block, const Progress& progress) {
+    bool inKernel = true;
+    while (offset < store.romLength) {
+        const std::uint64_t end =
+            std::min<std::uint64_t>(offset + kCheckedStretch, store.romLength);
+        for (std::uint64_t at = offset; at < end; at += kHashedBlock) {
+            if (!ReadOriginal(store, at, block) ||
+                (!inKernel && !WriteAt(rom, at, block.data(), BlockSize(at, store.romLength))))
+                return false;
+        }
+        bool unsupported = false;
+        if (inKernel &&
+            !KernelCopy(store.dataFile.get(), rom, end - offset, unsupported, {}, offset)) {
+            if (!unsupported)
+                return false;
+            inKernel = false; // this stretch again, through our own buffer
+            continue;
+        }
+        offset = end;
+        if (progress)
+            progress(offset, store.romLength);
+    }
+    return true;
+}
+
 // The copy goes over the file in place: a restore that fails part-way leaves
 // every byte it did not reach as it was.
 bool WriteBackCopy(BackupStore& store, const Progress& progress) {
+    const std::uint64_t length = store.romLength;
     // First make sure the whole copy is there to be read back (the lock does
     // not stop other programs).
     if (!store.dataFile || StreamLength(store.dataFile.get()) != store.romLength ||
-        !SeekTo(store.dataFile.get(), 0))
+        store.blockHashes.size() != (length + kHashedBlock - 1) / kHashedBlock)
         return false;
     FileHandle rom = OpenEditedFile(store, store.romPath, true);
     if (!rom)
         return false;
-    std::setvbuf(rom.get(), nullptr, _IONBF, 0); // whole blocks: each fwrite is one write
-    std::FILE* data = store.dataFile.get();
-    // Just the ranges the run wrote go back when the file still has the
-    // length and the times the run left it with: nothing else wrote to it.
-    FileTimes times;
-    std::uint64_t changed = 0;
-    for (const auto& [begin, end] : store.changedRanges)
-        changed += end - begin;
+    const std::int64_t found = StreamLength(rom.get());
+    if (found < 0 ||
+        (static_cast<std::uint64_t>(found) != length && !ResizeStream(rom.get(), length)))
+        return false;
+    // Bytes added to a file found short are zeros, but not the original's.
+    const std::uint64_t present =
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(found), length);
+    std::vector<unsigned char> block(kHashedBlock);
+    std::size_t looked = 0;
+    std::size_t differing = 0;
     bool copied = true;
-    if (store.rangesKnown && changed <= store.romLength / 2 &&
-        StreamLength(rom.get()) == store.romLength && ReadTimes(rom.get(), times) &&
-        times == store.stampedTimes) {
-        std::uint64_t done = 0;
-        for (const auto& [begin, end] : store.changedRanges) {
-            const Progress overall = [&](std::uint64_t part, std::uint64_t) {
-                progress(done + part, changed);
-            };
-            copied = copied && SeekTo(data, begin) && SeekTo(rom.get(), begin) &&
-                     CopyBytes(data, rom.get(), end - begin, kWindowSize,
-                               progress ? overall : Progress());
-            done += end - begin;
+    for (std::uint64_t offset = 0; copied && offset < length; offset += kHashedBlock) {
+        const std::size_t size = BlockSize(offset, length);
+        std::size_t got = 0;
+        ++looked;
+        if (offset + size <= present) {
+            if (!ReadAt(rom.get(), offset, block.data(), size, got))
+                return false;
+            if (got == size &&
+                Hash(block, size, store.hashSeed) == store.blockHashes[offset / kHashedBlock]) {
+                if (progress)
+                    progress(offset + size, length);
+                continue;
+            }
         }
-    } else { // the whole copy, inside the kernel where it can: also when most of it changed
-        copied = CopyWhole(data, rom.get(), store.romLength, kWindowSize, progress) &&
-                 ResizeStream(rom.get(), store.romLength);
+        if (++differing >= kDifferingBeforeWholeCopy && differing * 2 >= looked) {
+            copied = CopyRest(store, rom.get(), offset, block, progress);
+            break;
+        }
+        copied =
+            ReadOriginal(store, offset, block) && WriteAt(rom.get(), offset, block.data(), size);
+        if (progress)
+            progress(offset + size, length);
     }
     // Success means the bytes are on the disk: a write error that the disk
     // reports late must not let the originals be thrown away at exit.
     copied = copied && FlushToDisk(rom.get());
-    if (!CloseStream(rom) || !copied)
-        return false;
-    store.changedRanges.clear();
-    store.rangesKnown = true;
-    StampWritten(store);
-    return true;
+    return CloseStream(rom) && copied;
 }
 
 } // namespace
@@ -176,12 +251,6 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path,
     if (!held)
         return inUse ? BackupResult::EditedFileInUse : BackupResult::EditedFileNotOpened;
 
-    // Stamped before the copy, once a mapping's pending writes are out (so that
-    // its next one changes the times too): any write from then on shows.
-    FileTimes stamped;
-    const bool timesKnown = TimesShowEveryWrite(rom.get()) && FlushToDisk(held.get()) &&
-                            StampTimes(held.get(), stamped);
-
     // A data file that still holds bytes once we hold its lock is the backup
     // of a run that did not end normally: its file may be corrupted now.
     const std::int64_t leftover = StreamLength(data.get());
@@ -205,7 +274,10 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path,
     if (!MakePrivate(data.get()) || !TruncateStream(data.get()) ||
         !CopyWhole(rom.get(), data.get(), static_cast<std::uint64_t>(length), kBackupBlock,
                    progress) ||
-        !FlushToDisk(data.get()) || !FlushFolderToDisk(folder)) {
+        !FlushToDisk(data.get()) || !FlushFolderToDisk(folder) ||
+        // From the copy as it is on the disk, not from the edited file, which
+        // another program may have written to meanwhile.
+        !HashCopy(data.get(), static_cast<std::uint64_t>(length), store)) {
         TruncateStream(data.get()); // leave no partial copy that looks like a backup
         return BackupResult::DataFileNotCreated;
     }
@@ -216,10 +288,6 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path,
     store.romId = romFacts.id;
     store.romPermissions = romFacts.permissions;
     store.dataFolder = folder;
-    // Written to meanwhile, the file may not match the copy.
-    FileTimes after;
-    store.rangesKnown = timesKnown && ReadTimes(rom.get(), after) && after == stamped;
-    store.stampedTimes = stamped;
     return BackupResult::BackupCreated;
 }
 
@@ -248,27 +316,6 @@ FileHandle OpenEditedFile(BackupStore& store, const std::filesystem::path& path,
     if (!file || !ReadFacts(file.get(), facts) || facts.id != store.romId)
         return nullptr;
     return file;
-}
-
-void NoteWriting(BackupStore& store, std::uint64_t begin, std::uint64_t end) {
-    FileTimes times;
-    store.rangesKnown = store.rangesKnown && store.editedFile &&
-                        ReadTimes(store.editedFile.get(), times) && times == store.stampedTimes;
-    auto& ranges = store.changedRanges; // sorted, apart from each other
-    auto first =
-        std::lower_bound(ranges.begin(), ranges.end(), begin,
-                         [](const auto& range, std::uint64_t at) { return range.second < at; });
-    auto last = first;
-    for (; last != ranges.end() && last->first <= end; ++last) {
-        begin = std::min(begin, last->first);
-        end = std::max(end, last->second);
-    }
-    ranges.insert(ranges.erase(first, last), {begin, end});
-}
-
-void StampWritten(BackupStore& store) {
-    store.rangesKnown = store.rangesKnown && store.editedFile &&
-                        StampTimes(store.editedFile.get(), store.stampedTimes);
 }
 
 bool RestoreFromBackup(BackupStore& store, const Progress& progress) {

@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <utility>
 #include <vector>
 
 namespace glitchwerk {
@@ -16,6 +15,8 @@ namespace glitchwerk {
 // A bare name: the data file lives in the current directory.
 inline constexpr char kDataFileName[] = "Glitchwerk.dat";
 inline constexpr std::size_t kBackupBlock = 256;
+// Restore compares the file with the original in blocks of this size.
+inline constexpr std::size_t kHashedBlock = 0x10000;
 // The largest file that can be edited: offsets and counts elsewhere are
 // 32-bit and signed where they are shown.
 inline constexpr std::int64_t kLargestFile = 0x7FFFFFFF;
@@ -45,12 +46,11 @@ struct BackupStore {
     // restore, were kept; empty when none were.
     std::filesystem::path keptFile;
 
-    // Since the last complete restore: the ranges [begin, end) the run wrote,
-    // and the file's times as the run last stamped them. While `rangesKnown`,
-    // a restore that finds those times copies back just these ranges.
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> changedRanges;
-    bool rangesKnown = false;
-    FileTimes stampedTimes;
+    // What tells the original bytes from any others without reading the data
+    // file: a hash of each kHashedBlock bytes of the copy, with a seed drawn
+    // for the run so that no one can make other bytes that match.
+    std::vector<std::uint64_t> blockHashes;
+    std::uint64_t hashSeed = 0;
 };
 
 // Locks and fills the data file with a copy of `path`, leaving it open in
@@ -61,11 +61,13 @@ struct BackupStore {
 BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path,
                           const Progress& progress = {});
 
-// Writes the saved copy back over the edited file in place, then gives it its
-// recorded length; a file deleted since is made anew. Returns false when the
-// file is not the one backed up, cannot be opened, or any read or write
-// fails; the data file is kept as it is either way. When nothing but the run
-// can have touched the file since, just the ranges the run wrote are copied.
+// Gives the edited file its recorded length, then reads it and writes the
+// saved copy back over each block that differs from the original, in place,
+// whoever changed it; a file deleted since is made anew. Returns true only
+// when every block matched or was written back and the file is on the disk;
+// false when the file is not the one backed up or cannot be opened, when any
+// read or write fails, or when a block of the data file no longer holds the
+// original (nothing of that block is written). The data file is kept as it is.
 bool RestoreFromBackup(BackupStore& store, const Progress& progress = {});
 
 // Empties the data file (it is not deleted) and closes it. After a failed
@@ -81,13 +83,5 @@ bool ClearBackup(BackupStore& store);
 // since is made anew, never through a link, and becomes the run's file.
 FileHandle OpenEditedFile(BackupStore& store, const std::filesystem::path& path,
                           bool recreate = false);
-
-// Before the run writes bytes [begin, end) of its file: a note of the range,
-// and a look at whether its times are still those of the run's last stamp
-// (else restores copy the whole file from now on).
-void NoteWriting(BackupStore& store, std::uint64_t begin, std::uint64_t end);
-// After the run's writes (flushed): stamps the file's times, or gives up the
-// short way of restoring where that cannot be done.
-void StampWritten(BackupStore& store);
 
 } // namespace glitchwerk

@@ -17,10 +17,9 @@ std::int32_t FileOffset(std::uint64_t windowOffset, std::int32_t index) {
                                      static_cast<std::uint32_t>(index));
 }
 
-// With a `store`, each window is noted as written before it is written. With
-// `closing`, the file is closed at the end, else flushed.
+// With `closing`, the file is closed at the end, else flushed.
 PassOutcome Corrupt(std::FILE* file, const CorruptionRequest& request, CorruptionResult& result,
-                    BackupStore* store, const Progress& progress, FileHandle* closing = nullptr) {
+                    const Progress& progress, FileHandle* closing = nullptr) {
     // The pass reads and writes whole windows itself: a stream buffer would
     // only add a copy of each window, and split its write in two.
     std::setvbuf(file, nullptr, _IONBF, 0);
@@ -55,14 +54,10 @@ PassOutcome Corrupt(std::FILE* file, const CorruptionRequest& request, Corruptio
         result.totalBytes += ApplyByteRule(window.data(), static_cast<std::int32_t>(got),
                                            request.rule, windowFirst, windowLast);
         writing = true;
-        if (store)
-            NoteWriting(*store, offset, offset + got);
         if (std::fwrite(window.data(), 1, got, file) != got) {
             ok = false;
             break;
         }
-        if (store)
-            StampWritten(*store); // a write by anyone else from now on shows
         if (result.firstByte == -1 && windowFirst != -1)
             result.firstByte = FileOffset(offset, windowFirst);
         if (windowLast != -1)
@@ -86,7 +81,7 @@ bool RunCorruptionPass(const CorruptionRequest& request, CorruptionResult& resul
     FileHandle file = OpenFile(request.path, OpenHow::Existing);
     FileFacts facts;
     return file && ReadFacts(file.get(), facts) && facts.regular &&
-           Corrupt(file.get(), request, result, nullptr, progress, &file) == PassOutcome::Done;
+           Corrupt(file.get(), request, result, progress, &file) == PassOutcome::Done;
 }
 
 PassOutcome RunCorruptionPass(BackupStore& store, const CorruptionRequest& request,
@@ -94,12 +89,12 @@ PassOutcome RunCorruptionPass(BackupStore& store, const CorruptionRequest& reque
     FileHandle file = OpenEditedFile(store, request.path);
     if (!file)
         return PassOutcome::NotOpened;
-    return Corrupt(file.get(), request, result, &store, progress, &file);
+    return Corrupt(file.get(), request, result, progress, &file);
 }
 
 PassOutcome RunCorruptionPass(std::FILE* file, const CorruptionRequest& request,
                               CorruptionResult& result, const Progress& progress) {
-    return Corrupt(file, request, result, nullptr, progress);
+    return Corrupt(file, request, result, progress);
 }
 
 } // namespace glitchwerk

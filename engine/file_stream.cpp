@@ -16,10 +16,6 @@
 #include <csignal>
 #include <sys/file.h>
 #include <unistd.h>
-#ifdef __linux__
-#include <linux/magic.h>
-#include <sys/vfs.h>
-#endif
 #endif
 
 namespace glitchwerk {
@@ -69,7 +65,10 @@ FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure*
         *failure = OpenFailure::None;
     const bool reading = how == OpenHow::Reading;
     const bool follow = reading || how == OpenHow::Existing;
-    const DWORD access = reading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    // A new file is removed again when no stream can be made for it.
+    const DWORD access = reading               ? GENERIC_READ
+                         : how == OpenHow::New ? GENERIC_READ | GENERIC_WRITE | DELETE
+                                               : GENERIC_READ | GENERIC_WRITE;
     const DWORD disposition = follow                    ? OPEN_EXISTING
                               : how == OpenHow::OwnFile ? OPEN_ALWAYS
                                                         : CREATE_NEW;
@@ -103,12 +102,17 @@ FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure*
     }
     const int fd =
         _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | (reading ? _O_RDONLY : 0));
+    FILE_DISPOSITION_INFO remove{TRUE};
     if (fd < 0) {
+        if (how == OpenHow::New)
+            SetFileInformationByHandle(handle, FileDispositionInfo, &remove, sizeof remove);
         CloseHandle(handle);
         return Failed(failure, OpenFailure::Other);
     }
     FileHandle file(_fdopen(fd, reading ? "rb" : "r+b"));
     if (!file) {
+        if (how == OpenHow::New)
+            SetFileInformationByHandle(handle, FileDispositionInfo, &remove, sizeof remove);
         _close(fd);
         return Failed(failure, OpenFailure::Other);
     }
@@ -172,20 +176,49 @@ bool FlushFolderToDisk(const std::filesystem::path&) {
     return true; // NTFS journals its folders' entries
 }
 
-bool KernelCopy(std::FILE*, std::FILE*, std::uint64_t, bool& unsupported, const Progress&) {
+bool KernelCopy(std::FILE*, std::FILE*, std::uint64_t, bool& unsupported, const Progress&,
+                std::uint64_t) {
     unsupported = true;
     return false;
 }
 
+static OVERLAPPED At(std::uint64_t offset) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return at;
+}
+
+bool ReadAt(std::FILE* file, std::uint64_t offset, void* buffer, std::size_t size,
+            std::size_t& got) {
+    for (got = 0; got < size;) {
+        OVERLAPPED at = At(offset + got);
+        DWORD done = 0;
+        const auto wanted = static_cast<DWORD>(std::min<std::size_t>(size - got, 1 << 30));
+        if (!ReadFile(OsHandle(file), static_cast<char*>(buffer) + got, wanted, &done, &at))
+            return GetLastError() == ERROR_HANDLE_EOF;
+        if (done == 0)
+            break;
+        got += done;
+    }
+    return true;
+}
+
+bool WriteAt(std::FILE* file, std::uint64_t offset, const void* buffer, std::size_t size) {
+    for (std::size_t written = 0; written < size;) {
+        OVERLAPPED at = At(offset + written);
+        DWORD done = 0;
+        const auto wanted = static_cast<DWORD>(std::min<std::size_t>(size - written, 1 << 30));
+        if (!WriteFile(OsHandle(file), static_cast<const char*>(buffer) + written, wanted, &done,
+                       &at) ||
+            done == 0)
+            return false;
+        written += done;
+    }
+    return true;
+}
+
 bool ReadTimes(std::FILE*, FileTimes&) {
-    return false;
-}
-
-bool TimesShowEveryWrite(std::FILE*) {
-    return false;
-}
-
-bool StampTimes(std::FILE*, FileTimes&) {
     return false;
 }
 
@@ -219,6 +252,12 @@ FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure*
     }
     FileHandle file(::fdopen(fd, how == OpenHow::Reading ? "rb" : "r+b"));
     if (!file) {
+        // A file made just now is removed again, if the name still leads to it.
+        struct stat made {
+        }, named{};
+        if (how == OpenHow::New && ::fstat(fd, &made) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+            made.st_dev == named.st_dev && made.st_ino == named.st_ino)
+            ::unlink(path.c_str());
         ::close(fd);
         return Failed(failure, OpenFailure::Other);
     }
@@ -280,17 +319,16 @@ bool FlushFolderToDisk(const std::filesystem::path& folder) {
 }
 
 bool KernelCopy(std::FILE* from, std::FILE* to, std::uint64_t length, bool& unsupported,
-                const Progress& progress) {
+                const Progress& progress, std::uint64_t offset) {
     unsupported = false;
 #ifdef __linux__
     if (std::fflush(from) != 0 || std::fflush(to) != 0)
         return false;
     constexpr std::uint64_t kChunk = 16 << 20; // between two reports of progress
-    loff_t in = 0;
-    loff_t out = 0;
-    while (static_cast<std::uint64_t>(out) < length) {
-        const auto wanted =
-            static_cast<std::size_t>(std::min(kChunk, length - static_cast<std::uint64_t>(out)));
+    auto in = static_cast<loff_t>(offset);
+    auto out = in;
+    for (std::uint64_t done = 0; done < length; done = static_cast<std::uint64_t>(out) - offset) {
+        const auto wanted = static_cast<std::size_t>(std::min(kChunk, length - done));
         const ssize_t copied =
             ::copy_file_range(::fileno(from), &in, ::fileno(to), &out, wanted, 0);
         if (copied <= 0) {
@@ -299,14 +337,41 @@ bool KernelCopy(std::FILE* from, std::FILE* to, std::uint64_t length, bool& unsu
             return false;
         }
         if (progress)
-            progress(static_cast<std::uint64_t>(out), length);
+            progress(static_cast<std::uint64_t>(out) - offset, length);
     }
     return true;
 #else
-    (void)from, (void)to, (void)length, (void)progress;
+    (void)from, (void)to, (void)length, (void)progress, (void)offset;
     unsupported = true;
     return false;
 #endif
+}
+
+bool ReadAt(std::FILE* file, std::uint64_t offset, void* buffer, std::size_t size,
+            std::size_t& got) {
+    for (got = 0; got < size;) {
+        const ssize_t done = ::pread(::fileno(file), static_cast<char*>(buffer) + got, size - got,
+                                     static_cast<off_t>(offset + got));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return done == 0;
+        got += static_cast<std::size_t>(done);
+    }
+    return true;
+}
+
+bool WriteAt(std::FILE* file, std::uint64_t offset, const void* buffer, std::size_t size) {
+    for (std::size_t written = 0; written < size;) {
+        const ssize_t done = ::pwrite(::fileno(file), static_cast<const char*>(buffer) + written,
+                                      size - written, static_cast<off_t>(offset + written));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return false;
+        written += static_cast<std::size_t>(done);
+    }
+    return true;
 }
 
 static std::int64_t Nanoseconds(const timespec& time) {
@@ -319,31 +384,6 @@ bool ReadTimes(std::FILE* file, FileTimes& times) {
         return false;
     times = {Nanoseconds(info.st_mtim), Nanoseconds(info.st_ctim)};
     return true;
-}
-
-bool TimesShowEveryWrite(std::FILE* file) {
-#ifdef __linux__
-    // A file system that never writes its pages out never protects a mapped
-    // page again, and writes through it change no time at all.
-    struct statfs system {};
-    return ::fstatfs(::fileno(file), &system) == 0 && system.f_type != TMPFS_MAGIC &&
-           system.f_type != RAMFS_MAGIC;
-#else
-    return file != nullptr;
-#endif
-}
-
-bool StampTimes(std::FILE* file, FileTimes& times) {
-    struct stat info {};
-    if (::fstat(::fileno(file), &info) != 0)
-        return false;
-    timespec stamp[2] = {{0, UTIME_OMIT}, info.st_mtim}; // access time, modification time
-    if (++stamp[1].tv_nsec == 1000000000) {
-        stamp[1].tv_nsec = 0;
-        ++stamp[1].tv_sec;
-    }
-    return ::futimens(::fileno(file), stamp) == 0 && ReadTimes(file, times) &&
-           times.modified == Nanoseconds(stamp[1]);
 }
 
 bool RenameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to,

@@ -113,13 +113,20 @@ bool CopyBytes(std::FILE* from, std::FILE* to, std::uint64_t length, std::size_t
 bool CopyWhole(std::FILE* from, std::FILE* to, std::uint64_t length, std::size_t block,
                const Progress& progress = {});
 
-// Copies the first `length` bytes of `from` over the start of `to` inside the
-// kernel (copy_file_range; a reflink where the file system has them), leaving
-// the streams' positions unspecified. False with `unsupported` where the
-// kernel cannot copy between these files (then copy them yourself), false
-// without it when a read or write failed or `from` is shorter.
+// Copies `length` bytes at `offset` of `from` over the same bytes of `to`
+// inside the kernel (copy_file_range; a reflink where the file system has
+// them), leaving the streams' positions unspecified. False with `unsupported`
+// where the kernel cannot copy between these files (then copy them yourself),
+// false without it when a read or write failed or `from` is shorter.
 bool KernelCopy(std::FILE* from, std::FILE* to, std::uint64_t length, bool& unsupported,
-                const Progress& progress);
+                const Progress& progress, std::uint64_t offset = 0);
+
+// Reads and writes at `offset` of the file itself, past the stream's buffer
+// and position (flush buffered writes first). ReadAt reads `size` bytes or up
+// to the end of the file, telling how many in `got`.
+bool ReadAt(std::FILE* file, std::uint64_t offset, void* buffer, std::size_t size,
+            std::size_t& got);
+bool WriteAt(std::FILE* file, std::uint64_t offset, const void* buffer, std::size_t size);
 
 // The modification and status-change times of an open file, in nanoseconds.
 struct FileTimes {
@@ -128,16 +135,6 @@ struct FileTimes {
     bool operator==(const FileTimes&) const = default;
 };
 bool ReadTimes(std::FILE* file, FileTimes& times);
-// False where a write to the file can leave its times as they were: on a file
-// system that never writes pages out (tmpfs), a write through a mapping.
-bool TimesShowEveryWrite(std::FILE* file);
-// Sets the file's modification time to a value of our own, the time it reads
-// back plus one nanosecond, and reads both times back into `times` (buffered
-// writes must have been flushed). False
-// where that cannot be done to the nanosecond (Windows, coarse file systems,
-// a file of another owner): only a stamp tells our writes from another
-// program's within the same clock tick.
-bool StampTimes(std::FILE* file, FileTimes& times);
 
 // Renames `from` to `to` when nothing is at `to`; false with `existed` when
 // something is, even if it appeared a moment ago.

@@ -8,6 +8,7 @@
 #include <functional>
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -42,25 +43,44 @@ struct Session {
     explicit Session(std::size_t length = 300) { WriteFile(file, CountingBytes(length)); }
     BackupResult Start() { return CreateBackup(store, file); }
     // Zeroes bytes [begin, end) of the file backed up.
-    PassOutcome Corrupt(std::uint32_t begin = 0, std::uint32_t end = 300) {
+    PassOutcome Corrupt(std::uint32_t begin = 0, std::uint32_t end = 300, const Progress& p = {}) {
         CorruptionResult result{};
-        return RunCorruptionPass(store, {file, begin, end, store.romLength, kZero}, result);
+        return RunCorruptionPass(store, {file, begin, end, store.romLength, kZero}, result, p);
     }
 };
 
-// Whatever happened to the file, Restore gives back its original bytes. The data file held a killed
-// run's backup: it is kept, and the new copy is private, even from those who opened the data file
-// before.
+// Whatever happened to the file, whoever changed it, Restore gives back its original bytes; one
+// that another program writes into gives them back next time. The data file held a killed run's
+// backup: it is kept, and the new copy is private, even from those who opened the data file before.
 TEST(BackupStore, RestoreGivesTheOriginalWhateverHappenedToTheFile) {
-    constexpr std::size_t L = 0x20000;
+    constexpr std::size_t L = 0x30000;
+    constexpr std::uint64_t kApart = 0x28000; // in none of the blocks the rows corrupt
     const std::tuple<const char*, std::size_t, std::function<void(Session&)>> cases[] = {
         {"nothing, to an empty file", 0, [](Session&) {}},
         {"apart, touching", L,
          [](Session& r) { r.Corrupt(9, 16), r.Corrupt(16, 32), r.Corrupt(L - 9, L); }},
         {"overlapping", L, [](Session& r) { r.Corrupt(0x10, 0x30), r.Corrupt(0x20, 0x40); }},
-        {"before a pass", L, [](Session& r) { Poke(r.file, 0x100), r.Corrupt(0x10, 0x20); }},
+        {"all of it", 0x120000, [](Session& r) { r.Corrupt(0, 0x120000); }},
+        {"before a pass", L, [](Session& r) { Poke(r.file, kApart), r.Corrupt(0x10, 0x20); }},
         {"before an empty pass", L, [](Session& r) { Poke(r.file, 9), r.Corrupt(9, 9); }},
-        {"in the same tick", L, [](Session& r) { r.Corrupt(0x10, 0x20), Poke(r.file, 0x100); }},
+        {"during a pass", L,
+         [](Session& r) { r.Corrupt(0, 0x20000, [&](auto, auto) { Poke(r.file, kApart); }); }},
+        {"during a restore", L,
+         [](Session& r) {
+             r.Corrupt(0, 0x10);
+             RestoreFromBackup(r.store, [&](std::uint64_t done, auto) {
+                 if (done == kHashedBlock)
+                     Poke(r.file, 0x100); // in the block just compared
+             });
+         }},
+        {"in the same tick", L, [](Session& r) { r.Corrupt(0x10, 0x20), Poke(r.file, kApart); }},
+        {"times set back", L,
+         [](Session& r) {
+             const auto before = fs::last_write_time(r.file);
+             r.Corrupt(0x10, 0x20), Poke(r.file, kApart), fs::last_write_time(r.file, before);
+         }},
+        {"truncated, regrown", L,
+         [](Session& r) { fs::resize_file(r.file, 0x1000), fs::resize_file(r.file, L); }},
         {"grown", L, [](Session& r) { r.Corrupt(0, 0x10), fs::resize_file(r.file, 0x20010); }},
         {"shrunk", L, [](Session& r) { r.Corrupt(0, 0x10), fs::resize_file(r.file, 0x1000); }},
         {"deleted", L, [](Session& r) { r.Corrupt(0, 0x10), fs::remove(r.file); }},
@@ -72,14 +92,11 @@ TEST(BackupStore, RestoreGivesTheOriginalWhateverHappenedToTheFile) {
         {"restored before", L,
          [](Session& r) { r.Corrupt(0, 0x10), RestoreFromBackup(r.store), r.Corrupt(0x40, 0x50); }},
 #ifndef _WIN32
-        {"times set back", L,
+        {"through a mapping", L,
          [](Session& r) {
-             // In another clock tick: Linux before 6.13 would keep ctime
-             // within one, and the change would go unseen.
-             r.Corrupt(0x10, 0x20), ::usleep(20000), Poke(r.file, 0x100);
-             const std::int64_t at = r.store.stampedTimes.modified;
-             const timespec times[2] = {{0, UTIME_OMIT}, {at / 1000000000, at % 1000000000}};
-             ::utimensat(AT_FDCWD, r.file.c_str(), times, 0);
+             const int fd = ::open(r.file.c_str(), O_RDWR);
+             auto* bytes = static_cast<char*>(::mmap(nullptr, L, PROT_WRITE, MAP_SHARED, fd, 0));
+             bytes[kApart] = 9, ::munmap(bytes, L), ::close(fd);
          }},
         {"a failed pass", L,
          [](Session& r) { OnAFullDisk(0x8000, [&] { return r.Corrupt(0, 0x20000); }); }},
@@ -180,11 +197,20 @@ TEST(BackupStore, FailedCopiesAreReportedAndLoseNothing) {
     OnAFullDisk(100, [&] { return ClearBackup(run.store), 0; });
     EXPECT_EQ(ReadFile(kDataFileName), expected);
 
-    // A data file cut short from outside is refused before anything is written.
-    ASSERT_EQ(run.Start(), BackupCreated);
-    fs::resize_file(kDataFileName, 10);
-    EXPECT_FALSE(RestoreFromBackup(run.store));
-    EXPECT_EQ(ReadFile(run.file), expected);
+    // A data file changed from outside: nothing is written from a block that no longer holds the
+    // original, whether blocks are compared or the rest copied whole; cut short, nothing at all.
+    for (const std::size_t length : {0x20000, 0x200000}) {
+        WriteFile(run.file, CountingBytes(length));
+        ASSERT_EQ(run.Start(), BackupCreated);
+        WriteFile(run.file, Bytes(length, 0xEE));
+        Poke(kDataFileName, length - 9);
+        EXPECT_FALSE(RestoreFromBackup(run.store));
+        expected = ReadFile(run.file);
+        EXPECT_EQ(expected.front() + expected.back(), 0xEE) << length; // the first block alone
+        fs::resize_file(kDataFileName, 10);
+        EXPECT_FALSE(RestoreFromBackup(run.store));
+        EXPECT_EQ(ReadFile(run.file), expected);
+    }
 }
 #endif
 
