@@ -37,9 +37,9 @@ void AddWindowBenchmarks();
 
 // The corruption pass, the backup and the restore over `file`, against plain
 // C stream copies of it, and Re-Corrupt and Restore of a small range in
-// `large` against the same in `small`. Each file is in a scratch folder of its
+// `large` against one read of it. Each file is in a scratch folder of its
 // own, where its backup's data file is created.
 void AddFileBenchmarks(const std::filesystem::path& file, std::uint32_t length,
-                       const std::filesystem::path& small, const std::filesystem::path& large);
+                       const std::filesystem::path& large);
 
 } // namespace glitchwerk::bench

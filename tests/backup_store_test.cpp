@@ -53,13 +53,10 @@ struct Session {
 // that another program writes into gives them back next time. The data file held a killed run's
 // backup: it is kept, and the new copy is private, even from those who opened the data file before.
 TEST(BackupStore, RestoreGivesTheOriginalWhateverHappenedToTheFile) {
-    constexpr std::size_t L = 0x30000;
+    constexpr std::size_t L = 0x2F001;        // the last block a short one
     constexpr std::uint64_t kApart = 0x28000; // in none of the blocks the rows corrupt
     const std::tuple<const char*, std::size_t, std::function<void(Session&)>> cases[] = {
         {"nothing, to an empty file", 0, [](Session&) {}},
-        {"apart, touching", L,
-         [](Session& r) { r.Corrupt(9, 16), r.Corrupt(16, 32), r.Corrupt(L - 9, L); }},
-        {"overlapping", L, [](Session& r) { r.Corrupt(0x10, 0x30), r.Corrupt(0x20, 0x40); }},
         {"all of it", 0x120000, [](Session& r) { r.Corrupt(0, 0x120000); }},
         {"before a pass", L, [](Session& r) { Poke(r.file, kApart), r.Corrupt(0x10, 0x20); }},
         {"before an empty pass", L, [](Session& r) { Poke(r.file, 9), r.Corrupt(9, 9); }},
@@ -81,14 +78,9 @@ TEST(BackupStore, RestoreGivesTheOriginalWhateverHappenedToTheFile) {
          }},
         {"truncated, regrown", L,
          [](Session& r) { fs::resize_file(r.file, 0x1000), fs::resize_file(r.file, L); }},
-        {"grown", L, [](Session& r) { r.Corrupt(0, 0x10), fs::resize_file(r.file, 0x20010); }},
+        {"grown", L, [](Session& r) { r.Corrupt(0, 0x10), fs::resize_file(r.file, L + 9); }},
         {"shrunk", L, [](Session& r) { r.Corrupt(0, 0x10), fs::resize_file(r.file, 0x1000); }},
         {"deleted", L, [](Session& r) { r.Corrupt(0, 0x10), fs::remove(r.file); }},
-        {"by a plain pass", L,
-         [](Session& r) {
-             CorruptionResult result{};
-             RunCorruptionPass({r.file, 0, 9, 9, kZero}, result), r.Corrupt(0x40, 0x50);
-         }},
         {"restored before", L,
          [](Session& r) { r.Corrupt(0, 0x10), RestoreFromBackup(r.store), r.Corrupt(0x40, 0x50); }},
 #ifndef _WIN32
