@@ -94,6 +94,7 @@ bool HashCopy(std::FILE* data, std::uint64_t length, BackupStore& store) {
     std::random_device source;
     store.hashSeed = std::uint64_t{source()} << 32 | source();
     std::vector<unsigned char> block(kHashedBlock);
+    store.blockHashes.reserve((length + kHashedBlock - 1) / kHashedBlock);
     for (std::uint64_t offset = 0; offset < length; offset += kHashedBlock) {
         const std::size_t size = BlockSize(offset, length);
         std::size_t got = 0;
@@ -115,7 +116,9 @@ bool ReadOriginal(const BackupStore& store, std::uint64_t offset,
 }
 
 // Copies the original over `rom` from `offset` to the end, each stretch
-// checked first: inside the kernel where it can, else block by block.
+// checked first: inside the kernel where it can, else block by block. Only a
+// write into the data file between the check of a stretch and its copy goes
+// unseen.
 bool CopyRest(const BackupStore& store, std::FILE* rom, std::uint64_t offset,
               std::vector<unsigned char>& block, const Progress& progress) {
     bool inKernel = true;
