@@ -85,7 +85,18 @@ std::size_t BlockSize(std::uint64_t offset, std::uint64_t length) {
     return static_cast<std::size_t>(std::min<std::uint64_t>(kHashedBlock, length - offset));
 }
 
+#ifdef GLITCHWERK_HASH_AVX2
+} // namespace
+std::uint64_t HashAvx2(const void* bytes, std::size_t size, std::uint64_t seed);
+namespace {
+#endif
+
 std::uint64_t Hash(const std::vector<unsigned char>& block, std::size_t size, std::uint64_t seed) {
+#ifdef GLITCHWERK_HASH_AVX2
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2)
+        return HashAvx2(block.data(), size, seed);
+#endif
     return XXH3_64bits_withSeed(block.data(), size, seed);
 }
 
