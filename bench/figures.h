@@ -19,6 +19,7 @@ enum class Target {
     EightGigabytesPerSecond, // at least 8e9 bytes per second
     WithinThirtyPercent,     // at most 1.3 times the floor's time
     WithinTwice,             // at most 2 times the floor's time
+    TilesInTenMilliseconds,  // 8 KiB in at most 10 ms: 819.2 kB/s at least, whatever the floor
     KernelCopy, // at most 0.8 times the floor's time where the kernel copies files, else 1.3
 };
 
@@ -39,6 +40,9 @@ void AddWindowBenchmarks();
 // C stream copies of it, and Re-Corrupt and Restore of a small range in
 // `large` against one read of it. Each file is in a scratch folder of its
 // own, where its backup's data file is created.
+// Tiles drawn from one 8 KiB bank, against memcpy of the bank.
+void AddTileBenchmarks();
+
 void AddFileBenchmarks(const std::filesystem::path& file, std::uint32_t length,
                        const std::filesystem::path& large);
 

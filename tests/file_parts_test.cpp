@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <sstream>
 #include <string_view>
 
 namespace glitchwerk {
@@ -24,15 +25,11 @@ Bytes Make(std::size_t length,
 }
 
 std::string Text(const FileParts& found) {
-    std::string text;
-    char line[64];
-    for (const FilePart& part : found.parts) {
-        std::snprintf(line, sizeof line, " %s %llX:%llX", part.name.c_str(),
-                      static_cast<unsigned long long>(part.start),
-                      static_cast<unsigned long long>(part.end));
-        text += line;
-    }
-    return text;
+    std::ostringstream text;
+    for (const FilePart& part : found.parts)
+        text << ' ' << part.name << ' ' << std::hex << std::uppercase << part.start << ':'
+             << part.end;
+    return text.str();
 }
 
 constexpr std::string_view kLogo =
