@@ -116,7 +116,7 @@ struct Finder {
     bool INes() {
         std::array<std::uint8_t, 16> header{};
         if (!source.Get(0, header.data(), header.size()) ||
-            std::memcmp(header.data(), "NES\x1A", 4))
+            std::memcmp(header.data(), "NES\x1A", 4) != 0)
             return false;
         found.kind = FileKind::INes;
         const bool nes2 = (header[7] & 0x0C) == 0x08;
@@ -139,7 +139,7 @@ struct Finder {
             0x6E, 0x0E, 0xEC, 0xCC, 0xDD, 0xDC, 0x99, 0x9F, 0xBB, 0xB9, 0x33, 0x3E};
         std::array<std::uint8_t, sizeof kLogo> logo{};
         if (!source.Get(0x104, logo.data(), logo.size()) ||
-            std::memcmp(logo.data(), kLogo, logo.size()))
+            std::memcmp(logo.data(), kLogo, logo.size()) != 0)
             return false;
         found.kind = FileKind::GameBoy;
         Add("start", 0, 0x100);
