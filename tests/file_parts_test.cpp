@@ -37,12 +37,7 @@ constexpr std::string_view kLogo =
     "\x00\x08\x11\x1F\x88\x89\x00\x0E\xDC\xCC\x6E\xE6\xDD\xDD\xD9\x99"
     "\xBB\xBB\x67\x63\x6E\x0E\xEC\xCC\xDD\xDC\x99\x9F\xBB\xB9\x33\x3E"sv;
 
-struct Sample {
-    const char* what;
-    Bytes bytes;
-    FileKind kind;
-    const char* parts;
-};
+using Sample = std::tuple<const char*, Bytes, FileKind, const char*>; // what, bytes, kind, parts
 
 std::vector<Sample> Samples() {
     const auto snes = "\x34\x12\xCB\xED"sv; // a checksum complement, then its checksum
@@ -88,16 +83,16 @@ std::vector<Sample> Samples() {
 
 TEST(FileParts, FoundFromTheBytes) {
     const testing::TempDir dir;
-    for (const Sample& sample : Samples()) {
-        SCOPED_TRACE(sample.what);
-        const FileParts found = FindParts(sample.bytes, sample.bytes.size());
-        EXPECT_EQ(found.kind, sample.kind);
-        EXPECT_EQ(Text(found), sample.parts);
-        testing::WriteFile(dir / "file", sample.bytes);
+    for (const auto& [what, bytes, kind, parts] : Samples()) {
+        SCOPED_TRACE(what);
+        const FileParts found = FindParts(bytes, bytes.size());
+        EXPECT_EQ(found.kind, kind);
+        EXPECT_EQ(Text(found), parts);
+        testing::WriteFile(dir / "file", bytes);
         const FileHandle file = OpenFile(dir / "file", OpenHow::Reading);
         const auto read = FindParts(file.get());
         ASSERT_TRUE(read);
-        EXPECT_EQ(Text(*read), sample.parts);
+        EXPECT_EQ(Text(*read), parts);
     }
 }
 
@@ -112,17 +107,17 @@ TEST(FileParts, DamagedAndCutFilesGiveRangesInsideThem) {
             last = part.end;
         }
     };
-    for (Sample& sample : Samples()) {
-        SCOPED_TRACE(sample.what);
+    for (const auto& [what, sample, kind, parts] : Samples()) {
+        SCOPED_TRACE(what);
         std::vector<std::size_t> cuts;
-        for (std::size_t cut = 0; cut <= sample.bytes.size(); cut += cut < 0x400 ? 1 : 0x3FF)
+        for (std::size_t cut = 0; cut <= sample.size(); cut += cut < 0x400 ? 1 : 0x3FF)
             cuts.push_back(cut);
-        for (const FilePart& part : FindParts(sample.bytes, sample.bytes.size()).parts)
+        for (const FilePart& part : FindParts(sample, sample.size()).parts)
             cuts.insert(cuts.end(), {part.start + 1, part.end - 1, part.end});
         for (const std::size_t cut : cuts)
-            check(std::span(sample.bytes).first(cut));
-        for (int i = 0; i < 100 && !sample.bytes.empty(); ++i) {
-            Bytes bent(sample.bytes.begin(), sample.bytes.begin() + random() % sample.bytes.size());
+            check(std::span(sample).first(cut));
+        for (int i = 0; i < 100 && !sample.empty(); ++i) {
+            Bytes bent(sample.begin(), sample.begin() + random() % sample.size());
             for (int hits = 0; hits < 4 && !bent.empty(); ++hits)
                 bent[random() % std::min<std::size_t>(bent.size(), 0x40)] ^= 1 << random() % 8;
             check(bent);
