@@ -283,7 +283,7 @@ CorruptionResult MakeOutput(const Job& job, std::FILE* input, const FileFacts& f
         if (renameError)
             throw Failure("cannot write " + output + ": " + renameError.message());
         return result;
-    } catch (const Failure&) {
+    } catch (...) {
         copy.reset();
         std::error_code ignored;
         fs::remove(partial, ignored);
@@ -336,7 +336,7 @@ int Run(const Job& job, std::ostream& out, std::ostream& err) {
         const int syncError = errno;
         const std::string recipe =
             std::string(kProgram) + " corrupt " + ShellWord(AsArgument(job.input)) + " -o " +
-            ShellWord(output) + " --range " + Hex(job.start) + ":" + Hex(job.end) +
+            ShellWord(AsArgument(output)) + " --range " + Hex(job.start) + ":" + Hex(job.end) +
             RuleWords(job.rule) + (random ? " --seed " + std::to_string(seed) : "") +
             " --expect-crc32 " + crcText;
         const auto offset = [&](std::int32_t at) {
