@@ -383,16 +383,14 @@ int Run(const Job& job, std::ostream& out, std::ostream& err) {
 
 // The parser's own account of a wrong command line, in our words.
 std::string Reworded(const CLI::ParseError& error) {
+    if (!dynamic_cast<const CLI::ArgumentMismatch*>(&error))
+        return error.what();
     const std::string text = error.what();
     std::string option = text.substr(0, text.find_first_of(": "));
     if (!option.starts_with('-'))
         option = "--" + option; // a flag, named without its dashes
-    if (!dynamic_cast<const CLI::ArgumentMismatch*>(&error))
-        return text;
-    if (text.find("flag override") != std::string::npos)
-        return option + ": takes no value";
-    return text.find("At Most") != std::string::npos ? option + ": given twice"
-                                                     : option + ": needs a value";
+    return option + (text.find("flag override") != std::string::npos ? ": takes no value"
+                                                                     : ": needs a value");
 }
 
 // Of the options in `group`, those given: at most one, or exactly one when `needed`.
