@@ -7,14 +7,16 @@
 #include "engine/file_stream.h"
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 #include <zlib.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <random>
 #include <stdexcept>
@@ -23,6 +25,7 @@ namespace glitchwerk {
 namespace {
 
 namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json; // keys in the order written
 
 constexpr char kProgram[] = "glitchwerk-cli";
 
@@ -40,18 +43,39 @@ std::string Hex(std::uint32_t value, const char* format = "%X") {
     return text;
 }
 
-// Strict, unlike the dialog's fields: an optional 0x, one to eight hexadecimal
-// digits and nothing else, at most `largest`.
+bool IsControl(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
+
+std::string Octal(char c) {
+    char text[5];
+    std::snprintf(text, sizeof text, "\\%03o", static_cast<unsigned char>(c));
+    return text;
+}
+
+// Text for the terminal: a control character in a name (an escape sequence)
+// is shown as its octal code, never sent raw.
+std::string Shown(std::string_view text) {
+    std::string shown;
+    for (const char c : text)
+        shown += IsControl(c) ? Octal(c) : std::string(1, c);
+    return shown;
+}
+
+// Strict, unlike the dialog's fields: an optional 0x, hexadecimal digits and
+// nothing else, at most `largest`.
 std::uint32_t ParseHex(std::string_view text, std::uint32_t largest, const std::string& option) {
     std::string_view digits = text;
     if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
         digits.remove_prefix(2);
-    const auto isDigit = [](unsigned char c) { return std::isxdigit(c) != 0; };
-    if (digits.empty() || digits.size() > 8 || !std::all_of(digits.begin(), digits.end(), isDigit))
+    std::uint32_t value = 0;
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
+    if (error == std::errc::result_out_of_range || (error == std::errc() && value > largest))
+        throw UsageError(option + ": too large (at most " + Hex(largest) +
+                         "): " + std::string(text));
+    if (error != std::errc() || end != digits.data() + digits.size())
         throw UsageError(option + ": not hexadecimal: " + std::string(text));
-    const std::uint32_t value = ParseHexField(digits);
-    if (value > largest)
-        throw UsageError(option + ": above " + Hex(largest) + ": " + std::string(text));
     return value;
 }
 
@@ -65,11 +89,13 @@ std::pair<std::uint32_t, std::uint32_t> ParseHexPair(const std::string& text, st
 }
 
 std::uint32_t ParseDecimal(const std::string& text, const std::string& option) {
-    const auto isDigit = [](unsigned char c) { return std::isdigit(c) != 0; };
-    if (text.empty() || text.size() > 10 || !std::all_of(text.begin(), text.end(), isDigit) ||
-        std::stoull(text) > std::numeric_limits<std::uint32_t>::max())
-        throw UsageError(option + ": not a decimal number from 0 to 4294967295: " + text);
-    return static_cast<std::uint32_t>(std::stoull(text));
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error == std::errc::result_out_of_range)
+        throw UsageError(option + ": too large (at most 4294967295): " + text);
+    if (error != std::errc() || end != text.data() + text.size())
+        throw UsageError(option + ": not a decimal number: " + text);
+    return value;
 }
 
 // A name that no program takes for an option.
@@ -77,49 +103,33 @@ std::string AsArgument(const std::string& path) {
     return path.starts_with('-') ? "./" + path : path;
 }
 
-// A word that a POSIX shell reads back as it is.
+// A word that a POSIX shell (dash included) reads back as it is. Control
+// characters are rebuilt by printf, a line break together with the character
+// after it, since the shell drops line breaks at the end of "$(...)"; a name
+// that ends with one is refused before.
 std::string ShellWord(const std::string& text) {
-    std::string word = "'";
-    for (const char c : text)
-        word += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return word + "'";
-}
-
-// The length of the UTF-8 sequence at `at`, or 0 where the bytes are none.
-std::size_t Utf8Length(std::string_view text, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
-    const std::size_t length = byte(0) < 0x80       ? 1
-                               : byte(0) >> 5 == 6  ? 2
-                               : byte(0) >> 4 == 14 ? 3
-                               : byte(0) >> 3 == 30 ? 4
-                                                    : 0;
-    if (length == 0 || at + length > text.size())
-        return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        if (byte(i) >> 6 != 2)
-            return 0;
-    }
-    return length;
-}
-
-// A JSON string; a byte of a file name that is no UTF-8 (JSON's only
-// encoding) becomes U+FFFD, the replacement character.
-std::string JsonString(const std::string& text) {
-    std::string json = "\"";
+    std::string word;
+    bool quoted = false;
     for (std::size_t at = 0; at < text.size();) {
-        const char c = text[at];
-        const std::size_t length = Utf8Length(text, at);
-        if (c == '"' || c == '\\')
-            json += '\\';
-        if (length == 0)
-            json += "\\ufffd";
-        else if (static_cast<unsigned char>(c) < 0x20)
-            json += "\\u00" + Hex(static_cast<unsigned char>(c), "%02X");
-        else
-            json.append(text, at, length);
-        at += length ? length : 1;
+        std::size_t end = at;
+        while (end < text.size() && IsControl(text[end]))
+            ++end;
+        if (end > at && text[end - 1] == '\n' && end < text.size())
+            ++end;
+        if (end > at) {
+            word += quoted ? "'\"$(printf '" : "\"$(printf '";
+            for (; at < end; ++at)
+                word += Octal(text[at]);
+            word += "')\"";
+            quoted = false;
+        } else {
+            word += quoted ? "" : "'";
+            word += text[at] == '\'' ? std::string("'\\''") : std::string(1, text[at]);
+            quoted = true;
+            ++at;
+        }
     }
-    return json + "\"";
+    return word.empty() ? "''" : quoted ? word + "'" : word;
 }
 
 // The rule's options, as a recipe gives them.
@@ -140,7 +150,7 @@ std::string RuleWords(const ByteRule& rule) {
 
 // One corruption, as the command line gave it.
 struct Job {
-    fs::path input;
+    std::string input;
     std::string output; // with {seed} or {n} when there are variants
     std::uint32_t start = 0;
     std::uint32_t end = 0;
@@ -153,16 +163,34 @@ struct Job {
     bool numbered = false; // --variants given: {seed} and {n} in `output` are filled in
 };
 
-// The CRC-32 of the whole file, the one ROM catalogues list.
-std::uint32_t Crc32(std::FILE* file, const fs::path& name) {
+constexpr std::uint32_t kMostVariants = 100000;
+
+// The CRC-32 of a whole file and, for an iNES ROM, of what follows its 16-byte
+// header: the one ROM catalogues and emulators list.
+struct Checksums {
+    std::uint32_t whole = 0;
+    std::optional<std::uint32_t> withoutHeader;
+};
+
+Checksums ReadChecksums(std::FILE* file, const std::string& name) {
+    constexpr std::size_t kHeader = 16;
     std::vector<unsigned char> block(1 << 16);
-    uLong crc = crc32(0, nullptr, 0);
-    std::size_t got = 0;
-    while ((got = std::fread(block.data(), 1, block.size(), file)) > 0)
-        crc = crc32(crc, block.data(), static_cast<uInt>(got));
-    if (std::ferror(file))
-        throw Failure("cannot read " + name.string() + ": " + std::strerror(errno));
-    return static_cast<std::uint32_t>(crc);
+    const uLong none = crc32(0, nullptr, 0);
+    const std::size_t header = SeekTo(file, 0) ? std::fread(block.data(), 1, kHeader, file) : 0;
+    const bool ines = header == kHeader && std::memcmp(block.data(), "NES\x1A", 4) == 0;
+    const uLong headerCrc = crc32(none, block.data(), static_cast<uInt>(header));
+    uLong rest = none;
+    z_off_t restLength = 0;
+    for (std::size_t got = 0; (got = std::fread(block.data(), 1, block.size(), file)) > 0;) {
+        rest = crc32(rest, block.data(), static_cast<uInt>(got));
+        restLength += static_cast<z_off_t>(got);
+    }
+    if (std::ferror(file) || !SeekTo(file, 0))
+        throw Failure("cannot read " + name + ": " + std::strerror(errno));
+    Checksums sums{static_cast<std::uint32_t>(crc32_combine(headerCrc, rest, restLength)), {}};
+    if (ines)
+        sums.withoutHeader = static_cast<std::uint32_t>(rest);
+    return sums;
 }
 
 std::string OutputName(std::string pattern, std::uint32_t seed, std::uint32_t n) {
@@ -174,123 +202,213 @@ std::string OutputName(std::string pattern, std::uint32_t seed, std::uint32_t n)
     return pattern;
 }
 
-// Refuses an output that is the input itself, or exists without --force.
-void CheckOutput(const Job& job, const FileId& inputId, const fs::path& output) {
+// Refuses an output that is the input itself, that exists without --force, or
+// that is no plain file (a pipe, a device, a folder, a link): --force replaces
+// plain files alone.
+void CheckOutput(const Job& job, const FileId& inputId, const std::string& output) {
+    if (output.ends_with('\n'))
+        throw UsageError("--output: a name that ends with a line break has no recipe");
+    std::error_code error;
+    const fs::file_type type = fs::symlink_status(output, error).type();
+    if (type == fs::file_type::not_found || type == fs::file_type::none)
+        return; // or it cannot be looked at: creating the copy says why
     FileHandle existing = OpenFile(output, OpenHow::Reading);
     FileFacts facts;
     if (existing && ReadFacts(existing.get(), facts) && facts.id == inputId)
-        throw Failure(output.string() + " is the input file");
-    if (existing && !job.force)
-        throw Failure(output.string() + " exists (--force replaces it)");
+        throw Failure(output + " is the input file");
+    if (!job.force)
+        throw Failure(output + " exists (--force replaces it)");
+    if (type != fs::file_type::regular)
+        throw Failure(output + " is no plain file (--force replaces only those)");
+}
+
+// Removes what a failed OpenFile(New) may have created before its stream
+// failed: an empty file of ours under our random name holds nothing to lose.
+void RemoveIfLeftEmpty(const fs::path& partial) {
+    FileHandle left = OpenFile(partial, OpenHow::Reading);
+    FileFacts facts;
+    const bool empty = left && ReadFacts(left.get(), facts) && facts.regular && facts.ours &&
+                       facts.length == 0 && facts.links == 1;
+    left.reset();
+    std::error_code ignored;
+    if (empty)
+        fs::remove(partial, ignored);
 }
 
 // Writes the corrupted copy into a new file beside `output`, which takes the
 // name `output` only once it is complete and on the disk: a failure leaves no
-// part of an output behind. The input must still have the times `read` when
-// its CRC-32 was taken (null where times cannot be read), so that the recipe
-// gives this copy again.
+// part of an output behind. The copy must have the CRC-32 `crc` read from the
+// input before, so that the recipe gives this copy again.
 CorruptionResult MakeOutput(const Job& job, std::FILE* input, const FileFacts& facts,
-                            const FileTimes* read, const fs::path& output, std::uint32_t seed) {
-    CheckOutput(job, facts.id, output); // again: another program may have been quicker
+                            std::uint32_t crc, const std::string& output, std::uint32_t seed) {
     std::random_device random;
+    const fs::path folder = fs::path(output).parent_path();
     fs::path partial;
     FileHandle copy;
     OpenFailure failure = OpenFailure::Exists;
     for (int tries = 0; !copy && failure == OpenFailure::Exists && tries < 100; ++tries) {
-        partial = output.parent_path() / (".glitchwerk-" + Hex(random(), "%08X") + ".partial");
-        copy = OpenFile(partial, OpenHow::New, &failure, 0666);
+        partial = folder / (".glitchwerk-" + Hex(random(), "%08X") + ".partial");
+        copy = OpenFile(partial, OpenHow::New, &failure, facts.permissions);
     }
-    if (!copy)
-        throw Failure("cannot create " + partial.string() + ": " + std::strerror(errno));
-
-    SeedRandomGenerator(seed);
-    CorruptionResult result{};
-    const auto length = static_cast<std::uint32_t>(facts.length);
-    const CorruptionRequest request{partial, job.start, job.end, length, job.rule};
-    bool done = CopyWhole(input, copy.get(), length, 1 << 16);
-    FileTimes now;
-    const bool changed = read && (!ReadTimes(input, now) || now != *read);
-    done = done && !changed &&
-           RunCorruptionPass(copy.get(), request, result) == PassOutcome::Done &&
-           FlushToDisk(copy.get());
-    int error = errno;
-    done = CloseStream(copy) && done;
-    bool existed = false;
-    if (done && job.force) {
+    if (!copy) {
+        const int error = errno;
+        if (failure == OpenFailure::Other)
+            RemoveIfLeftEmpty(partial);
+        throw Failure("cannot create " + output + ": " + std::strerror(error));
+    }
+    const auto cannotWrite = [&] {
+        return Failure("cannot write " + output + ": " + std::strerror(errno));
+    };
+    try {
+        const auto length = static_cast<std::uint32_t>(facts.length);
+        if (!CopyWhole(input, copy.get(), length, 1 << 16))
+            throw cannotWrite();
+        if (ReadChecksums(copy.get(), output).whole != crc)
+            throw Failure(job.input + " changed while it was read");
+        SeedRandomGenerator(seed);
+        CorruptionResult result{};
+        const CorruptionRequest request{partial, job.start, job.end, length, job.rule};
+        if (RunCorruptionPass(copy.get(), request, result) != PassOutcome::Done ||
+            !FlushToDisk(copy.get()) || !CloseStream(copy))
+            throw cannotWrite();
+        CheckOutput(job, facts.id, output); // again: another program may have been quicker
+        bool existed = false;
         std::error_code renameError;
-        fs::rename(partial, output, renameError);
-        done = !renameError;
-        error = renameError.value();
-    } else if (done) {
-        done = RenameWithoutReplacing(partial, output, existed);
-        error = errno;
-    }
-    if (!done) {
+        if (job.force)
+            fs::rename(partial, output, renameError);
+        else if (!RenameWithoutReplacing(partial, output, existed))
+            renameError.assign(errno, std::generic_category());
+        if (existed)
+            throw Failure(output + " appeared meanwhile (--force replaces it)");
+        if (renameError)
+            throw Failure("cannot write " + output + ": " + renameError.message());
+        return result;
+    } catch (...) {
+        copy.reset();
         std::error_code ignored;
         fs::remove(partial, ignored);
-        if (changed)
-            throw Failure(job.input.string() + " changed while it was read");
-        throw Failure(existed ? output.string() + " appeared meanwhile (--force replaces it)"
-                              : "cannot write " + output.string() + ": " + std::strerror(error));
+        throw;
     }
-    return result;
 }
 
-int Run(const Job& job, std::ostream& out) {
+int Run(const Job& job, std::ostream& out, std::ostream& err) {
     FileHandle input = OpenFile(job.input, OpenHow::Reading);
     FileFacts facts;
     if (!input || !ReadFacts(input.get(), facts))
-        throw Failure("cannot read " + job.input.string() + ": " + std::strerror(errno));
+        throw Failure("cannot read " + job.input + ": " + std::strerror(errno));
     if (!facts.regular)
-        throw Failure(job.input.string() + " is not a plain file");
+        throw Failure(job.input + " is not a plain file");
     if (facts.length > kLargestFile)
-        throw Failure(job.input.string() + " is 2 GiB or more");
-    FileTimes times;
-    const FileTimes* read = ReadTimes(input.get(), times) ? &times : nullptr;
-    const std::uint32_t crc = Crc32(input.get(), job.input);
-    if (job.expectedCrc && *job.expectedCrc != crc) {
-        throw Failure(job.input.string() + " has the CRC-32 " + Hex(crc, "%08X") + ", not " +
-                      Hex(*job.expectedCrc, "%08X"));
+        throw Failure(job.input + " is 2 GiB or more");
+    if (job.start >= facts.length) {
+        throw Failure("--range starts at " + Hex(job.start) + ", at or past the end of " +
+                      job.input + " (its size is " + Hex(static_cast<std::uint32_t>(facts.length)) +
+                      ")");
+    }
+    const Checksums crc = ReadChecksums(input.get(), job.input);
+    const std::string crcText = Hex(crc.whole, "%08X");
+    const std::string bareText = crc.withoutHeader ? Hex(*crc.withoutHeader, "%08X") : "";
+    if (job.expectedCrc && *job.expectedCrc != crc.whole && job.expectedCrc != crc.withoutHeader) {
+        throw Failure(job.input + " has the CRC-32 " + crcText +
+                      (bareText.empty() ? "" : " (" + bareText + " without its iNES header)") +
+                      ", not " + Hex(*job.expectedCrc, "%08X"));
     }
     const auto outputName = [&](std::uint32_t n) {
         return job.numbered ? OutputName(job.output, job.seed + (n - 1), n) : job.output;
     };
     for (std::uint32_t n = 1; n <= job.variants; ++n) // before any is written
         CheckOutput(job, facts.id, outputName(n));
+    const bool random = job.rule.replaceMode == ReplaceMode::ReplaceRandomByte;
+    auto reported = std::chrono::steady_clock::now();
     for (std::uint32_t n = 1; n <= job.variants; ++n) {
+        if (const auto now = std::chrono::steady_clock::now();
+            now - reported > std::chrono::seconds(2)) {
+            err << kProgram << ": making copy " << n << " of " << job.variants << '\n';
+            reported = now;
+        }
         const std::uint32_t seed = job.seed + (n - 1);
         const std::string output = outputName(n);
-        const CorruptionResult result = MakeOutput(job, input.get(), facts, read, output, seed);
-        const std::string recipe = std::string(kProgram) + " corrupt " +
-                                   ShellWord(AsArgument(job.input.string())) + " -o " +
-                                   ShellWord(output) + " --range " + Hex(job.start) + ":" +
-                                   Hex(job.end) + RuleWords(job.rule) + " --seed " +
-                                   std::to_string(seed) + " --expect-crc32 " + Hex(crc, "%08X");
+        const CorruptionResult result =
+            MakeOutput(job, input.get(), facts, crc.whole, output, seed);
+        const bool synced = FlushFolderToDisk(fs::path(output).parent_path().empty()
+                                                  ? fs::path(".")
+                                                  : fs::path(output).parent_path());
+        const int syncError = errno;
+        const std::string recipe =
+            std::string(kProgram) + " corrupt " + ShellWord(AsArgument(job.input)) + " -o " +
+            ShellWord(AsArgument(output)) + " --range " + Hex(job.start) + ":" + Hex(job.end) +
+            RuleWords(job.rule) + (random ? " --seed " + std::to_string(seed) : "") +
+            " --expect-crc32 " + crcText;
         const auto offset = [&](std::int32_t at) {
             return result.totalBytes ? Hex(static_cast<std::uint32_t>(at)) : std::string();
         };
         if (job.json) {
             const auto hexOrNull = [&](std::int32_t at) {
-                return result.totalBytes ? JsonString(offset(at)) : std::string("null");
+                return result.totalBytes ? nlohmann::ordered_json(offset(at))
+                                         : nlohmann::ordered_json();
             };
-            out << "{\"output\": " << JsonString(output) << ", \"seed\": " << seed
-                << ", \"crc32\": \"" << Hex(crc, "%08X") << "\", \"hits\": " << result.totalBytes
-                << ", \"first\": " << hexOrNull(result.firstByte)
-                << ", \"last\": " << hexOrNull(result.lastByte)
-                << ", \"recipe\": " << JsonString(recipe) << "}\n";
+            const Json line = {
+                {"output", output},
+                {"seed", seed},
+                {"crc32", crcText},
+                {"crc32_without_header", bareText.empty() ? Json() : Json(bareText)},
+                {"hits", result.totalBytes},
+                {"first", hexOrNull(result.firstByte)},
+                {"last", hexOrNull(result.lastByte)},
+                {"recipe", recipe},
+            };
+            // A name that is no UTF-8 (JSON's only encoding) gets U+FFFD.
+            out << line.dump(-1, ' ', true, Json::error_handler_t::replace) << '\n';
         } else {
-            out << output << ": " << result.totalBytes
+            out << Shown(output) << ": " << result.totalBytes
                 << (result.totalBytes == 1 ? " byte hit" : " bytes hit");
             if (result.totalBytes)
                 out << ", first " << offset(result.firstByte) << ", last "
                     << offset(result.lastByte);
+            if (!bareText.empty())
+                out << "; CRC-32 " << crcText << " whole, " << bareText
+                    << " without the iNES header";
             out << "; recipe: " << recipe << '\n';
         }
         // The line is the only record of a random seed: it must not get lost.
         if (!out.flush())
             throw Failure("cannot print what was made: " + output + " has no recipe");
+        if (!result.totalBytes)
+            err << kProgram << ": warning: no byte of " << Shown(output) << " was hit\n";
+        if (!synced)
+            throw Failure("cannot sync the folder of " + output + ": " + std::strerror(syncError));
     }
     return 0;
+}
+
+// The parser's own account of a wrong command line, in our words.
+std::string Reworded(const CLI::ParseError& error) {
+    if (!dynamic_cast<const CLI::ArgumentMismatch*>(&error))
+        return error.what();
+    const std::string text = error.what();
+    std::string option = text.substr(0, text.find_first_of(": "));
+    if (!option.starts_with('-'))
+        option = "--" + option; // a flag, named without its dashes
+    return option + (text.find("flag override") != std::string::npos ? ": takes no value"
+                                                                     : ": needs a value");
+}
+
+// Of the options in `group`, those given: at most one, or exactly one when `needed`.
+const CLI::Option* OneOf(const std::vector<CLI::Option*>& group, bool needed,
+                         const std::string& missing) {
+    std::vector<std::string> given;
+    const CLI::Option* chosen = nullptr;
+    for (const CLI::Option* option : group) {
+        if (option->count()) {
+            given.push_back(option->get_name());
+            chosen = option;
+        }
+    }
+    if (given.size() > 1)
+        throw UsageError(given[0] + " and " + given[1] + ": choose one");
+    if (needed && !chosen)
+        throw UsageError(missing);
+    return chosen;
 }
 
 } // namespace
@@ -300,107 +418,155 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
                  "same copy again.",
                  kProgram};
     app.set_version_flag("--version", std::string(kProgram) + " " + GLITCHWERK_VERSION);
-    app.require_subcommand(1);
+    // Missing, repeated and unknown arguments are found below, to be told in our words.
+    app.allow_extras();
     CLI::App* corrupt =
         app.add_subcommand("corrupt", "Write a corrupted copy of INPUT to OUTPUT; INPUT is never "
                                       "changed. Values and offsets are hexadecimal.");
+    corrupt->allow_extras();
+    corrupt->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     std::string input, output, range, searchByte, searchRange, set, add, subtract;
     std::string seed, variants, crc;
     bool searchAll = false, random = false, force = false, json = false;
-    corrupt->add_option("INPUT", input, "The file to corrupt")->required()->type_name("");
-    corrupt->add_option("-o,--output", output, "The copy; with --variants it holds {seed} or {n}")
-        ->required()
-        ->type_name("OUTPUT");
-    corrupt->add_option("--range", range, "The offsets to corrupt, END left out")
-        ->required()
-        ->type_name("START:END");
+    CLI::Option* inputGiven =
+        corrupt->add_option("INPUT", input, "The file to corrupt")->type_name("");
+    CLI::Option* outputGiven =
+        corrupt
+            ->add_option("-o,--output", output, "The copy; with --variants it holds {seed} or {n}")
+            ->type_name("OUTPUT");
+    CLI::Option* rangeGiven =
+        corrupt->add_option("--range", range, "The offsets to corrupt, END left out")
+            ->type_name("START:END");
     CLI::Option_group* search = corrupt->add_option_group("search", "Which bytes (default: all)");
-    const CLI::Option* byteGiven =
-        search->add_option("--search-byte", searchByte, "Bytes of value V")->type_name("V");
-    const CLI::Option* rangeGiven =
+    const std::vector<CLI::Option*> searches = {
+        search->add_option("--search-byte", searchByte, "Bytes of value V")->type_name("V"),
         search->add_option("--search-range", searchRange, "Bytes from LOW up to HIGH, left out")
-            ->type_name("LOW:HIGH");
-    search->add_flag("--search-all", searchAll, "Every byte")->disable_flag_override();
-    search->require_option(0, 1);
+            ->type_name("LOW:HIGH"),
+        search->add_flag("--search-all", searchAll, "Every byte")->disable_flag_override(),
+    };
     CLI::Option_group* replace = corrupt->add_option_group("replace", "What a hit byte becomes");
-    const CLI::Option* given[] = {
+    const std::vector<CLI::Option*> replaces = {
         replace->add_option("--set", set, "The value V")->type_name("V"),
         replace->add_option("--add", add, "Itself plus N, at most FF")->type_name("N"),
         replace->add_option("--subtract", subtract, "Itself minus N, at least 00")->type_name("N"),
+        replace->add_flag("--random", random, "A random byte, from the seed")
+            ->disable_flag_override(),
     };
-    replace->add_flag("--random", random, "A random byte, from the seed")->disable_flag_override();
-    replace->require_option(1);
-    const CLI::Option* seedGiven =
+    CLI::Option* seedGiven =
         corrupt->add_option("--seed", seed, "Decimal, 0 to 4294967295 (default: a random one)")
             ->type_name("N");
-    const CLI::Option* variantsGiven =
-        corrupt->add_option("--variants", variants, "Make K copies, from consecutive seeds")
+    CLI::Option* variantsGiven =
+        corrupt
+            ->add_option("--variants", variants,
+                         "Make K copies (at most 100000), from consecutive seeds")
             ->type_name("K");
-    const CLI::Option* crcGiven =
+    CLI::Option* crcGiven =
         corrupt->add_option("--expect-crc32", crc, "Refuse an INPUT with another CRC-32")
             ->type_name("CRC");
-    corrupt->add_flag("--force", force, "Replace OUTPUT if it exists")->disable_flag_override();
-    corrupt->add_flag("--json", json, "Print one JSON object per copy")->disable_flag_override();
-    try {
-        std::vector<char*> argv{const_cast<char*>(kProgram)};
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        app.parse(static_cast<int>(argv.size()), argv.data());
-    } catch (const CLI::ParseError& error) {
-        if (error.get_exit_code() == 0)
-            return app.exit(error, out, err); // --help, --version
-        err << kProgram << ": " << error.what() << '\n';
-        return 2;
-    }
+    std::vector<CLI::Option*> options = {
+        inputGiven,
+        outputGiven,
+        rangeGiven,
+        seedGiven,
+        variantsGiven,
+        crcGiven,
+        corrupt->add_flag("--force", force, "Replace OUTPUT if it is a plain file")
+            ->disable_flag_override(),
+        corrupt->add_flag("--json", json, "Print one JSON object per copy")
+            ->disable_flag_override(),
+    };
+    options.insert(options.end(), searches.begin(), searches.end());
+    options.insert(options.end(), replaces.begin(), replaces.end());
 
     try {
+        try {
+            std::vector<char*> argv{const_cast<char*>(kProgram)};
+            for (const std::string& arg : args)
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            app.parse(static_cast<int>(argv.size()), argv.data());
+        } catch (const CLI::ParseError& error) {
+            if (error.get_exit_code() == 0)
+                return app.exit(error, out, err); // --help, --version
+            throw UsageError(Reworded(error));
+        }
+        for (const CLI::App* part : {&app, corrupt}) {
+            for (const std::string& extra : part->remaining()) {
+                if (extra != "--") // kept by the parser, though it did its work
+                    throw UsageError("not understood: " + extra);
+            }
+        }
+        if (!corrupt->parsed())
+            throw UsageError("no command given");
+        for (const CLI::Option* option : options) {
+            if (option->count() > 1)
+                throw UsageError(option->get_name() + ": given twice");
+        }
+        for (const CLI::Option* option : {inputGiven, outputGiven, rangeGiven}) {
+            if (!option->count())
+                throw UsageError(option->get_name() + " is missing");
+        }
         Job job;
         job.input = input;
         job.output = output;
+        if (input.ends_with('\n'))
+            throw UsageError("INPUT: a name that ends with a line break has no recipe");
         std::tie(job.start, job.end) = ParseHexPair(range, 0xFFFFFFFF, "--range");
-        if (byteGiven->count()) {
+        if (job.start >= job.end)
+            throw UsageError("--range: START is not below END: " + range);
+        const CLI::Option* searchGiven = OneOf(searches, false, "");
+        if (searchGiven == searches[0]) {
             job.rule.searchMode = SearchMode::SearchSpecificByte;
             job.rule.searchValue =
                 static_cast<std::uint8_t>(ParseHex(searchByte, 0xFF, "--search-byte"));
-        } else if (rangeGiven->count()) {
+        } else if (searchGiven == searches[1]) {
             const auto [low, high] = ParseHexPair(searchRange, 0xFF, "--search-range");
             job.rule.searchMode = SearchMode::SearchByteRange;
             job.rule.searchValue = static_cast<std::uint8_t>(low);
             job.rule.searchHigh = static_cast<std::uint8_t>(high);
         }
+        const CLI::Option* replaceGiven =
+            OneOf(replaces, true,
+                  "what hit bytes become is missing: --set, --add, --subtract or --random");
         const std::string* values[] = {&set, &add, &subtract};
         const ReplaceMode modes[] = {ReplaceMode::ReplaceSpecificByte,
                                      ReplaceMode::ReplaceIncreaseBy,
                                      ReplaceMode::ReplaceDecreaseBy};
-        for (std::size_t i = 0; i < std::size(given); ++i) {
-            if (!given[i]->count())
-                continue;
-            const std::string option = given[i]->get_name();
-            job.rule.replaceMode = modes[i];
-            job.rule.replaceValue = static_cast<std::uint8_t>(ParseHex(*values[i], 0xFF, option));
+        for (std::size_t i = 0; i < std::size(values); ++i) {
+            if (replaceGiven == replaces[i]) {
+                job.rule.replaceMode = modes[i];
+                job.rule.replaceValue =
+                    static_cast<std::uint8_t>(ParseHex(*values[i], 0xFF, replaces[i]->get_name()));
+            }
         }
-        job.seed = seedGiven->count() ? ParseDecimal(seed, "--seed") : std::random_device{}();
         job.numbered = variantsGiven->count() != 0;
         if (job.numbered) {
             job.variants = ParseDecimal(variants, "--variants");
-            if (job.variants == 0 || job.seed + std::uint64_t{job.variants} - 1 >
-                                         std::numeric_limits<std::uint32_t>::max())
-                throw UsageError("--variants: from 1 up to the last seed, 4294967295: " + variants);
+            if (job.variants == 0 || job.variants > kMostVariants)
+                throw UsageError("--variants: from 1 to 100000: " + variants);
             if (output.find("{seed}") == std::string::npos &&
                 output.find("{n}") == std::string::npos)
                 throw UsageError("--output: holds neither {seed} nor {n} for the variants: " +
                                  output);
         }
+        // Every seed of the batch is at most 4294967295.
+        const std::uint32_t lastFirst =
+            std::numeric_limits<std::uint32_t>::max() - (job.variants - 1);
+        job.seed = seedGiven->count() ? ParseDecimal(seed, "--seed")
+                                      : std::uniform_int_distribution<std::uint32_t>(0, lastFirst)(
+                                            *std::make_unique<std::random_device>());
+        if (job.seed > lastFirst)
+            throw UsageError("--variants: the last seed would be past 4294967295");
         if (crcGiven->count())
             job.expectedCrc = ParseHex(crc, 0xFFFFFFFF, "--expect-crc32");
         job.force = force;
         job.json = json;
-        return Run(job, out);
+        return Run(job, out, err);
     } catch (const UsageError& error) {
-        err << kProgram << ": " << error.what() << '\n';
+        err << kProgram << ": " << Shown(error.what()) << "; see " << kProgram
+            << (corrupt->parsed() ? " corrupt" : "") << " --help\n";
         return 2;
     } catch (const Failure& error) {
-        err << kProgram << ": " << error.what() << '\n';
+        err << kProgram << ": " << Shown(error.what()) << '\n';
         return 1;
     }
 }

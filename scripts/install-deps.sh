@@ -11,7 +11,7 @@ set -euo pipefail
 packages=(
     g++ cmake make
     libgtest-dev libgmock-dev libbenchmark-dev time
-    libcli11-dev zlib1g-dev libxxhash-dev qt6-base-dev fonts-dejavu-core
+    libcli11-dev nlohmann-json3-dev zlib1g-dev libxxhash-dev qt6-base-dev fonts-dejavu-core
     xvfb xfonts-base xauth xdotool desktop-file-utils appstream file dpkg-dev
 )
 windows=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64)

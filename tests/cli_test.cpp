@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <iterator>
 #include <sstream>
+#include <thread>
 
 namespace glitchwerk {
 namespace {
@@ -24,99 +29,142 @@ struct Cli {
     }
 };
 
-// The words a POSIX shell makes of a recipe (quoted with '...' and \').
-std::vector<std::string> Words(const std::string& line) {
-    std::vector<std::string> words(1);
-    bool quoted = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == '\'')
-            quoted = !quoted;
-        else if (line[i] == ' ' && !quoted)
-            words.emplace_back();
-        else
-            words.back() += line[i] == '\\' && !quoted ? line[++i] : line[i];
-    }
-    return {words.begin() + 1, words.end()}; // after the program's name
+// An iNES ROM of 300 bytes: its header, then counting bytes.
+Bytes Rom() {
+    Bytes rom = CountingBytes(300);
+    std::copy_n("NES\x1A", 4, rom.begin());
+    return rom;
 }
 
-// A random corruption, replayed from the recipe it printed, gives the same file.
+#ifndef _WIN32
+// The words a POSIX shell makes of a recipe, after the program's name.
+std::vector<std::string> Words(const std::string& recipe) {
+    const std::string command = "printf '%s\\0' " + recipe.substr(recipe.find(' ') + 1);
+    std::FILE* shell = ::popen(command.c_str(), "r");
+    std::vector<std::string> words(1);
+    for (int c = 0; (c = std::fgetc(shell)) != EOF;)
+        c ? void(words.back() += static_cast<char>(c)) : void(words.emplace_back());
+    ::pclose(shell);
+    words.pop_back();
+    return words;
+}
+
+// A random corruption, replayed by the shell from the recipe it printed, gives
+// the same file again, over the first with --force; no control character of a
+// name reaches the terminal raw.
 TEST(Cli, RecipesMakeTheSameCopyAgain) {
     const TempDir dir(true);
-    WriteFile("-it's.nes", CountingBytes(0x20000)); // an option's dash, a shell's quote
-    const Cli first({"corrupt", "-o", "a.nes", "--range", "0x10:18010", "--search-range", "20:80",
-                     "--random", "--", "-it's.nes"});
+    const std::string input = "-it's\x1b[1m\nx\x7f.nes"; // an option's dash, a shell's quote
+    WriteFile(input, CountingBytes(0x20000));
+    const Cli first({"corrupt", "-o", "a\n.nes", "--range", "0x10:18010", "--search-range", "20:80",
+                     "--random", "--", input});
     ASSERT_EQ(first.status, 0) << first.err;
-    fs::rename("a.nes", "first.nes");
-    const auto at = first.out.find("recipe: ") + 8;
-    const std::vector<std::string> recipe = Words(first.out.substr(at, first.out.size() - at - 1));
+    const auto control = [](unsigned char c) { return c < 0x20 || c == 0x7F; };
+    EXPECT_EQ(std::count_if(first.out.begin(), first.out.end(), control), 1); // the line's end
+    const Bytes copy = ReadFile("a\n.nes");
+    WriteFile("a\n.nes", {});
+    std::vector<std::string> recipe = Words(first.out.substr(first.out.find("recipe: ") + 8));
+    recipe.push_back("--force");
     const Cli again(recipe);
     ASSERT_EQ(again.status, 0) << again.err;
-    EXPECT_EQ(ReadFile("a.nes"), ReadFile("first.nes"));
+    EXPECT_EQ(ReadFile("a\n.nes"), copy);
 }
+#endif
 
 // Wrong arguments (2) and failures (1) write nothing; nor does a full disk.
 TEST(Cli, RefusalsAndFailuresWriteNothing) {
     const TempDir dir(true);
-    WriteFile("game.nes", CountingBytes(300));
-    WriteFile("taken.nes", {});
-    const std::vector<std::string> copy = {"corrupt", "game.nes", "-o",
-                                           "out.nes", "--range",  "0:100"};
-    const auto with = [&](std::vector<std::string> more) {
-        more.insert(more.begin(), copy.begin(), copy.end());
-        return more;
+    WriteFile("game.nes", Rom());
+    fs::permissions("game.nes", fs::perms::owner_read | fs::perms::owner_write);
+    WriteFile("2.nes", {});
+    fs::create_directory("folder");
+    const auto run = [](const std::string& words) { // after "corrupt game.nes -o"
+        std::istringstream line(words.empty() ? "" : "corrupt game.nes -o " + words);
+        return Cli({std::istream_iterator<std::string>(line), {}});
     };
-    const std::tuple<std::vector<std::string>, int, const char*> cases[] = {
-        {with({"--random", "--search-byte", "1G"}), 2, "--search-byte: not hexadecimal: 1G"},
-        {with({"--set", "100"}), 2, "--set: above FF: 100"},
-        {{"corrupt", "game.nes", "-o", "out.nes", "--random"}, 2, "--range is required"},
-        {with({"--random", "--variants", "3"}), 2, "--output: holds neither {seed} nor {n}"},
-        {with({"--random", "--expect-crc32", "1234ABCD"}), 1, "not 1234ABCD"},
-        {with({"--random", "--expect-crc32", ""}), 2, "--expect-crc32: not hexadecimal"},
-        {with({"--random=false", "--set", "1"}), 2, "disallowed flag override"},
-        {{"corrupt", "game.nes", "-o", "taken.nes", "--range", "0:1", "--random"},
-         1,
-         "taken.nes exists (--force replaces it)"},
-        {{"corrupt", "game.nes", "-o", "game.nes", "--range", "0:1", "--random", "--force"},
-         1,
-         "game.nes is the input file"},
+    const std::tuple<const char*, int, const char*> cases[] = {
+        {"", 2, "no command given; see glitchwerk-cli --help"},
+        {"out.nes --range 0:1 --search-byte 1G --random", 2, "--search-byte: not hexadecimal: 1G"},
+        {"out.nes --range 0:1 --set 100", 2, "--set: too large (at most FF): 100"},
+        {"out.nes --range 0:1 --random --expect-crc32 FFFFFFFFF", 2, "--expect-crc32: too large"},
+        {"out.nes --range 0:1 --random --expect-crc32 0x", 2, "--expect-crc32: not hexadecimal"},
+        {"out.nes --range 0:1 --random --range 0:1", 2, "--range: given twice"},
+        {"out.nes --random", 2, "--range is missing; see glitchwerk-cli corrupt --help"},
+        {"out.nes --range 100:100 --random", 2, "--range: START is not below END"},
+        {"out.nes --range 12C:200 --random", 1, "end of game.nes (its size is 12C)"},
+        {"out.nes --range 0:1 --random --variants 3", 2, "--output: holds neither {seed} nor {n}"},
+        {"{n}.nes --range 0:1 --random --variants 100001", 2, "--variants: from 1 to 100000"},
+        {"{n}.nes --range 0:1 --random --variants 2 --seed 4294967295", 2, "the last seed would"},
+        {"{n}.nes --range 0:1 --random --variants 2", 1, "2.nes exists"},
+        {"out.nes --range 0:1 --random --expect-crc32 1234ABCD", 1, "(79942C62 without its iNES"},
+        {"out.nes --range 0:1 --random --expect-crc32 79942C62", 0, ""},
+        {"out.nes --range 0:10 --search-byte FF --set 0", 0, "no byte of out.nes was hit"},
+        {"out.nes --range 0:1 --random=false --set 1", 2, "--random: takes no value"},
+        {"2.nes --range 0:1 --random", 1, "2.nes exists (--force replaces it)"},
+        {"game.nes --range 0:1 --random --force", 1, "game.nes is the input file"},
+        {"folder --range 0:1 --random --force", 1, "folder is no plain file"},
+        {"no\x1b/out.nes --range 0:1 --random", 1, "cannot create no\\033/out.nes"},
     };
-    for (const auto& [args, status, message] : cases) {
-        SCOPED_TRACE(message);
-        const Cli cli(args);
+    for (const auto& [words, status, message] : cases) {
+        SCOPED_TRACE(words);
+        const Cli cli = run(words);
         EXPECT_EQ(cli.status, status);
         EXPECT_NE(cli.err.find(message), std::string::npos) << cli.err;
-        EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 2);
+        EXPECT_TRUE(status != 2 || cli.err.ends_with(" --help\n")) << cli.err;
+#ifndef _WIN32 // a copy is no more readable than its input
+        EXPECT_TRUE(status || (fs::status("out.nes").permissions() & fs::perms::mask) ==
+                                  (fs::perms::owner_read | fs::perms::owner_write));
+#endif
+        EXPECT_TRUE(status || fs::remove("out.nes"));
+        EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 3);
     }
-    EXPECT_EQ(ReadFile("game.nes"), CountingBytes(300));
+    EXPECT_EQ(ReadFile("game.nes"), Rom());
 #ifndef _WIN32
-    const Cli full = OnAFullDisk(100, [&] { return Cli(with({"--random"})); });
+    const Cli full = OnAFullDisk(100, [&] { return run("out.nes --range 0:100 --random"); });
     EXPECT_EQ(full.status, 1);
     EXPECT_NE(full.err.find("cannot write out.nes"), std::string::npos) << full.err;
-    EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 2);
+    EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 3);
+
+    // An input written to while copies are made: their CRC-32 would not be the recipe's.
+    WriteFile("game.nes", CountingBytes(1 << 16));
+    std::atomic<bool> stop = false;
+    std::thread writer([&] {
+        std::fstream file("game.nes", std::ios::in | std::ios::out | std::ios::binary);
+        for (std::uint32_t n = 0; !stop; ++n)
+            file.seekp(0).write(reinterpret_cast<const char*>(&n), sizeof n).flush();
+    });
+    const Cli changed = run("folder/{n}.nes --range 0:1 --random --variants 50");
+    stop = true;
+    writer.join();
+    EXPECT_EQ(changed.status, 1);
+    EXPECT_NE(changed.err.find("game.nes changed while it was read"), std::string::npos);
 #endif
 }
 
 TEST(Cli, VariantsFromConsecutiveSeedsInJson) {
     const TempDir dir(true);
-    WriteFile("game.nes", CountingBytes(300));
+    WriteFile("game.nes", Rom());
     const Cli cli({"corrupt", "game.nes", "-o", "{n}-{seed}.nes", "--range", "0:12C",
                    "--search-byte", "0x7", "--add", "1", "--seed", "41", "--variants", "2",
                    "--json"});
     ASSERT_EQ(cli.status, 0) << cli.err;
     EXPECT_EQ(cli.out.substr(0, cli.out.find('\n')),
-              "{\"output\": \"1-41.nes\", \"seed\": 41, \"crc32\": \"3ABCFCEE\", \"hits\": 2, "
-              "\"first\": \"7\", \"last\": \"107\", \"recipe\": \"glitchwerk-cli corrupt "
-              "'game.nes' -o '1-41.nes' --range 0:12C --search-byte 7 --add 1 --seed 41 "
-              "--expect-crc32 3ABCFCEE\"}");
-    EXPECT_NE(cli.out.find("\"seed\": 42"), std::string::npos);
-    // JSON is UTF-8: a byte of a name that is none becomes U+FFFD.
-    const Cli odd(
-        {"corrupt", "game.nes", "-o", "\xff.nes", "--range", "0:1", "--set", "1", "--json"});
-    EXPECT_NE(odd.out.find("{\"output\": \"\\ufffd.nes\""), std::string::npos) << odd.out;
-    Bytes expected = CountingBytes(300);
+              R"({"output":"1-41.nes","seed":41,"crc32":"B91E5A63","crc32_without_header":)"
+              R"("79942C62","hits":2,"first":"7","last":"107","recipe":"glitchwerk-cli corrupt )"
+              R"('game.nes' -o '1-41.nes' --range 0:12C --search-byte 7 --add 1 --expect-crc32 )"
+              R"(B91E5A63"})");
+    Bytes expected = Rom();
     expected[7] = expected[0x107] = 8;
     EXPECT_EQ(ReadFile("1-41.nes"), expected);
     EXPECT_EQ(ReadFile("2-42.nes"), expected);
+#ifndef _WIN32
+    // JSON is UTF-8: a byte of a name that is none becomes U+FFFD, and that
+    // recipe no longer replays.
+    const Cli odd(
+        {"corrupt", "game.nes", "-o", "\x1b\xff.nes", "--range", "0:1", "--set", "1", "--json"});
+    EXPECT_NE(odd.out.find(R"({"output":"\u001b\ufffd.nes")"), std::string::npos) << odd.out;
+    EXPECT_NE(odd.out.find(R"(-o \"$(printf '\\033')\"'\ufffd.nes')"), std::string::npos);
+#endif
 }
 
 } // namespace
