@@ -91,6 +91,7 @@ TEST(Cli, RefusalsAndFailuresWriteNothing) {
         {"out.nes --range 0:1 --random --range 0:1", 2, "--range: given twice"},
         {"out.nes --random", 2, "--range is missing; see glitchwerk-cli corrupt --help"},
         {"out.nes --range 100:100 --random", 2, "--range: START is not below END"},
+        {"out.nes --range chx --random", 2, "a part of game.nes (its parts: header, trainer): chx"},
         {"out.nes --range 12C:200 --random", 1, "end of game.nes (its size is 12C)"},
         {"out.nes --range 0:1 --random --variants 3", 2, "--output: holds neither {seed} nor {n}"},
         {"{n}.nes --range 0:1 --random --variants 100001", 2, "--variants: from 1 to 100000"},
@@ -165,6 +166,40 @@ TEST(Cli, VariantsFromConsecutiveSeedsInJson) {
     EXPECT_NE(odd.out.find(R"({"output":"\u001b\ufffd.nes")"), std::string::npos) << odd.out;
     EXPECT_NE(odd.out.find(R"(-o \"$(printf '\\033')\"'\ufffd.nes')"), std::string::npos);
 #endif
+}
+
+// A part's name as the range: its offsets go into the recipe, which replays.
+TEST(Cli, PartsOfAFileAndRangesByName) {
+    const TempDir dir(true);
+    Bytes rom = CountingBytes(0x6015);
+    std::copy_n("NES\x1A\x01\x01\x00\x00", 8, rom.begin());
+    WriteFile("game.nes", rom);
+    EXPECT_EQ(Cli({"parts", "game.nes"}).out, "header                0:10  16 bytes\n"
+                                              "prg                10:4010  16384 bytes\n"
+                                              "chr              4010:6010  8192 bytes\n"
+                                              "rest             6010:6015  5 bytes\n");
+    EXPECT_NE(Cli({"parts", "--json", "game.nes"})
+                  .out.find(R"({"name":"chr","start":"4010","end":"6010","size":8192})"),
+              std::string::npos);
+    const Cli cli({"corrupt", "game.nes", "-o", "a.nes", "--range", "chr", "--random"});
+    ASSERT_EQ(cli.status, 0) << cli.err;
+    EXPECT_NE(cli.out.find(" 8192 bytes hit in chr"), std::string::npos) << cli.out;
+    const Bytes copy = ReadFile("a.nes");
+    EXPECT_TRUE(std::equal(rom.begin(), rom.begin() + 0x4010, copy.begin()));
+    EXPECT_TRUE(std::equal(rom.begin() + 0x6010, rom.end(), copy.begin() + 0x6010));
+    std::istringstream recipe(cli.out.substr(cli.out.find("recipe: ") + 23));
+    std::vector<std::string> words;
+    for (std::string word; recipe >> word; words.push_back(word))
+        std::erase(word, '\'');
+    words.push_back("--force");
+    EXPECT_NE(std::find(words.begin(), words.end(), "4010:6010"), words.end());
+    WriteFile("a.nes", {});
+    const Cli again(words);
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(ReadFile("a.nes"), copy);
+    EXPECT_NE(Cli({"corrupt", "game.nes", "-o", "b.nes", "--range", "chr", "--set", "0", "--json"})
+                  .out.find(R"(,"part":"chr"})"),
+              std::string::npos);
 }
 
 } // namespace
