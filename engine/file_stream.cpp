@@ -218,10 +218,6 @@ bool WriteAt(std::FILE* file, std::uint64_t offset, const void* buffer, std::siz
     return true;
 }
 
-bool ReadTimes(std::FILE*, FileTimes&) {
-    return false;
-}
-
 bool RenameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
                             bool& existed) {
     const bool moved = MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
@@ -371,18 +367,6 @@ bool WriteAt(std::FILE* file, std::uint64_t offset, const void* buffer, std::siz
             return false;
         written += static_cast<std::size_t>(done);
     }
-    return true;
-}
-
-static std::int64_t Nanoseconds(const timespec& time) {
-    return std::int64_t{time.tv_sec} * 1000000000 + time.tv_nsec;
-}
-
-bool ReadTimes(std::FILE* file, FileTimes& times) {
-    struct stat info {};
-    if (::fstat(::fileno(file), &info) != 0)
-        return false;
-    times = {Nanoseconds(info.st_mtim), Nanoseconds(info.st_ctim)};
     return true;
 }
 

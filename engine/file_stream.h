@@ -128,14 +128,6 @@ bool ReadAt(std::FILE* file, std::uint64_t offset, void* buffer, std::size_t siz
             std::size_t& got);
 bool WriteAt(std::FILE* file, std::uint64_t offset, const void* buffer, std::size_t size);
 
-// The modification and status-change times of an open file, in nanoseconds.
-struct FileTimes {
-    std::int64_t modified = 0;
-    std::int64_t changed = 0;
-    bool operator==(const FileTimes&) const = default;
-};
-bool ReadTimes(std::FILE* file, FileTimes& times);
-
 // Renames `from` to `to` when nothing is at `to`; false with `existed` when
 // something is, even if it appeared a moment ago.
 bool RenameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
