@@ -328,7 +328,7 @@ int PrintParts(const std::string& name, bool json, std::ostream& out, std::ostre
         } else {
             char text[64];
             std::snprintf(text, sizeof text, "%-8s %17s  %llu bytes\n", part.name.c_str(),
-                          (start + ":" + end).c_str(),
+                          std::string(start).append(":").append(end).c_str(),
                           static_cast<unsigned long long>(part.end - part.start));
             out << text;
         }
