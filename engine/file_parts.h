@@ -50,9 +50,10 @@ struct FileParts {
 using ReadBytes = std::function<bool(std::uint64_t offset, std::uint8_t* buffer, std::size_t size,
                                      std::size_t& got)>;
 
-// The parts of a file of `length` bytes. Reads a bounded head of the file,
-// and for a JPEG looks for its last FFD9 from the end backwards. Empty when a
-// read failed.
+// The parts of a file of `length` bytes. Reads the few places near the start
+// that tell the format, the headers of segments or chunks up to the one
+// sought (at most 65536 of them), and for a JPEG the blocks from the end
+// backwards down to its last FFD9. Empty when a read failed.
 std::optional<FileParts> FindParts(std::uint64_t length, const ReadBytes& read);
 
 // The parts of an open file, read where it is (its position is kept).
