@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/glitchwerk_dlg.h"
-#include "tests/fake_prompts.h"
+#include "app/qt_dialog_view.h"
 #include "tests/temp_dir.h"
 
 #include <QAccessible>
@@ -19,7 +18,7 @@
 namespace glitchwerk {
 namespace {
 
-using namespace testing; // FakePrompts, TempDir
+using namespace testing; // TempDir
 
 QString Caption(const QWidget* control) {
     return control->property(qobject_cast<const QGroupBox*>(control) ? "title" : "text").toString();
@@ -35,9 +34,8 @@ bool Apart(const QWidget* a, const QWidget* b) {
 }
 
 TEST(Layout, EveryControlSitsInItsPlaceWithItsCaption) {
-    FakePrompts prompts;
-    CGlitchwerkDlg dialog(prompts);
-    dialog.SetSearchMode(SearchMode::SearchSpecificByte);
+    QtDialogView dialog;
+    dialog.Logic().SetSearchMode(SearchMode::SearchSpecificByte);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
 
@@ -123,8 +121,8 @@ TEST(QtPrompts, MessageBoxesAndTheFileDialogAnswerAsExpected) {
         {MessageButtons::YesNoCancel, Qt::Key_Return, Answer::Yes},
         {MessageButtons::YesNoCancel, Qt::Key_Escape, Answer::Cancel},
     };
-    const QString text = "Line one\n<b>two</b> &three";
-    QtPrompts prompts;
+    const std::string text = "Line one\n<b>two</b> &three";
+    QtDialogView prompts; // not shown: its boxes are centred on the screen
     for (const auto& [buttons, key, answer] : cases) {
         SCOPED_TRACE(static_cast<int>(answer));
         const bool question = buttons == MessageButtons::YesNoCancel;
@@ -132,13 +130,14 @@ TEST(QtPrompts, MessageBoxesAndTheFileDialogAnswerAsExpected) {
             auto* box = ModalOrClose<QMessageBox>();
             ASSERT_NE(box, nullptr);
             EXPECT_EQ(box->textFormat(), Qt::PlainText);
+            EXPECT_EQ(box->text().toStdString(), text);
             EXPECT_EQ(box->icon(), question ? QMessageBox::Question : QMessageBox::NoIcon);
             EXPECT_EQ(box->standardButtons(),
                       question ? QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel
                                : QMessageBox::Ok);
             QTest::keyClick(box, key);
         });
-        EXPECT_EQ(prompts.ShowMessage(nullptr, text, buttons), answer);
+        EXPECT_EQ(prompts.ShowMessage(text, buttons), answer);
     }
 
     // A typed name of a file that does not exist is accepted; Esc cancels.
@@ -156,7 +155,7 @@ TEST(QtPrompts, MessageBoxesAndTheFileDialogAnswerAsExpected) {
             name->setText(QString::fromStdString((dir / "new.nes").string()));
             QTest::keyClick(name, key);
         });
-        const auto chosen = prompts.AskForFile(nullptr);
+        const auto chosen = prompts.AskForFile();
         EXPECT_EQ(chosen, key == Qt::Key_Return ? std::optional(dir / "new.nes") : std::nullopt);
     }
 }
