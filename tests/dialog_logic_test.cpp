@@ -135,7 +135,7 @@ TEST(DialogLogic, StartUpFailuresEndTheRunBeforeTheWindowAppears) {
 
 TEST(DialogLogic, StartUpShowsTheFileThenSelectorsKeepOneChoicePerGroup) {
     Session run;
-    const fs::path odd = run.dir / "\xC3\xA4 &b.nes";
+    const fs::path odd = run.rom.parent_path() / u8"\u00E4 &b.nes";
     WriteFile(odd, kOriginal);
     run.view.file.reset();
     run.dialog.OpenAtStart(odd);         // as `glitchwerk FILE` does: no file dialog
@@ -230,7 +230,7 @@ TEST(DialogLogic, CommandsFromCorruptToExit) {
     EXPECT_EQ(Texts(run.view.progress.end() - 4, run.view.progress.end()),
               (Texts{kCorrupting, kRestoring, kCorrupting, kRestoring}));
 
-    fs::remove(run.rom);
+    fs::rename(run.rom, run.dir / "moved.nes");
     fs::create_directory(run.rom); // neither updated nor rewritten from now on
     run.Do("RECORRUPT");           // stops at the failed restore
     EXPECT_EQ(run.Results(), (Texts{"0", "", ""}));
