@@ -1,0 +1,267 @@
+// SPDX-License-Identifier: MIT
+#include "dialog/control_table.h"
+#include "dialog/glitchwerk_dlg.h"
+#include "dialog/messages.h"
+#include "tests/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <thread>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace glitchwerk {
+namespace {
+
+using namespace testing; // the temporary folder and file helpers
+using namespace messages;
+namespace fs = std::filesystem;
+using Texts = std::vector<std::string>;
+
+const Bytes kOriginal = CountingBytes(0x300);
+
+// One run of the dialog on a file of 0x300 counting bytes, in a fresh current directory, through a
+// view the test answers in place of a window and a user (its work on a worker thread, as a face's).
+struct Session final : DialogView {
+    TempDir dir{true};
+    const fs::path rom = dir / "game.nes";
+    mutable std::map<int, std::string> texts; // the fields and the texts shown
+    mutable std::map<int, bool> checked, enabled;
+    std::optional<fs::path> file = rom; // the file dialog's answer; none cancels
+    Answer answer = Answer::Cancel;     // to the questions
+    Texts messages;                     // every text shown, questions included
+    std::function<void()> whileShown;   // runs while each message is up
+    Texts progress;                     // the titles of the work, in order
+    bool ended = false;
+    CGlitchwerkDlg dialog{*this};
+
+    std::string FieldText(int id) const override { return texts[id]; }
+    void ShowText(int id, const std::string& text) override { texts[id] = text; }
+    bool IsChecked(int id) const override { return checked[id]; }
+    void SetChecked(int id, bool on) override { checked[id] = on; }
+    void SetEnabled(int id, bool on) override { enabled[id] = on; }
+    std::optional<fs::path> AskForFile() override { return file; }
+    void EndDialog() override { ended = true; }
+    Answer ShowMessage(const std::string& text, MessageButtons buttons) override {
+        messages.push_back(text);
+        if (whileShown)
+            whileShown();
+        return buttons == MessageButtons::Ok ? Answer::Ok : answer;
+    }
+    void RunWithProgress(const std::string& title,
+                         const std::function<void(const Progress&)>& work) override {
+        progress.push_back(title);
+        std::thread([&] { work([](std::uint64_t, std::uint64_t) {}); }).join();
+    }
+
+    Session() { WriteFile(rom, kOriginal); }
+    void Start() {
+        ASSERT_TRUE(dialog.OnInitDialog());
+        dialog.OnShown();
+    }
+    // "NAME" clicks IDC_NAME (or IDCANCEL); "NAME=text" types the text into it.
+    void Do(const std::string& step) {
+        const std::string name = step.substr(0, step.find('='));
+        for (const ControlTemplate& control : kControls) {
+            if (name != control.name + (name == "IDCANCEL" ? 0 : 4))
+                continue;
+            if (name.size() == step.size())
+                return dialog.OnCommand(control.id);
+            texts[control.id] = step.substr(name.size() + 1);
+        }
+    }
+    // The controls of one kind for which `state` holds, in tab order.
+    std::string Which(ControlKind kind, std::map<int, bool>& state) {
+        std::string names;
+        for (const ControlTemplate& control : kControls) {
+            if (control.kind == kind && state[control.id])
+                names.append(names.empty() ? "" : " ").append(control.name + 4);
+        }
+        return names;
+    }
+    Texts Results() {
+        return {texts[IDC_TOTAL_BYTES], texts[IDC_FIRST_BYTE], texts[IDC_LAST_BYTE]};
+    }
+    // The bytes of the file that the last message names, being `message` of that file.
+    Bytes Kept(std::string (*message)(const std::string&)) {
+        const std::string& text = messages.back();
+        const std::string file = text.substr(text.rfind(' ') + 1, text.npos);
+        EXPECT_EQ(text, message(file.substr(0, file.size() - 1)));
+        return ReadFile(fs::path(std::u8string(file.begin(), file.end() - 1)));
+    }
+};
+
+TEST(DialogLogic, StartUpFailuresEndTheRunBeforeTheWindowAppears) {
+    const std::pair<std::function<std::optional<fs::path>(Session&)>, const char*> cases[] = {
+        {[](Session&) { return std::nullopt; }, nullptr},
+        {[](Session& r) { return fs::create_directory(kDataFileName), r.rom; },
+         kDataFileNotCreated},
+        {[](Session& r) { return r.dir / "typed.nes"; }, kFileNotOpened},
+#ifndef _WIN32
+        {[](Session& r) { return fs::create_symlink(r.rom, kDataFileName), r.rom; },
+         kDataFileUnsafe},
+#endif
+    };
+    for (const auto& [choose, message] : cases) {
+        SCOPED_TRACE(message ? message : "cancelled");
+        Session run;
+        run.file = choose(run);
+        EXPECT_FALSE(run.dialog.OnInitDialog());
+        EXPECT_TRUE(run.ended);
+        EXPECT_EQ(run.messages, message ? Texts{message} : Texts{});
+        EXPECT_EQ(fs::exists(kDataFileName), message != nullptr);
+        EXPECT_EQ(ReadFile(run.rom), kOriginal);
+    }
+}
+
+TEST(DialogLogic, StartUpShowsTheFileThenSelectorsKeepOneChoicePerGroup) {
+    Session run;
+    const fs::path odd = run.rom.parent_path() / u8"\u00E4 &b.nes";
+    WriteFile(odd, kOriginal);
+    run.file.reset();
+    run.dialog.OpenAtStart(odd);         // as `glitchwerk FILE` does: no file dialog
+    WriteFile(kDataFileName, {1, 2, 3}); // left by a run that was killed
+    ASSERT_TRUE(run.dialog.OnInitDialog());
+    EXPECT_EQ(run.texts[IDC_FILE_SIZE], "300");
+    EXPECT_TRUE(run.texts[IDC_FILE_PATH].ends_with("\xC3\xA4 &b.nes"));
+    EXPECT_EQ(run.progress, Texts{kCopying});
+    EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
+    EXPECT_TRUE(run.messages.empty()); // the leftover is told once the window is up
+    run.dialog.OnShown();
+    EXPECT_EQ(run.Kept(LeftoverKept), (Bytes{1, 2, 3}));
+
+    // Clicked button; then the checked buttons and the enabled fields.
+    const char* steps[][3] = {
+        {"", "SEARCH_SPECIFIC REPLACE_SPECIFIC", "SEARCH_VALUE REPLACE_VALUE"},
+        {"SEARCH_RANGE", "SEARCH_RANGE REPLACE_SPECIFIC", "SEARCH_LOW SEARCH_HIGH REPLACE_VALUE"},
+        {"REPLACE_DECREASE", "SEARCH_RANGE REPLACE_DECREASE", "SEARCH_LOW SEARCH_HIGH STEP_VALUE"},
+        {"REPLACE_INCREASE", "SEARCH_RANGE REPLACE_INCREASE", "SEARCH_LOW SEARCH_HIGH STEP_VALUE"},
+        {"SEARCH_ALL", "SEARCH_ALL REPLACE_INCREASE", "STEP_VALUE"},
+        {"REPLACE_RANDOM", "SEARCH_ALL REPLACE_RANDOM", ""},
+        {"SEARCH_SPECIFIC", "SEARCH_SPECIFIC REPLACE_RANDOM", "SEARCH_VALUE"},
+    };
+    for (const auto& [click, checked, enabled] : steps) {
+        SCOPED_TRACE(click);
+        run.Do(click);
+        EXPECT_EQ(run.Which(ControlKind::Radio, run.checked), checked);
+        EXPECT_EQ(run.Which(ControlKind::Edit, run.enabled), enabled);
+    }
+}
+
+TEST(DialogLogic, CorruptReadsTheFormAndShowsItsResultsBeforeItsMessage) {
+    // The steps, the results shown, and the bytes [from, to) that become `value`.
+    const std::tuple<std::vector<std::string>, Texts, int, int, int> cases[] = {
+        // clang-format off
+        {{}, {"0", "", ""}, 0, 0, 0},
+        {{"SEARCH_ALL", "RANGE_START=0x100", "RANGE_END=" + std::string(40000, '0') + "FFFFFF",
+          "REPLACE_VALUE=5A"}, // any length of text
+         {"512", "100", "2FF"}, 0x100, 0x300, 0x5A},
+        // 1FF reads as FF, FFFFFFFF as 00.
+        {{"RANGE_END=100", "SEARCH_VALUE=1FF", "REPLACE_VALUE=FFFFFFFF"},
+         {"1", "FF", "FF"}, 0xFF, 0x100, 0x00},
+        {{"SEARCH_RANGE", "REPLACE_DECREASE", "RANGE_START=10", "RANGE_END=20",
+          "SEARCH_LOW=18", "SEARCH_HIGH=1C", "STEP_VALUE=20"},
+         {"4", "18", "1B"}, 0x18, 0x1C, 0x00},
+        // clang-format on
+    };
+    for (const auto& [steps, results, from, to, value] : cases) {
+        SCOPED_TRACE(results.front());
+        Session run;
+        run.Start();
+        for (const std::string& step : steps)
+            run.Do(step);
+        Texts shownWithMessage;
+        run.whileShown = [&] { shownWithMessage = run.Results(); };
+        run.Do("CORRUPT");
+        EXPECT_EQ(run.messages, Texts{kCorrupted});
+        EXPECT_EQ(shownWithMessage, results);
+        Bytes expected = kOriginal;
+        std::fill(expected.begin() + from, expected.begin() + to, value);
+        EXPECT_EQ(ReadFile(run.rom), expected);
+    }
+}
+
+// Corrupt compounds, Re-Corrupt starts from the pristine file, Restore puts it back; a file that
+// cannot be written, opened or restored is reported, and No at exit keeps the originals.
+TEST(DialogLogic, CommandsFromCorruptToExit) {
+    Session run;
+    run.Start();
+    for (const char* step : {"SEARCH_ALL", "REPLACE_INCREASE", "RANGE_END=4", "STEP_VALUE=1"})
+        run.Do(step);
+    Bytes plus1 = kOriginal, plus2 = kOriginal;
+    for (int i = 0; i < 4; ++i)
+        plus1[i] += 1, plus2[i] += 2;
+    Texts said;
+#ifndef _WIN32
+    OnAFullDisk(0, [&] { return run.Do("CORRUPT"), 0; });
+    said.push_back(kCorruptIncomplete);
+#endif
+    run.Do("CORRUPT");
+    run.Do("CORRUPT");
+    EXPECT_EQ(ReadFile(run.rom), plus2);
+    run.Do("RECORRUPT");
+    EXPECT_EQ(ReadFile(run.rom), plus1);
+    run.Do("RESTORE");
+    EXPECT_EQ(ReadFile(run.rom), kOriginal);
+    EXPECT_EQ(Texts(run.progress.end() - 4, run.progress.end()),
+              (Texts{kCorrupting, kRestoring, kCorrupting, kRestoring}));
+
+    fs::rename(run.rom, run.dir / "moved.nes");
+    fs::create_directory(run.rom); // neither updated nor rewritten from now on
+    run.Do("RECORRUPT");           // stops at the failed restore
+    EXPECT_EQ(run.Results(), (Texts{"0", "", ""}));
+    run.Do("CORRUPT");
+    run.Do("RESTORE");
+    run.answer = Answer::Yes;
+    run.Do("IDCANCEL");
+    said.insert(said.end(), {kCorrupted, kCorrupted, kCorrupted, kRestored, kRestoreFailed,
+                             kCorruptNotOpened, kRestoreFailed, kExitQuestion, kExitRestoreFailed});
+    EXPECT_EQ(run.messages, said);
+    EXPECT_FALSE(run.ended);
+    EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
+#ifndef _WIN32
+    fs::rename(kDataFileName, "moved.dat");
+    run.answer = Answer::No;
+    OnAFullDisk(0, [&] { return run.Do("IDCANCEL"), 0; });
+    EXPECT_EQ(run.messages.back(), kOriginalsNotKept);
+    EXPECT_FALSE(run.ended);
+    fs::rename("moved.dat", kDataFileName);
+#endif
+    run.answer = Answer::No;
+    run.Do("IDCANCEL");
+    EXPECT_TRUE(run.ended);
+    EXPECT_EQ(run.Kept(OriginalsKept), kOriginal);
+    EXPECT_TRUE(ReadFile(kDataFileName).empty());
+}
+
+TEST(DialogLogic, ExitAsksBeforeEndingAndSaysWhenTheDataFileStaysFull) {
+    for (const Answer answer : {Answer::Cancel, Answer::Yes, Answer::No}) {
+        SCOPED_TRACE(static_cast<int>(answer));
+        Session run;
+        run.Start();
+        WriteFile(run.rom, {0xEE}); // as a corruption would leave it
+        run.answer = answer;
+        Texts said{kExitQuestion};
+#ifndef _WIN32
+        if (answer == Answer::No) { // truncating a stream that cannot write fails
+            const int readOnly = ::open(kDataFileName, O_RDONLY | O_CLOEXEC);
+            ::dup2(readOnly, ::fileno(run.dialog.Backup().dataFile.get()));
+            ::close(readOnly);
+            said.push_back(kDataFileNotEmptied);
+        }
+#endif
+        run.Do("IDCANCEL");
+        EXPECT_EQ(run.messages, said);
+        EXPECT_EQ(run.ended, answer != Answer::Cancel);
+        EXPECT_EQ(ReadFile(run.rom), answer == Answer::Yes ? kOriginal : Bytes{0xEE});
+        EXPECT_EQ(ReadFile(kDataFileName).empty(), answer != Answer::Cancel && said.size() == 1);
+    }
+}
+
+} // namespace
+} // namespace glitchwerk
