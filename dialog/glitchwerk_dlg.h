@@ -7,6 +7,7 @@
 // to OnCommand, and shows what the view interface asks.
 
 #include "dialog/dialog_view.h"
+#include "dialog/panel.h"
 #include "engine/backup_store.h"
 #include "engine/byte_rules.h"
 
@@ -59,6 +60,14 @@ class CGlitchwerkDlg {
     // Reads the form from the view: the fields' texts and the checked modes.
     Form ReadForm() const;
 
+    // The panel beside the dialog: the face gives its view once, then every
+    // click on a button, check box, radio button or history row in it. While
+    // the panel is closed, the dialog acts as if there were none.
+    void AttachPanel(PanelView& view) { m_panel.Attach(view); }
+    void OnPanelCommand(int id) { m_panel.OnCommand(id); }
+    // The panel was opened (again): it shows the run's state.
+    void OnPanelShown() { m_panel.Show(); }
+
     // What the faces may read of the run: the edited file's path and length,
     // the kept file, and whether the last restore failed.
     const BackupStore& Backup() const { return m_backup; }
@@ -72,6 +81,7 @@ class CGlitchwerkDlg {
     DialogView& m_view;
     BackupStore m_backup;
     std::optional<std::filesystem::path> m_fileToOpen;
+    CPanel m_panel{*this, m_view};
 };
 
 // The rule the form describes: the fields of its two modes, read as bytes.

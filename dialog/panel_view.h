@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// What the panel's logic asks of a face: the panel window's controls by
+// identifier (from resource.h, laid out by kPanelControls), the history list,
+// the clipboard, a save-file dialog and the user's data folder. Plain C++, like
+// DialogView; message boxes still go through the dialog's view. Texts are
+// UTF-8; paths are paths.
+
+#include "dialog/resource.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace glitchwerk {
+
+enum class PanelControlKind { Frame, Radio, Edit, Check, Button, List, Text };
+
+// One control of the panel, in tab order; places in dialog units as in the
+// dialog's own table.
+struct PanelControl {
+    int id;
+    PanelControlKind kind;
+    const char* caption; // UTF-8
+    int x, y, width, height;
+};
+
+inline constexpr char kPanelCaption[] = "Glitchwerk panel";
+inline constexpr int kPanelWidth = 200;
+inline constexpr int kPanelHeight = 252;
+
+inline constexpr PanelControl kPanelControls[] = {
+    {IDC_STATIC, PanelControlKind::Frame, "Spread", 7, 4, 186, 52},
+    {IDC_SPREAD_EVERY, PanelControlKind::Radio, "Every byte found", 13, 15, 120, 10},
+    {IDC_SPREAD_NTH, PanelControlKind::Radio, "Every Nth byte found, N:", 13, 28, 112, 10},
+    {IDC_SPREAD_N, PanelControlKind::Edit, "", 130, 27, 56, 12},
+    {IDC_SPREAD_PICK, PanelControlKind::Radio, "K bytes found, by the seed:", 13, 41, 112, 10},
+    {IDC_SPREAD_K, PanelControlKind::Edit, "", 130, 40, 56, 12},
+    {IDC_STATIC, PanelControlKind::Text, "History:", 7, 60, 186, 8},
+    {IDC_HISTORY, PanelControlKind::List, "", 7, 70, 186, 82},
+    {IDC_APPLY_AGAIN, PanelControlKind::Button, "Apply again", 7, 155, 58, 14},
+    {IDC_SAVE_COPY, PanelControlKind::Button, "Save copy as\xE2\x80\xA6", 68, 155, 64, 14},
+    {IDC_COPY_RECIPE, PanelControlKind::Button, "Copy recipe", 135, 155, 58, 14},
+    {IDC_KEEP_HISTORY, PanelControlKind::Check, "Keep history and settings", 7, 174, 186, 10},
+    {IDC_QUIET_RESULTS, PanelControlKind::Check, "Show results without a message box", 7, 186, 186,
+     10},
+    {IDC_STATIC, PanelControlKind::Text, "Run after corrupt (%f is the file):", 7, 200, 186, 8},
+    {IDC_RUN_AFTER, PanelControlKind::Edit, "", 7, 210, 186, 12},
+    {IDC_PANEL_STATUS, PanelControlKind::Text, "", 7, 228, 186, 20},
+    // Room is kept to the right of these (x from 200) for a "Parts" list of
+    // the file and a preview of it; the panel grows wider when they come.
+};
+
+class PanelView {
+  public:
+    virtual ~PanelView() = default;
+
+    // Whether the panel is open: everything it sets acts only then.
+    virtual bool IsOpen() const = 0;
+
+    // Entry fields (IDC_SPREAD_N, IDC_SPREAD_K, IDC_RUN_AFTER) as typed, and
+    // set (from kept settings).
+    virtual std::string FieldText(int id) const = 0;
+    virtual void SetFieldText(int id, const std::string& text) = 0;
+    // A text control (IDC_PANEL_STATUS), as plain text.
+    virtual void ShowText(int id, const std::string& text) = 0;
+    // Radio buttons and check boxes.
+    virtual bool IsChecked(int id) const = 0;
+    virtual void SetChecked(int id, bool checked) = 0;
+    virtual void SetEnabled(int id, bool enabled) = 0;
+
+    // The history list (IDC_HISTORY): its rows, oldest first, and which is
+    // selected (-1: none). A click on a row is reported as the command
+    // IDC_HISTORY.
+    virtual void ShowHistory(const std::vector<std::string>& rows, int selected) = 0;
+    virtual int SelectedRow() const = 0;
+
+    virtual void SetClipboardText(const std::string& text) = 0;
+    // A file name to save a copy under, or nothing when the user cancels. The
+    // face's dialog asks before it names a file that exists (then `replace`
+    // is set); `suggested` is where it starts.
+    virtual std::optional<std::filesystem::path>
+    AskForSaveName(const std::filesystem::path& suggested, bool& replace) = 0;
+    // The folder for the user's kept history and settings (it may not exist
+    // yet), or an empty path when there is none.
+    virtual std::filesystem::path DataFolder() const = 0;
+};
+
+} // namespace glitchwerk
