@@ -331,7 +331,7 @@ int CGlitchwerkDlg::DoModal() {
 }
 
 bool CGlitchwerkDlg::OnInitDialog() {
-    SeedRandomGenerator(static_cast<std::uint32_t>(std::time(nullptr)));
+    m_stream = {static_cast<std::uint32_t>(std::time(nullptr)), 0};
 
     const std::optional<std::filesystem::path> path =
         m_fileToOpen ? m_fileToOpen : m_prompts.AskForFile(this);
@@ -480,11 +480,13 @@ void CGlitchwerkDlg::ResetResults() {
 void CGlitchwerkDlg::OnCorrupt() {
     ResetResults();
 
-    const CorruptionRequest request{m_backup.romPath, ReadHexField(m_rangeStartEdit),
-                                    ReadHexField(m_rangeEndEdit), m_backup.romLength, ReadRule()};
-    CorruptionResult result{};
+    const CorruptionRequest request{
+        m_backup.romPath,
+        m_backup.romLength,
+        {{ReadHexField(m_rangeStartEdit), ReadHexField(m_rangeEndEdit), ReadRule()}}};
+    std::vector<CorruptionResult> results;
     switch (WithProgress("Corrupting the file", [&](const Progress& p) {
-        return RunCorruptionPass(m_backup, request, result, p);
+        return RunCorruptionPass(m_backup, request, m_stream, results, p);
     })) {
     case PassOutcome::Done:
         break;
@@ -495,6 +497,7 @@ void CGlitchwerkDlg::OnCorrupt() {
         Message("Error writing file:\nCorruption incomplete. Restore puts the original back.");
         return;
     }
+    const CorruptionResult& result = results.front();
     if (result.totalBytes != 0) {
         Show(m_totalBytesText, QString::number(result.totalBytes));
         Show(m_firstByteText, HexText(static_cast<std::uint32_t>(result.firstByte)));

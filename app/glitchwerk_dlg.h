@@ -106,6 +106,7 @@ class CGlitchwerkDlg final : public QDialog {
     QLabel* m_filePathText = nullptr;
     QIcon m_hIcon;
     BackupStore m_backup;
+    RandomStream m_stream; // one per run, seeded from the time at start
     std::optional<std::filesystem::path> m_fileToOpen;
 };
 
