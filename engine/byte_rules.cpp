@@ -50,6 +50,12 @@ constexpr std::uint64_t Mix64(std::uint64_t x) {
     return x;
 }
 
+constexpr std::uint64_t kGolden64 = 0x9e3779b97f4a7c15ULL;
+
+std::uint64_t StepKey(std::uint32_t seed, std::uint64_t firstDraw) {
+    return Mix64(Mix64(seed ^ 0x243f6a8885a308d3ULL) ^ firstDraw);
+}
+
 std::int32_t HexDigitValue(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -288,8 +294,15 @@ std::uint8_t ReplacedByte(std::uint8_t b, const ByteRule& rule, RandomStream at)
 }
 
 std::uint64_t PickKey(std::uint32_t seed, std::uint64_t firstDraw, std::uint64_t offset) {
-    const std::uint64_t key = Mix64(Mix64(seed ^ 0x243f6a8885a308d3ULL) ^ firstDraw);
-    return Mix64(key + offset * 0x9e3779b97f4a7c15ULL);
+    return Mix64(StepKey(seed, firstDraw) + offset * kGolden64);
+}
+
+GLITCHWERK_VECTOR_CLONES void PickKeys(std::uint32_t seed, std::uint64_t firstDraw,
+                                       std::uint64_t windowOffset, const std::int32_t* matches,
+                                       std::int32_t count, std::uint64_t* keys) {
+    const std::uint64_t key = StepKey(seed, firstDraw);
+    for (std::int32_t i = 0; i < count; ++i)
+        keys[i] = Mix64(key + (windowOffset + static_cast<std::uint64_t>(matches[i])) * kGolden64);
 }
 
 } // namespace glitchwerk

@@ -162,13 +162,18 @@ struct Pass {
         } else {
             // The K smallest (key, offset) so far, the largest on top.
             std::vector<std::pair<std::uint64_t, std::uint64_t>> heap;
+            std::vector<std::uint64_t> keys;
             heap.reserve(std::min<std::uint64_t>(n, end > start ? end - start : 0));
             covered = EachWindow(start, end, false, [&](std::uint64_t offset, std::int32_t count) {
                 std::int32_t* matches = Matches();
                 const std::int32_t found = FindMatches(window.data(), count, rule, matches);
+                keys.resize(kWindowSize);
+                PickKeys(first.seed, first.draw, offset, matches, found, keys.data());
                 for (std::int32_t m = 0; m < found; ++m) {
-                    const std::uint64_t at = offset + static_cast<std::uint64_t>(matches[m]);
-                    const std::pair candidate{PickKey(first.seed, first.draw, at), at};
+                    if (heap.size() == n && (n == 0 || keys[m] > heap.front().first))
+                        continue; // the common case, once the heap is full
+                    const std::pair candidate{keys[m],
+                                              offset + static_cast<std::uint64_t>(matches[m])};
                     if (heap.size() < n) {
                         heap.push_back(candidate);
                         std::ranges::push_heap(heap);

@@ -41,28 +41,19 @@ struct Outcome {
     std::int32_t hits = 0, first = -1, last = -1;
 };
 
-bool Searched(const ByteRule& rule, std::uint8_t b) {
-    return rule.searchMode == SearchAllBytes ||
-           (rule.searchMode == SearchSpecificByte && b == rule.searchValue) ||
-           (rule.searchMode == SearchByteRange && rule.searchValue <= b && b < rule.searchHigh);
-}
-
-std::uint8_t Replaced(const ByteRule& rule, std::uint8_t b, std::uint8_t draw) {
-    return rule.replaceMode == ReplaceSpecificByte ? rule.replaceValue
-           : rule.replaceMode == ReplaceIncreaseBy ? ClampByte(b + rule.replaceValue)
-           : rule.replaceMode == ReplaceDecreaseBy ? ClampByte(b - rule.replaceValue)
-                                                   : draw;
-}
-
 // A step of the pass as defined: the matches of its range on the bytes before
 // it, the spread's choice of them, byte o taking draw `draw` + (o - start).
 Outcome StepReference(Bytes& file, const CorruptionStep& step, std::uint32_t seed,
                       std::size_t& draw, const Bytes& draws) {
     const std::size_t start = step.startOffset;
     const std::size_t end = std::min<std::size_t>(step.endOffset, file.size());
+    const ByteRule& rule = step.rule;
     std::vector<std::size_t> hit;
     for (std::size_t o = start; o < end; ++o) {
-        if (Searched(step.rule, file[o]))
+        const std::uint8_t b = file[o];
+        if (rule.searchMode == SearchAllBytes ||
+            (rule.searchMode == SearchSpecificByte && b == rule.searchValue) ||
+            (rule.searchMode == SearchByteRange && rule.searchValue <= b && b < rule.searchHigh))
             hit.push_back(o);
     }
     const std::uint32_t n = step.spread.n;
@@ -75,14 +66,19 @@ Outcome StepReference(Bytes& file, const CorruptionStep& step, std::uint32_t see
         hit.resize(std::min<std::size_t>(hit.size(), n));
         std::ranges::sort(hit);
     }
-    for (const std::size_t o : hit)
-        file[o] = Replaced(step.rule, file[o], draws.at(draw + o - start));
-    if (step.rule.replaceMode == ReplaceRandomByte || step.spread.kind == SpreadKind::Pick)
+    for (const std::size_t o : hit) {
+        const std::uint8_t b = file[o];
+        file[o] = rule.replaceMode == ReplaceSpecificByte ? rule.replaceValue
+                  : rule.replaceMode == ReplaceIncreaseBy ? ClampByte(b + rule.replaceValue)
+                  : rule.replaceMode == ReplaceDecreaseBy ? ClampByte(b - rule.replaceValue)
+                                                          : draws.at(draw + o - start);
+    }
+    if (rule.replaceMode == ReplaceRandomByte || step.spread.kind == SpreadKind::Pick)
         draw += end > start ? end - start : 0;
-    const auto offset = [&](bool last) {
-        return hit.empty() ? -1 : static_cast<std::int32_t>(last ? hit.back() : hit.front());
+    const auto at = [&](std::size_t i) {
+        return hit.empty() ? -1 : static_cast<std::int32_t>(hit[i]);
     };
-    return {static_cast<std::int32_t>(hit.size()), offset(false), offset(true)};
+    return {static_cast<std::int32_t>(hit.size()), at(0), at(hit.size() - 1)};
 }
 
 // The first `count` draws of a seed: every byte of a window is hit.
@@ -117,8 +113,6 @@ TEST(ApplyByteRuleDifferential, MatchesTheByteByByteRuleOnRandomWindows) {
     constexpr std::size_t kGuard = 64;
     constexpr int kWindowsPerStream = 3;
     Randomness r;
-    const auto below = [&](std::uint32_t n) { return r.below(n); };
-    const auto value = [&] { return r.value(); };
 
     for (int search = 0; search <= 2; ++search) {
         for (int replace = 0; replace <= 3; ++replace) {
@@ -129,16 +123,16 @@ TEST(ApplyByteRuleDifferential, MatchesTheByteByByteRuleOnRandomWindows) {
                 std::size_t position = 0;
                 // Several windows in a row: the random stream goes on across calls.
                 for (int window = 0; window < kWindowsPerStream; ++window) {
-                    const ByteRule rule{static_cast<SearchMode>(search), value(), value(),
-                                        static_cast<ReplaceMode>(replace), value()};
+                    const ByteRule rule{static_cast<SearchMode>(search), r.value(), r.value(),
+                                        static_cast<ReplaceMode>(replace), r.value()};
                     // Short windows often, so that edges are well covered; now and
                     // then a negative count.
-                    const std::size_t length = below(2) ? below(300) : below(kLongest + 1);
-                    const auto count = static_cast<std::int32_t>(below(20) ? length : ~length);
+                    const std::size_t length = r.below(2) ? r.below(300) : r.below(kLongest + 1);
+                    const auto count = static_cast<std::int32_t>(r.below(20) ? length : ~length);
                     const Bytes bytes = r.Mix(length, rule.searchValue);
 
                     // The window sits at any offset in a larger buffer, odd ones too.
-                    const std::size_t offset = below(kGuard);
+                    const std::size_t offset = r.below(kGuard);
                     Bytes buffer(kGuard + length + kGuard, 0xA5);
                     std::copy(bytes.begin(), bytes.end(), buffer.begin() + offset);
                     Outcome actual;
@@ -201,10 +195,9 @@ TEST(ApplyByteRuleDifferential, SpreadsMatchTheByteByByteRuleOnRandomFiles) {
     }
 }
 
-// Shared recipes replay the random stream and the spreads' choices: they must
-// never change. On the bytes 00 to 3F: all of 0 to 1F random; of 20 to 3F
-// only those from 28 up to 30, with draws 28 to 2F; the 1st, 4th, ... of
-// those from 10 up to 30; 5 of the bytes from 7 on, picked.
+// Recipes replay the random stream and the spreads' choices: never change them. On bytes 00 to 3F:
+// all of 0 to 1F random; of 20 to 3F those from 28 up to 30, with draws 28 to 2F; the 1st, 4th,
+// ... of those from 10 up to 30; 5 of those from 7 on, picked.
 TEST(ApplyByteRuleDifferential, RandomStreamAndSpreadsStayTheSame) {
     const std::pair<std::vector<CorruptionStep>, const char*> cases[] = {
         {{{0, 0x20, {SearchAllBytes, 0, 0, ReplaceRandomByte, 0}},

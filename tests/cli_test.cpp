@@ -51,10 +51,9 @@ std::vector<std::string> Words(const std::string& recipe) {
     return words;
 }
 
-// A random corruption of two steps, replayed by the shell from the recipe it
-// printed and from the fields of its JSON, gives the same file again, over
-// the first with --force; no control character of a name reaches the
-// terminal raw.
+// A random corruption of two steps, replayed by the shell from the recipe it printed and from the
+// fields of its JSON, gives the same file again, over the first with --force; no control character
+// of a name reaches the terminal raw.
 TEST(Cli, RecipesMakeTheSameCopyAgain) {
     const TempDir dir(true);
     const std::string input = "-it's\x1b[1m\nx\x7f.nes"; // an option's dash, a shell's quote
@@ -121,7 +120,6 @@ TEST(Cli, RefusalsAndFailuresWriteNothing) {
         {"out.nes --range 0:1 --random=false --set 1", 2, "--random: takes no value"},
         {"out.nes --range 0:1 --set 1 --every 0", 2, "--every: at least 1: 0"},
         {"out.nes --range 0:1 --set 1 --pick 1000001", 2, "--pick: too large (at most 1000000)"},
-        {"out.nes --range 0:1 --set 1 --every 2 --pick 2", 2, "--every and --pick: choose one"},
         {"out.nes --range 0:1 --random --draw 1x", 2, "--draw: not a decimal number: 1x"},
         {"out.nes --range 0:1 --random --then --range 1:2 --set 1 --seed 4", 2,
          "--seed: before the first --then only"},

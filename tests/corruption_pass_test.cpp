@@ -62,8 +62,7 @@ TEST(RunCorruptionPass, RefusesWhatIsNoPlainFile) {
     for (const char* other : {"/nonexistent/game.nes", "pipe", "/dev/zero", "NUL"})
         EXPECT_FALSE(RunCorruptionPass({other, 16, {{0, 16, kZeroToEE}}}, stream, results))
             << other;
-    // Nor takes a spread out of bounds.
-    testing::WriteFile("file", Bytes(16));
+    testing::WriteFile("file", Bytes(16)); // nor takes a spread out of bounds
     for (const Spread spread :
          {Spread{SpreadKind::EveryNth, 0}, Spread{SpreadKind::Pick, kMostPicked + 1}})
         EXPECT_FALSE(
