@@ -166,7 +166,6 @@ TEST(ApplyByteRuleDifferential, SpreadsMatchTheByteByByteRuleOnRandomFiles) {
     for (int run = 0; run < 60; ++run) {
         const std::uint32_t length = r.below(3 * kWindowSize);
         const std::uint32_t seed = r.below(1000);
-        const std::size_t firstDraw = r.below(3) ? 0 : r.below(1000);
         std::vector<CorruptionStep> steps(1 + r.below(3));
         for (auto& step : steps) {
             step.startOffset = r.below(length + 1);
@@ -178,12 +177,12 @@ TEST(ApplyByteRuleDifferential, SpreadsMatchTheByteByByteRuleOnRandomFiles) {
         SCOPED_TRACE(::testing::Message() << "run " << run << ", length " << length);
         Bytes expected = r.Mix(length, steps[0].rule.searchValue);
         testing::WriteFile(dir / "file", expected);
-        RandomStream stream{seed, firstDraw};
+        RandomStream stream{seed, r.below(3) ? 0 : r.below(1000)};
+        std::size_t draw = stream.draw;
         std::vector<CorruptionResult> results;
         ASSERT_TRUE(RunCorruptionPass({dir / "file", length, steps}, stream, results));
 
-        const Bytes draws = Draws(seed, firstDraw + steps.size() * length);
-        std::size_t draw = firstDraw;
+        const Bytes draws = Draws(seed, draw + steps.size() * length);
         for (std::size_t i = 0; i < steps.size(); ++i) {
             const Outcome e = StepReference(expected, steps[i], seed, draw, draws);
             const CorruptionResult& got = results.at(i);

@@ -44,8 +44,7 @@ TEST(RunCorruptionPass, CorruptsTheRangeWindowByWindowWithinTheFile) {
         std::vector<CorruptionResult> results;
         ASSERT_TRUE(
             RunCorruptionPass({file, c.recorded, {{c.start, c.end, kZeroToEE}}}, stream, results));
-        const CorruptionResult& result = results.at(0);
-        EXPECT_EQ((std::array{result.totalBytes, result.firstByte, result.lastByte}),
+        EXPECT_EQ((std::array{results.at(0).totalBytes, results[0].firstByte, results[0].lastByte}),
                   (std::array{c.hits, c.first, c.last}));
         for (std::uint64_t i = c.start; i < std::min({c.end, c.recorded, c.length}); ++i)
             bytes[i] = bytes[i] == 0 ? 0xEE : bytes[i];
