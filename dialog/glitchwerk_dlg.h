@@ -80,6 +80,7 @@ class CGlitchwerkDlg {
 
     DialogView& m_view;
     BackupStore m_backup;
+    RandomStream m_stream; // one per run, seeded from the time at start
     std::optional<std::filesystem::path> m_fileToOpen;
     CPanel m_panel{*this, m_view};
 };
