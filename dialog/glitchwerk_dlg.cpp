@@ -5,6 +5,7 @@
 #include "dialog/resource.h"
 #include "engine/corruption_pass.h"
 
+#include <algorithm>
 #include <ctime>
 #include <type_traits>
 #include <utility>
@@ -235,17 +236,31 @@ void CGlitchwerkDlg::ResetResults() {
 }
 
 void CGlitchwerkDlg::OnCorrupt() {
+    Corrupt(false);
+}
+
+void CGlitchwerkDlg::Corrupt(bool reCorrupt) {
     ResetResults();
 
+    const std::optional<Spread> spread = m_panel.ReadSpread();
+    if (!spread)
+        return;
     const Form form = ReadForm();
-    const CorruptionRequest request{
-        m_backup.romPath,
-        m_backup.romLength,
-        {{ParseHexField(form.rangeStart), ParseHexField(form.rangeEnd), RuleOf(form)}}};
+    const CorruptionStep step{ParseHexField(form.rangeStart), ParseHexField(form.rangeEnd),
+                              RuleOf(form), *spread};
+    const CorruptionRequest request{m_backup.romPath, m_backup.romLength, {step}};
     std::vector<CorruptionResult> results;
-    switch (WithProgress(m_view, messages::kCorrupting, [&](const Progress& p) {
-        return RunCorruptionPass(m_backup, request, m_stream, results, p);
-    })) {
+    m_panel.BeforeWrite();
+    RandomStream& stream = m_panel.StreamFor(m_stream);
+    const PassOutcome outcome = WithProgress(m_view, messages::kCorrupting, [&](const Progress& p) {
+        return RunCorruptionPass(m_backup, request, stream, results, p);
+    });
+    m_stream.draw = std::max(m_stream.draw, stream.draw);
+    m_panel.Record(step, outcome, results.empty() ? CorruptionResult{0, -1, -1} : results.front(),
+                   m_backup.romLength);
+    if (reCorrupt)
+        m_panel.EndChain();
+    switch (outcome) {
     case PassOutcome::Done:
         break;
     case PassOutcome::NotOpened:
@@ -261,14 +276,20 @@ void CGlitchwerkDlg::OnCorrupt() {
         m_view.ShowText(IDC_FIRST_BYTE, HexText(static_cast<std::uint32_t>(result.firstByte)));
         m_view.ShowText(IDC_LAST_BYTE, HexText(static_cast<std::uint32_t>(result.lastByte)));
     }
-    Message(messages::kCorrupted);
+    m_panel.Tell(messages::kCorrupted);
+    m_panel.RunAfterCorrupt();
 }
 
 void CGlitchwerkDlg::OnRestore() {
-    Message(Restore() ? messages::kRestored : messages::kRestoreFailed);
+    m_panel.EndChain();
+    if (Restore())
+        m_panel.Tell(messages::kRestored);
+    else
+        Message(messages::kRestoreFailed);
 }
 
 void CGlitchwerkDlg::OnReCorrupt() {
+    m_panel.EndChain();
     // A corruption is only worth running on the pristine bytes: when they
     // cannot be put back, say so rather than corrupt a half-restored file.
     if (!Restore()) {
@@ -276,10 +297,11 @@ void CGlitchwerkDlg::OnReCorrupt() {
         Message(messages::kRestoreFailed);
         return;
     }
-    OnCorrupt();
+    Corrupt(true);
 }
 
 bool CGlitchwerkDlg::Restore() {
+    m_panel.BeforeWrite();
     return WithProgress(m_view, messages::kRestoring,
                         [this](const Progress& p) { return RestoreFromBackup(m_backup, p); });
 }

@@ -73,6 +73,8 @@ class CGlitchwerkDlg {
     const BackupStore& Backup() const { return m_backup; }
 
   private:
+    friend class CPanel; // its commands restore and corrupt the run's file
+    void Corrupt(bool reCorrupt);
     bool Restore();
     void ResetResults();
     void Message(const std::string& text);

@@ -49,4 +49,20 @@ inline std::string OriginalsKept(const std::string& keptFile) {
 inline constexpr char kDataFileNotEmptied[] =
     "Glitchwerk.dat could not be emptied.\nThe next start keeps its bytes under a new name.";
 
+// The panel.
+inline constexpr char kBadEvery[] = "Every Nth byte: N is a decimal number of 1 or more.";
+inline constexpr char kBadPick[] =
+    "Bytes chosen by the seed: K is a decimal number from 1 to 1000000.";
+inline constexpr char kCopySaved[] = "The copy was saved.";
+inline constexpr char kCopyNotOverOwn[] =
+    "A copy cannot be saved over the edited file or Glitchwerk.dat.";
+inline std::string CopyNotSaved(const std::string& file) {
+    return "The copy could not be saved as " + file + ".";
+}
+inline constexpr char kRecipeCopied[] = "The recipe is on the clipboard.";
+inline constexpr char kNoOriginalCrc[] = "The original's CRC-32 could not be read.";
+inline std::string CommandNotStarted(const std::string& command, const std::string& reason) {
+    return "Run after corrupt could not start " + command + ":\n" + reason;
+}
+
 } // namespace glitchwerk::messages

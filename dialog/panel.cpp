@@ -2,14 +2,411 @@
 #include "dialog/panel.h"
 
 #include "dialog/glitchwerk_dlg.h"
+#include "dialog/messages.h"
+#include "engine/backup_store.h"
+
+#include <array>
+#include <charconv>
+#include <ctime>
+#include <utility>
 
 namespace glitchwerk {
+namespace {
+
+// The words glitchwerk-cli reads for one step.
+std::string StepWords(const CorruptionStep& step) {
+    const ByteRule& rule = step.rule;
+    std::string words = "--range " + HexText(step.startOffset) + ":" + HexText(step.endOffset);
+    switch (rule.searchMode) {
+    case SearchMode::SearchSpecificByte:
+        words += " --search-byte " + HexText(rule.searchValue);
+        break;
+    case SearchMode::SearchByteRange:
+        words += " --search-range " + HexText(rule.searchValue) + ":" + HexText(rule.searchHigh);
+        break;
+    case SearchMode::SearchAllBytes:
+        break;
+    }
+    switch (rule.replaceMode) {
+    case ReplaceMode::ReplaceSpecificByte:
+        words += " --set " + HexText(rule.replaceValue);
+        break;
+    case ReplaceMode::ReplaceIncreaseBy:
+        words += " --add " + HexText(rule.replaceValue);
+        break;
+    case ReplaceMode::ReplaceDecreaseBy:
+        words += " --subtract " + HexText(rule.replaceValue);
+        break;
+    case ReplaceMode::ReplaceRandomByte:
+        words += " --random";
+        break;
+    }
+    if (step.spread.kind == SpreadKind::EveryNth)
+        words += " --every " + std::to_string(step.spread.n);
+    else if (step.spread.kind == SpreadKind::Pick)
+        words += " --pick " + std::to_string(step.spread.n);
+    return words;
+}
+
+std::string ShellWord(const std::string& word) {
+    if (!word.empty() &&
+        word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                               "0123456789_-+.,/:=@%") == std::string::npos)
+        return word;
+    std::string quoted = "'";
+    for (const char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::optional<std::uint32_t> Decimal(const std::string& text, std::uint32_t low,
+                                     std::uint32_t high) {
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+std::uint32_t Crc32(std::uint32_t crc, const std::uint8_t* bytes, std::size_t count) {
+    static const auto kTable = [] {
+        std::array<std::uint32_t, 256> table{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            table[i] = c;
+        }
+        return table;
+    }();
+    crc = ~crc;
+    for (std::size_t i = 0; i < count; ++i)
+        crc = kTable[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+std::string Now() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
+}
+
+} // namespace
+
+std::vector<std::string> SplitCommand(const std::string& line, const std::string& file) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    char quote = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quote == '\'') {
+            if (c == '\'')
+                quote = 0;
+            else
+                word += c;
+        } else if (quote == '"') {
+            if (c == '"')
+                quote = 0;
+            else if (c == '\\' && i + 1 < line.size() &&
+                     std::string_view("\"\\$`").find(line[i + 1]) != std::string_view::npos)
+                word += line[++i];
+            else
+                word += c;
+        } else if (c == ' ' || c == '\t' || c == '\n') {
+            if (inWord)
+                words.push_back(std::exchange(word, {}));
+            inWord = false;
+        } else {
+            inWord = true;
+            if (c == '\'' || c == '"')
+                quote = c;
+            else if (c == '\\' && i + 1 < line.size())
+                word += line[++i];
+            else if (c == '%' && i + 1 < line.size() && line[i + 1] == 'f')
+                word += file, ++i;
+            else
+                word += c;
+        }
+    }
+    if (inWord)
+        words.push_back(word);
+    return words;
+}
+
+std::string RecipeOf(const Chain& chain, const std::string& input, const std::string& output,
+                     std::uint32_t crc) {
+    std::string recipe = "glitchwerk-cli corrupt " + ShellWord(input) + " -o " + ShellWord(output) +
+                         " --seed " + std::to_string(chain.seed);
+    if (chain.draw)
+        recipe += " --draw " + std::to_string(chain.draw);
+    char crcText[9];
+    std::snprintf(crcText, sizeof crcText, "%08X", crc);
+    recipe += std::string(" --expect-crc32 ") + crcText;
+    for (std::size_t i = 0; i < chain.steps.size(); ++i)
+        recipe += (i ? " --then " : " ") + StepWords(chain.steps[i]);
+    return recipe;
+}
 
 CPanel::CPanel(CGlitchwerkDlg& dialog, DialogView& dialogView)
     : m_dialog(dialog), m_dialogView(dialogView) {}
 
-void CPanel::OnCommand(int /*id*/) {}
+void CPanel::OnCommand(int id) {
+    switch (id) {
+    case IDC_APPLY_AGAIN:
+        return ApplyAgain();
+    case IDC_SAVE_COPY:
+        return SaveCopy();
+    case IDC_COPY_RECIPE:
+        return CopyRecipe();
+    case IDC_SPREAD_EVERY:
+    case IDC_SPREAD_NTH:
+    case IDC_SPREAD_PICK:
+        for (const int each : {IDC_SPREAD_EVERY, IDC_SPREAD_NTH, IDC_SPREAD_PICK})
+            m_view->SetChecked(each, each == id);
+        m_view->SetEnabled(IDC_SPREAD_N, id == IDC_SPREAD_NTH);
+        m_view->SetEnabled(IDC_SPREAD_K, id == IDC_SPREAD_PICK);
+        return;
+    case IDC_HISTORY:
+        return ShowRows();
+    default:
+        return;
+    }
+}
 
-void CPanel::Show() {}
+void CPanel::Show() {
+    if (!m_view)
+        return;
+    if (m_view->FieldText(IDC_SPREAD_N).empty())
+        m_view->SetFieldText(IDC_SPREAD_N, "2");
+    if (m_view->FieldText(IDC_SPREAD_K).empty())
+        m_view->SetFieldText(IDC_SPREAD_K, "16");
+    if (!m_view->IsChecked(IDC_SPREAD_NTH) && !m_view->IsChecked(IDC_SPREAD_PICK))
+        OnCommand(IDC_SPREAD_EVERY);
+    ShowRows();
+}
+
+void CPanel::ShowRows() {
+    if (!m_view)
+        return;
+    int selected = m_view->SelectedRow();
+    std::vector<std::string> rows;
+    for (const Chain& chain : m_chains) {
+        std::string row = chain.when + "  ";
+        for (std::size_t i = 0; i < chain.steps.size(); ++i)
+            row += (i ? "; " : "") + StepWords(chain.steps[i]);
+        row += "  seed " + std::to_string(chain.seed) + ", draw " + std::to_string(chain.draw) +
+               "  " + std::to_string(chain.hits) + " hit" + (chain.complete ? "" : "  incomplete");
+        rows.push_back(std::move(row));
+    }
+    if (selected >= static_cast<int>(rows.size()))
+        selected = -1;
+    m_view->ShowHistory(rows, selected);
+    const Chain* chain = Selected();
+    const bool replayable = chain && chain->complete;
+    m_view->SetEnabled(IDC_APPLY_AGAIN, replayable);
+    m_view->SetEnabled(IDC_COPY_RECIPE, replayable);
+}
+
+const Chain* CPanel::Selected() const {
+    const int row = m_view ? m_view->SelectedRow() : -1;
+    return row >= 0 && row < static_cast<int>(m_chains.size()) ? &m_chains[row] : nullptr;
+}
+
+std::optional<Spread> CPanel::ReadSpread() {
+    if (!IsOpen() || m_view->IsChecked(IDC_SPREAD_EVERY))
+        return Spread{};
+    if (m_view->IsChecked(IDC_SPREAD_NTH)) {
+        if (const auto n = Decimal(m_view->FieldText(IDC_SPREAD_N), 1, 0xFFFFFFFF))
+            return Spread{SpreadKind::EveryNth, *n};
+        m_dialogView.ShowMessage(messages::kBadEvery, MessageButtons::Ok);
+        return std::nullopt;
+    }
+    if (m_view->IsChecked(IDC_SPREAD_PICK)) {
+        if (const auto k = Decimal(m_view->FieldText(IDC_SPREAD_K), 1, kMostPicked))
+            return Spread{SpreadKind::Pick, *k};
+        m_dialogView.ShowMessage(messages::kBadPick, MessageButtons::Ok);
+        return std::nullopt;
+    }
+    return Spread{};
+}
+
+void CPanel::BeforeWrite() {
+    CloseProgram();
+}
+
+RandomStream& CPanel::StreamFor(RandomStream& runStream) {
+    if (!m_chainOpen)
+        m_chainStream = runStream;
+    return m_chainStream;
+}
+
+void CPanel::Record(const CorruptionStep& step, PassOutcome outcome, const CorruptionResult& result,
+                    std::uint32_t fileLength) {
+    if (outcome == PassOutcome::NotOpened)
+        return;
+    const RandomStream before = m_chainOpen ? m_chains.back().next : m_chainStream;
+    if (!m_chainOpen) {
+        m_chains.push_back({Now(), before.seed, before.draw, {}, 0, before, true});
+        m_chainOpen = true;
+    }
+    Chain& chain = m_chains.back();
+    if (step.startOffset < std::min(step.endOffset, fileLength))
+        chain.steps.push_back(step);
+    chain.next = m_chainStream;
+    if (outcome == PassOutcome::Incomplete) {
+        chain.complete = false;
+        m_chainOpen = false;
+    } else {
+        chain.hits += static_cast<std::uint64_t>(result.totalBytes);
+    }
+    ShowRows();
+}
+
+void CPanel::Tell(const std::string& text) {
+    if (IsOpen() && m_view->IsChecked(IDC_QUIET_RESULTS))
+        m_view->ShowText(IDC_PANEL_STATUS, text);
+    else
+        m_dialogView.ShowMessage(text, MessageButtons::Ok);
+}
+
+void CPanel::RunAfterCorrupt() {
+    if (!IsOpen())
+        return;
+    const std::string line = m_view->FieldText(IDC_RUN_AFTER);
+    const std::vector<std::string> args = SplitCommand(line, PathText(m_dialog.m_backup.romPath));
+    if (args.empty())
+        return;
+    CloseProgram();
+    std::string reason;
+    if (StartProgram(args, m_program, reason) || line == m_failedCommand)
+        return;
+    m_failedCommand = line;
+    m_dialogView.ShowMessage(messages::CommandNotStarted(args.front(), reason), MessageButtons::Ok);
+}
+
+void CPanel::ApplyAgain() {
+    const Chain* selected = Selected();
+    if (!selected || !selected->complete)
+        return;
+    const Chain chain = *selected;
+    BeforeWrite();
+    if (!m_dialog.Restore()) {
+        m_dialogView.ShowMessage(messages::kRestoreFailed, MessageButtons::Ok);
+        return;
+    }
+    m_chainOpen = false;
+    m_chainStream = {chain.seed, chain.draw};
+    const CorruptionRequest request{m_dialog.m_backup.romPath, m_dialog.m_backup.romLength,
+                                    chain.steps};
+    std::vector<CorruptionResult> results;
+    PassOutcome outcome = PassOutcome::NotOpened;
+    m_dialogView.RunWithProgress(messages::kCorrupting, [&](const Progress& p) {
+        outcome = RunCorruptionPass(m_dialog.m_backup, request, m_chainStream, results, p);
+    });
+    if (outcome == PassOutcome::NotOpened) {
+        m_dialogView.ShowMessage(messages::kCorruptNotOpened, MessageButtons::Ok);
+        return;
+    }
+    Chain again = chain;
+    again.when = Now();
+    again.next = m_chainStream;
+    again.complete = outcome == PassOutcome::Done;
+    again.hits = 0;
+    for (const CorruptionResult& result : results)
+        again.hits += static_cast<std::uint64_t>(result.totalBytes);
+    m_chains.push_back(std::move(again));
+    m_chainOpen = outcome == PassOutcome::Done;
+    ShowRows();
+    if (outcome == PassOutcome::Incomplete)
+        return (void)m_dialogView.ShowMessage(messages::kCorruptIncomplete, MessageButtons::Ok);
+    Tell(messages::kCorrupted);
+    RunAfterCorrupt();
+}
+
+void CPanel::CopyRecipe() {
+    const Chain* chain = Selected();
+    if (!chain || !chain->complete)
+        return;
+    const std::optional<std::uint32_t> crc = OriginalCrc();
+    if (!crc)
+        return (void)m_dialogView.ShowMessage(messages::kNoOriginalCrc, MessageButtons::Ok);
+    const std::filesystem::path& rom = m_dialog.m_backup.romPath;
+    const std::filesystem::path output =
+        rom.parent_path() / (rom.stem().string() + "-glitch" + rom.extension().string());
+    m_view->SetClipboardText(RecipeOf(*chain, PathText(rom), PathText(output), *crc));
+    m_view->ShowText(IDC_PANEL_STATUS, messages::kRecipeCopied);
+}
+
+std::optional<std::uint32_t> CPanel::OriginalCrc() {
+    if (m_crc)
+        return m_crc;
+    std::FILE* data = m_dialog.m_backup.dataFile.get();
+    if (!data)
+        return std::nullopt;
+    std::vector<std::uint8_t> block(kHashedBlock);
+    std::uint32_t crc = 0;
+    for (std::uint64_t at = 0; at < m_dialog.m_backup.romLength;) {
+        std::size_t got = 0;
+        const std::size_t want = static_cast<std::size_t>(
+            std::min<std::uint64_t>(block.size(), m_dialog.m_backup.romLength - at));
+        if (!ReadAt(data, at, block.data(), want, got) || got != want)
+            return std::nullopt;
+        crc = Crc32(crc, block.data(), got);
+        at += got;
+    }
+    return m_crc = crc;
+}
+
+void CPanel::SaveCopy() {
+    namespace fs = std::filesystem;
+    BackupStore& store = m_dialog.m_backup;
+    const fs::path& rom = store.romPath;
+    bool replace = false;
+    const std::optional<fs::path> target = m_view->AskForSaveName(
+        rom.parent_path() / (rom.stem().string() + "-glitch" + rom.extension().string()), replace);
+    if (!target)
+        return;
+    std::error_code error;
+    const fs::path dataFile = store.dataFolder / kDataFileName;
+    if (fs::weakly_canonical(*target, error) == fs::weakly_canonical(rom, error) ||
+        fs::weakly_canonical(*target, error) == fs::weakly_canonical(dataFile, error) ||
+        fs::equivalent(*target, rom, error) || fs::equivalent(*target, dataFile, error)) {
+        m_dialogView.ShowMessage(messages::kCopyNotOverOwn, MessageButtons::Ok);
+        return;
+    }
+    fs::path partial = fs::path(*target) += ".glitchwerk-partial";
+    bool saved = false;
+    {
+        FileHandle from = OpenEditedFile(store, rom);
+        FileHandle to = OpenFile(partial, OpenHow::New);
+        const std::int64_t length = from ? StreamLength(from.get()) : -1;
+        saved = from && to && length >= 0 && SeekTo(from.get(), 0) &&
+                CopyBytes(from.get(), to.get(), static_cast<std::uint64_t>(length), kHashedBlock) &&
+                FlushToDisk(to.get()) && CloseStream(to);
+        if (!to)
+            partial.clear();
+    }
+    bool existed = false;
+    if (saved && !RenameWithoutReplacing(partial, *target, existed)) {
+        // Only a plain file the user agreed to replace is replaced.
+        saved = existed && replace && fs::is_regular_file(fs::symlink_status(*target, error)) &&
+                (fs::rename(partial, *target, error), !error);
+    }
+    if (!saved) {
+        if (!partial.empty())
+            fs::remove(partial, error);
+        m_dialogView.ShowMessage(messages::CopyNotSaved(PathText(*target)), MessageButtons::Ok);
+        return;
+    }
+    Tell(messages::kCopySaved);
+}
 
 } // namespace glitchwerk

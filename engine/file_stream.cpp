@@ -10,6 +10,7 @@
 #include <cstring>
 #include <io.h>
 #include <string>
+#include <system_error>
 #include <windows.h>
 #else
 #include <cerrno>
@@ -447,3 +448,127 @@ bool SetStreamBuffer(FileHandle& file, std::size_t size) {
 }
 
 } // namespace glitchwerk
+
+// Started programs.
+#ifdef _WIN32
+#include <cwchar>
+namespace glitchwerk {
+namespace {
+
+// One argument as the C runtime splits a command line: quoted, backslashes
+// before a quote doubled.
+std::wstring QuotedArgument(const std::wstring& arg) {
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+
+BOOL CALLBACK CloseWindowOf(HWND window, LPARAM processId) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == static_cast<DWORD>(processId))
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+} // namespace
+
+bool StartProgram(const std::vector<std::string>& args, StartedProgram& program,
+                  std::string& reason) {
+    std::wstring line;
+    for (const std::string& arg : args) {
+        const std::u8string text(arg.begin(), arg.end());
+        line += (line.empty() ? L"" : L" ") + QuotedArgument(std::filesystem::path(text).wstring());
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+        reason = std::system_category().message(static_cast<int>(GetLastError()));
+        return false;
+    }
+    CloseHandle(info.hThread);
+    program.process = info.hProcess;
+    return true;
+}
+
+void StopProgram(StartedProgram& program, int graceMs) {
+    if (!program.process)
+        return;
+    if (WaitForSingleObject(program.process, 0) == WAIT_TIMEOUT) {
+        EnumWindows(CloseWindowOf, static_cast<LPARAM>(GetProcessId(program.process)));
+        if (WaitForSingleObject(program.process, static_cast<DWORD>(graceMs)) == WAIT_TIMEOUT) {
+            TerminateProcess(program.process, 1);
+            WaitForSingleObject(program.process, INFINITE);
+        }
+    }
+    CloseHandle(program.process);
+    program = {};
+}
+
+} // namespace glitchwerk
+#else
+#include <chrono>
+#include <cstring>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+
+namespace glitchwerk {
+
+bool StartProgram(const std::vector<std::string>& args, StartedProgram& program,
+                  std::string& reason) {
+    if (args.empty()) {
+        reason = std::strerror(ENOENT);
+        return false;
+    }
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    // posix_spawnp reports a program that cannot be run (glibc waits for the exec).
+    if (const int error = posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ)) {
+        reason = std::strerror(error);
+        return false;
+    }
+    program.id = child;
+    return true;
+}
+
+void StopProgram(StartedProgram& program, int graceMs) {
+    if (!program.id)
+        return;
+    // Not waited for yet, the child's id cannot have been given to another process.
+    const auto child = static_cast<pid_t>(program.id);
+    int status = 0;
+    if (waitpid(child, &status, WNOHANG) == 0) {
+        kill(child, SIGTERM);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
+        while (waitpid(child, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                kill(child, SIGKILL);
+                waitpid(child, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    program = {};
+}
+
+} // namespace glitchwerk
+#endif

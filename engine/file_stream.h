@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace glitchwerk {
 
@@ -136,5 +138,22 @@ bool RenameWithoutReplacing(const std::filesystem::path& from, const std::filesy
 // A write past the process's file size limit then fails with an error instead
 // of ending the process (POSIX's SIGXFSZ).
 void IgnoreFileSizeSignal();
+
+// A program this one started, known by the handle kept when it started (a
+// process handle, or a child's id, which stays ours until it is waited for).
+struct StartedProgram {
+    long id = 0;             // POSIX: the child's id; 0 when none
+    void* process = nullptr; // Windows: the process handle
+    bool Running() const { return id != 0 || process != nullptr; }
+};
+
+// Starts `args[0]` (looked up on the PATH) with the arguments `args`, no
+// shell. False, with the system's reason in `reason`, when it cannot start.
+bool StartProgram(const std::vector<std::string>& args, StartedProgram& program,
+                  std::string& reason);
+
+// Asks the program, if it still runs, to close (SIGTERM; WM_CLOSE to its
+// windows), ends it after `graceMs`, and forgets it.
+void StopProgram(StartedProgram& program, int graceMs);
 
 } // namespace glitchwerk
