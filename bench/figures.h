@@ -15,6 +15,7 @@ namespace glitchwerk::bench {
 
 enum class Target {
     None,                    // a floor, measured for the rows that refer to it
+    Report,                  // compared with its floor, with no target
     QuarterOfFloor,          // at most 4 times the floor's time
     EightGigabytesPerSecond, // at least 8e9 bytes per second
     WithinThirtyPercent,     // at most 1.3 times the floor's time

@@ -19,8 +19,9 @@ namespace fs = std::filesystem;
 
 void Pass(benchmark::State& state, const CorruptionRequest& request) {
     for (auto _ : state) {
-        CorruptionResult result{};
-        if (!RunCorruptionPass(request, result))
+        RandomStream stream{1, 0};
+        std::vector<CorruptionResult> results;
+        if (!RunCorruptionPass(request, stream, results))
             state.SkipWithError("the pass failed");
     }
     state.SetBytesProcessed(state.iterations() * request.fileLength);
@@ -116,10 +117,12 @@ struct Run {
     bool Corrupt() {
         const std::uint32_t middle = store.romLength / 2;
         const ByteRule random{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceRandomByte, 0};
-        CorruptionResult result{};
+        RandomStream stream{1, 0};
+        std::vector<CorruptionResult> results;
         return RunCorruptionPass(
-                   store, {store.romPath, middle, middle + kWindowSize, store.romLength, random},
-                   result) == PassOutcome::Done;
+                   store,
+                   {store.romPath, store.romLength, {{middle, middle + kWindowSize, random}}},
+                   stream, results) == PassOutcome::Done;
     }
 };
 
@@ -142,9 +145,11 @@ void Restore(benchmark::State& state, const fs::path& file, bool complete) {
     const ByteRule setAll{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceSpecificByte, 0x55};
     for (auto _ : state) {
         state.PauseTiming();
-        CorruptionResult result{};
+        RandomStream stream{1, 0};
+        std::vector<CorruptionResult> results;
         const bool changed =
-            complete ? RunCorruptionPass({file, 0, length, length, setAll}, result) : run.Corrupt();
+            complete ? RunCorruptionPass({file, length, {{0, length, setAll}}}, stream, results)
+                     : run.Corrupt();
         state.ResumeTiming();
         if (!changed || !RestoreFromBackup(run.store))
             state.SkipWithError("the restore failed");
@@ -196,8 +201,19 @@ void AddFileBenchmarks(const fs::path& file, std::uint32_t length, const fs::pat
                     [=](benchmark::State& state) { ReadAndWriteWindows(state, file, length); }));
     for (const auto& [name, rule] : {std::pair{"RunCorruptionPass all/set", setAll},
                                      std::pair{"RunCorruptionPass all/random", randomAll}}) {
-        const CorruptionRequest request{file, 0, length, length, rule};
+        const CorruptionRequest request{file, length, {{0, length, rule}}};
         Timed(AddFigure(name, windows, Target::WithinThirtyPercent,
+                        [=](benchmark::State& state) { Pass(state, request); }));
+    }
+    // The sparse spreads: a match list per window instead of one vector loop,
+    // and for a pick a second look at each chosen byte; no target yet.
+    for (const auto& [name, spread] :
+         {std::pair{"RunCorruptionPass all/random/every 7", Spread{SpreadKind::EveryNth, 7}},
+          std::pair{"RunCorruptionPass all/random/pick 1000", Spread{SpreadKind::Pick, 1000}},
+          std::pair{"RunCorruptionPass all/random/pick 1e6",
+                    Spread{SpreadKind::Pick, kMostPicked}}}) {
+        const CorruptionRequest request{file, length, {{0, length, randomAll, spread}}};
+        Timed(AddFigure(name, windows, Target::Report,
                         [=](benchmark::State& state) { Pass(state, request); }));
     }
     Timed(AddFigure(copy, "", Target::None, [=](benchmark::State& state) {

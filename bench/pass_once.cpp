@@ -36,15 +36,15 @@ int main(int argc, char** argv) {
         std::printf("%s\n", restored ? "restored" : "the backup or the restore failed");
         return restored ? 0 : 1;
     }
-    SeedRandomGenerator(1);
     const ByteRule rule{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceRandomByte, 0};
     const auto end = static_cast<std::uint32_t>(length);
-    CorruptionResult result{};
-    if (!RunCorruptionPass({file, 0, end, end, rule}, result)) {
+    RandomStream stream{1, 0};
+    std::vector<CorruptionResult> results;
+    if (!RunCorruptionPass({file, end, {{0, end, rule}}}, stream, results)) {
         std::fprintf(stderr, "%s: the pass failed\n", file);
         return 1;
     }
-    std::printf("%d bytes hit, first %X, last %X\n", result.totalBytes, result.firstByte,
-                result.lastByte);
+    std::printf("%d bytes hit, first %X, last %X\n", results[0].totalBytes, results[0].firstByte,
+                results[0].lastByte);
     return 0;
 }

@@ -52,7 +52,7 @@ void RuleOnWindow(benchmark::State& state, ByteRule rule) {
         std::int32_t first = -1;
         std::int32_t last = -1;
         const auto start = Clock::now();
-        std::int32_t hits = ApplyByteRule(window.data(), kWindowSize, rule, first, last);
+        std::int32_t hits = ApplyByteRule(window.data(), kWindowSize, rule, {1, 0}, first, last);
         benchmark::DoNotOptimize(hits);
         benchmark::ClobberMemory();
         state.SetIterationTime(Seconds(Clock::now() - start));

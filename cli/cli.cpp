@@ -89,11 +89,12 @@ std::pair<std::uint32_t, std::uint32_t> ParseHexPair(const std::string& text, st
             ParseHex(std::string_view(text).substr(colon + 1), largest, option)};
 }
 
-std::uint32_t ParseDecimal(const std::string& text, const std::string& option) {
-    std::uint32_t value = 0;
+std::uint64_t ParseDecimal(const std::string& text, const std::string& option,
+                           std::uint64_t largest = std::numeric_limits<std::uint32_t>::max()) {
+    std::uint64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error == std::errc::result_out_of_range)
-        throw UsageError(option + ": too large (at most 4294967295): " + text);
+    if (error == std::errc::result_out_of_range || (error == std::errc() && value > largest))
+        throw UsageError(option + ": too large (at most " + std::to_string(largest) + "): " + text);
     if (error != std::errc() || end != text.data() + text.size())
         throw UsageError(option + ": not a decimal number: " + text);
     return value;
@@ -133,31 +134,43 @@ std::string ShellWord(const std::string& text) {
     return word.empty() ? "''" : quoted ? word + "'" : word;
 }
 
-// The rule's options, as a recipe gives them.
-std::string RuleWords(const ByteRule& rule) {
+// A step's options, as a recipe gives them: the range, the search, the
+// replacement and the spread, each with a blank before.
+std::array<std::string, 4> StepWords(const CorruptionStep& step) {
     using enum SearchMode;
     using enum ReplaceMode;
-    std::string words =
-        rule.searchMode == SearchSpecificByte ? " --search-byte " + Hex(rule.searchValue)
-        : rule.searchMode == SearchByteRange
-            ? " --search-range " + Hex(rule.searchValue) + ":" + Hex(rule.searchHigh)
-            : " --search-all";
+    const ByteRule& rule = step.rule;
     const char* option = rule.replaceMode == ReplaceSpecificByte ? " --set "
                          : rule.replaceMode == ReplaceIncreaseBy ? " --add "
                          : rule.replaceMode == ReplaceDecreaseBy ? " --subtract "
                                                                  : nullptr;
-    return words + (option ? option + Hex(rule.replaceValue) : " --random");
+    const std::string n = std::to_string(step.spread.n);
+    return {" --range " + Hex(step.startOffset) + ":" + Hex(step.endOffset),
+            rule.searchMode == SearchSpecificByte ? " --search-byte " + Hex(rule.searchValue)
+            : rule.searchMode == SearchByteRange
+                ? " --search-range " + Hex(rule.searchValue) + ":" + Hex(rule.searchHigh)
+                : " --search-all",
+            option ? option + Hex(rule.replaceValue) : " --random",
+            step.spread.kind == SpreadKind::EveryNth ? " --every " + n
+            : step.spread.kind == SpreadKind::Pick   ? " --pick " + n
+                                                     : ""};
+}
+
+bool UsesStream(const CorruptionStep& step) {
+    return step.rule.replaceMode == ReplaceMode::ReplaceRandomByte ||
+           step.spread.kind == SpreadKind::Pick;
 }
 
 // One corruption, as the command line gave it.
 struct Job {
     std::string input;
     std::string output; // with {seed} or {n} when there are variants
-    std::uint32_t start = 0;
-    std::uint32_t end = 0;
-    std::string part; // --range gave a part's name: `start` and `end` come from the input
-    ByteRule rule{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceRandomByte, 0};
+    std::vector<CorruptionStep> steps;
+    // Per step: the part whose name --range gave (its offsets come from the
+    // input), or nothing.
+    std::vector<std::string> parts;
     std::uint32_t seed = 0;
+    std::uint64_t draw = 0;
     std::uint32_t variants = 1;
     std::optional<std::uint32_t> expectedCrc;
     bool force = false;
@@ -241,8 +254,9 @@ void RemoveIfLeftEmpty(const fs::path& partial) {
 // name `output` only once it is complete and on the disk: a failure leaves no
 // part of an output behind. The copy must have the CRC-32 `crc` read from the
 // input before, so that the recipe gives this copy again.
-CorruptionResult MakeOutput(const Job& job, std::FILE* input, const FileFacts& facts,
-                            std::uint32_t crc, const std::string& output, std::uint32_t seed) {
+std::vector<CorruptionResult> MakeOutput(const Job& job, std::FILE* input, const FileFacts& facts,
+                                         std::uint32_t crc, const std::string& output,
+                                         std::uint32_t seed) {
     std::random_device random;
     const fs::path folder = fs::path(output).parent_path();
     fs::path partial;
@@ -267,10 +281,10 @@ CorruptionResult MakeOutput(const Job& job, std::FILE* input, const FileFacts& f
             throw cannotWrite();
         if (ReadChecksums(copy.get(), output).whole != crc)
             throw Failure(job.input + " changed while it was read");
-        SeedRandomGenerator(seed);
-        CorruptionResult result{};
-        const CorruptionRequest request{partial, job.start, job.end, length, job.rule};
-        if (RunCorruptionPass(copy.get(), request, result) != PassOutcome::Done ||
+        RandomStream stream{seed, job.draw};
+        std::vector<CorruptionResult> results;
+        if (RunCorruptionPass(copy.get(), {partial, length, job.steps}, stream, results) !=
+                PassOutcome::Done ||
             !FlushToDisk(copy.get()) || !CloseStream(copy))
             throw cannotWrite();
         CheckOutput(job, facts.id, output); // again: another program may have been quicker
@@ -284,7 +298,7 @@ CorruptionResult MakeOutput(const Job& job, std::FILE* input, const FileFacts& f
             throw Failure(output + " appeared meanwhile (--force replaces it)");
         if (renameError)
             throw Failure("cannot write " + output + ": " + renameError.message());
-        return result;
+        return results;
     } catch (...) {
         copy.reset();
         std::error_code ignored;
@@ -344,27 +358,39 @@ int PrintParts(const std::string& name, bool json, std::ostream& out, std::ostre
     return 0;
 }
 
-int Run(Job job, std::ostream& out, std::ostream& err) {
-    FileFacts facts;
-    const FileHandle input = OpenInput(job.input, facts);
-    if (!job.part.empty()) { // before anything else: all that follows goes by the offsets
-        const FileParts parts = ReadParts(input.get(), job.input);
-        const FilePart* part = FindPart(parts, job.part);
+// The offsets of the parts named by --range, found on the input before anything else: all
+// that follows goes by the offsets.
+void ResolveParts(Job& job, std::FILE* input) {
+    std::optional<FileParts> parts;
+    for (std::size_t i = 0; i < job.steps.size(); ++i) {
+        if (job.parts[i].empty())
+            continue;
+        if (!parts)
+            parts = ReadParts(input, job.input);
+        const FilePart* part = FindPart(*parts, job.parts[i]);
         if (!part) {
             std::string names;
-            for (const FilePart& each : parts.parts)
+            for (const FilePart& each : parts->parts)
                 names += (names.empty() ? "" : ", ") + each.name;
             throw UsageError("--range: neither START:END nor a part of " + job.input +
                              (names.empty() ? " (it has none)" : " (its parts: " + names + ")") +
-                             ": " + job.part);
+                             ": " + job.parts[i]);
         }
-        job.start = static_cast<std::uint32_t>(part->start);
-        job.end = static_cast<std::uint32_t>(part->end);
+        job.steps[i].startOffset = static_cast<std::uint32_t>(part->start);
+        job.steps[i].endOffset = static_cast<std::uint32_t>(part->end);
     }
-    if (job.start >= facts.length) {
-        throw Failure("--range starts at " + Hex(job.start) + ", at or past the end of " +
-                      job.input + " (its size is " + Hex(static_cast<std::uint32_t>(facts.length)) +
-                      ")");
+}
+
+int Run(Job job, std::ostream& out, std::ostream& err) {
+    FileFacts facts;
+    const FileHandle input = OpenInput(job.input, facts);
+    ResolveParts(job, input.get());
+    for (const CorruptionStep& step : job.steps) { // so that every step processes a byte
+        if (step.startOffset >= facts.length) {
+            throw Failure("--range starts at " + Hex(step.startOffset) +
+                          ", at or past the end of " + job.input + " (its size is " +
+                          Hex(static_cast<std::uint32_t>(facts.length)) + ")");
+        }
     }
     const Checksums crc = ReadChecksums(input.get(), job.input);
     const std::string crcText = Hex(crc.whole, "%08X");
@@ -379,7 +405,7 @@ int Run(Job job, std::ostream& out, std::ostream& err) {
     };
     for (std::uint32_t n = 1; n <= job.variants; ++n) // before any is written
         CheckOutput(job, facts.id, outputName(n));
-    const bool random = job.rule.replaceMode == ReplaceMode::ReplaceRandomByte;
+    const bool random = std::ranges::any_of(job.steps, UsesStream);
     auto reported = std::chrono::steady_clock::now();
     for (std::uint32_t n = 1; n <= job.variants; ++n) {
         if (const auto now = std::chrono::steady_clock::now();
@@ -389,46 +415,78 @@ int Run(Job job, std::ostream& out, std::ostream& err) {
         }
         const std::uint32_t seed = job.seed + (n - 1);
         const std::string output = outputName(n);
-        const CorruptionResult result =
+        const std::vector<CorruptionResult> results =
             MakeOutput(job, input.get(), facts, crc.whole, output, seed);
         const bool synced = FlushFolderToDisk(fs::path(output).parent_path().empty()
                                                   ? fs::path(".")
                                                   : fs::path(output).parent_path());
         const int syncError = errno;
-        const std::string recipe =
-            std::string(kProgram) + " corrupt " + ShellWord(AsArgument(job.input)) + " -o " +
-            ShellWord(AsArgument(output)) + " --range " + Hex(job.start) + ":" + Hex(job.end) +
-            RuleWords(job.rule) + (random ? " --seed " + std::to_string(seed) : "") +
-            " --expect-crc32 " + crcText;
+        std::string recipe = std::string(kProgram) + " corrupt " +
+                             ShellWord(AsArgument(job.input)) + " -o " +
+                             ShellWord(AsArgument(output));
+        // Over all steps: the hits, the lowest first and the highest last.
+        CorruptionResult total{0, -1, -1};
+        Json steps = Json::array();
+        std::string named; // the parts --range named, in the order of the steps
+        for (std::size_t i = 0; i < job.steps.size(); ++i) {
+            const auto words = StepWords(job.steps[i]);
+            recipe += (i ? " --then" : "") + words[0] + words[1] + words[2] + words[3];
+            if (i == 0) {
+                recipe += (random ? " --seed " + std::to_string(seed) : "") +
+                          (random && job.draw ? " --draw " + std::to_string(job.draw) : "") +
+                          " --expect-crc32 " + crcText;
+            }
+            const CorruptionResult& result = results[i];
+            total.totalBytes += result.totalBytes;
+            if (result.totalBytes && (total.firstByte == -1 || result.firstByte < total.firstByte))
+                total.firstByte = result.firstByte;
+            total.lastByte = std::max(total.lastByte, result.lastByte);
+            const auto hexOrNull = [&](std::int32_t at) {
+                return result.totalBytes ? Json(Hex(static_cast<std::uint32_t>(at))) : Json();
+            };
+            const auto bare = [](const std::string& word) { return word.substr(!word.empty()); };
+            Json step = {{"range", bare(words[0]).substr(std::strlen("--range "))},
+                         {"search", bare(words[1])},
+                         {"replace", bare(words[2])},
+                         {"spread", bare(words[3])},
+                         {"hits", result.totalBytes},
+                         {"first", hexOrNull(result.firstByte)},
+                         {"last", hexOrNull(result.lastByte)}};
+            if (!job.parts[i].empty()) {
+                step["part"] = job.parts[i];
+                named += (named.empty() ? "" : ", ") + job.parts[i];
+            }
+            steps.push_back(std::move(step));
+        }
         const auto offset = [&](std::int32_t at) {
-            return result.totalBytes ? Hex(static_cast<std::uint32_t>(at)) : std::string();
+            return total.totalBytes ? Hex(static_cast<std::uint32_t>(at)) : std::string();
         };
         if (job.json) {
             const auto hexOrNull = [&](std::int32_t at) {
-                return result.totalBytes ? nlohmann::ordered_json(offset(at))
-                                         : nlohmann::ordered_json();
+                return total.totalBytes ? Json(offset(at)) : Json();
             };
             Json line = {
                 {"output", output},
                 {"seed", seed},
+                {"draw", job.draw},
                 {"crc32", crcText},
                 {"crc32_without_header", bareText.empty() ? Json() : Json(bareText)},
-                {"hits", result.totalBytes},
-                {"first", hexOrNull(result.firstByte)},
-                {"last", hexOrNull(result.lastByte)},
+                {"hits", total.totalBytes},
+                {"first", hexOrNull(total.firstByte)},
+                {"last", hexOrNull(total.lastByte)},
+                {"steps", steps},
                 {"recipe", recipe},
             };
-            if (!job.part.empty())
-                line["part"] = job.part;
+            if (!named.empty())
+                line["part"] = named;
             // A name that is no UTF-8 (JSON's only encoding) gets U+FFFD.
             out << line.dump(-1, ' ', true, Json::error_handler_t::replace) << '\n';
         } else {
-            out << Shown(output) << ": " << result.totalBytes
-                << (result.totalBytes == 1 ? " byte hit" : " bytes hit")
-                << (job.part.empty() ? "" : " in " + job.part);
-            if (result.totalBytes)
-                out << ", first " << offset(result.firstByte) << ", last "
-                    << offset(result.lastByte);
+            out << Shown(output) << ": " << total.totalBytes
+                << (total.totalBytes == 1 ? " byte hit" : " bytes hit")
+                << (named.empty() ? "" : " in " + named);
+            if (total.totalBytes)
+                out << ", first " << offset(total.firstByte) << ", last " << offset(total.lastByte);
             if (!bareText.empty())
                 out << "; CRC-32 " << crcText << " whole, " << bareText
                     << " without the iNES header";
@@ -437,7 +495,7 @@ int Run(Job job, std::ostream& out, std::ostream& err) {
         // The line is the only record of a random seed: it must not get lost.
         if (!out.flush())
             throw Failure("cannot print what was made: " + output + " has no recipe");
-        if (!result.totalBytes)
+        if (!total.totalBytes)
             err << kProgram << ": warning: no byte of " << Shown(output) << " was hit\n";
         if (!synced)
             throw Failure("cannot sync the folder of " + output + ": " + std::strerror(syncError));
@@ -490,7 +548,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     corrupt->allow_extras();
     corrupt->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     std::string input, output, range, searchByte, searchRange, set, add, subtract;
-    std::string seed, variants, crc;
+    std::string every, pick, seed, draw, variants, crc;
     bool searchAll = false, random = false, force = false, json = false;
     CLI::Option* inputGiven =
         corrupt->add_option("INPUT", input, "The file to corrupt")->type_name("");
@@ -518,9 +576,18 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         replace->add_flag("--random", random, "A random byte, from the seed")
             ->disable_flag_override(),
     };
+    CLI::Option_group* spread =
+        corrupt->add_option_group("spread", "Which of the bytes found are hit (default: all)");
+    const std::vector<CLI::Option*> spreads = {
+        spread->add_option("--every", every, "The 1st, the (N+1)th, ... found")->type_name("N"),
+        spread->add_option("--pick", pick, "K found, chosen by the seed")->type_name("K"),
+    };
     CLI::Option* seedGiven =
         corrupt->add_option("--seed", seed, "Decimal, 0 to 4294967295 (default: a random one)")
             ->type_name("N");
+    CLI::Option* drawGiven =
+        corrupt->add_option("--draw", draw, "The first draw of the seed's stream (default: 0)")
+            ->type_name("D");
     CLI::Option* variantsGiven =
         corrupt
             ->add_option("--variants", variants,
@@ -529,11 +596,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     CLI::Option* crcGiven =
         corrupt->add_option("--expect-crc32", crc, "Refuse an INPUT with another CRC-32")
             ->type_name("CRC");
-    std::vector<CLI::Option*> options = {
+    // Those of the whole corruption, given before the first --then only.
+    const std::vector<CLI::Option*> runOptions = {
         inputGiven,
         outputGiven,
-        rangeGiven,
         seedGiven,
+        drawGiven,
         variantsGiven,
         crcGiven,
         corrupt->add_flag("--force", force, "Replace OUTPUT if it is a plain file")
@@ -541,8 +609,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         corrupt->add_flag("--json", json, "Print one JSON object per copy")
             ->disable_flag_override(),
     };
-    options.insert(options.end(), searches.begin(), searches.end());
-    options.insert(options.end(), replaces.begin(), replaces.end());
+    std::vector<CLI::Option*> options = runOptions;
+    options.push_back(rangeGiven);
+    for (const auto* group : {&searches, &replaces, &spreads})
+        options.insert(options.end(), group->begin(), group->end());
+    corrupt->footer("Steps after the first, each with its own --range, search, replacement and "
+                    "spread, follow --then.");
     CLI::App* partsCommand = app.add_subcommand(
         "parts", "Print the parts of FILE, found from its bytes: each one's name, offsets "
                  "START:END (hexadecimal) and size. A name also serves as --range of corrupt.");
@@ -556,100 +628,143 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         partsCommand->add_flag("--json", partsJson, "Print one JSON object per part")
             ->disable_flag_override();
 
+    // The steps' words, split at each --then.
+    std::vector<std::vector<std::string>> groups(1);
+    for (const std::string& arg : args) {
+        if (arg == "--then")
+            groups.emplace_back();
+        else
+            groups.back().push_back(arg);
+    }
+    Job job;
+
     try {
-        try {
-            std::vector<char*> argv{const_cast<char*>(kProgram)};
-            for (const std::string& arg : args)
-                argv.push_back(const_cast<char*>(arg.c_str()));
-            app.parse(static_cast<int>(argv.size()), argv.data());
-        } catch (const CLI::ParseError& error) {
-            if (error.get_exit_code() == 0)
-                return app.exit(error, out, err); // --help, --version
-            throw UsageError(Reworded(error));
-        }
-        for (const CLI::App* part : {&app, corrupt, partsCommand}) {
-            for (const std::string& extra : part->remaining()) {
-                if (extra != "--") // kept by the parser, though it did its work
-                    throw UsageError("not understood: " + extra);
+        for (std::size_t group = 0; group < groups.size(); ++group) {
+            if (group > 0 && groups[group].empty())
+                throw UsageError("--then: no step follows");
+            std::vector<std::string> words = groups[group];
+            if (group > 0)
+                words.insert(words.begin(), "corrupt");
+            try {
+                std::vector<char*> argv{const_cast<char*>(kProgram)};
+                for (const std::string& word : words)
+                    argv.push_back(const_cast<char*>(word.c_str()));
+                app.parse(static_cast<int>(argv.size()), argv.data());
+            } catch (const CLI::ParseError& error) {
+                if (error.get_exit_code() == 0)
+                    return app.exit(error, out, err); // --help, --version
+                throw UsageError(Reworded(error));
             }
-        }
-        if (partsCommand->parsed()) {
-            for (const CLI::Option* option : {fileGiven, partsJsonGiven}) {
+            for (const CLI::App* part : {&app, corrupt, partsCommand}) {
+                for (const std::string& extra : part->remaining()) {
+                    if (extra != "--") // kept by the parser, though it did its work
+                        throw UsageError("not understood: " + extra);
+                }
+            }
+            if (partsCommand->parsed()) {
+                if (groups.size() > 1)
+                    throw UsageError("--then: for corrupt only");
+                for (const CLI::Option* option : {fileGiven, partsJsonGiven}) {
+                    if (option->count() > 1)
+                        throw UsageError(option->get_name() + ": given twice");
+                }
+                if (!fileGiven->count())
+                    throw UsageError("FILE is missing");
+                return PrintParts(file, partsJson, out, err);
+            }
+            if (!corrupt->parsed())
+                throw UsageError("no command given");
+            for (const CLI::Option* option : options) {
                 if (option->count() > 1)
                     throw UsageError(option->get_name() + ": given twice");
+                if (group > 0 && option->count() && std::ranges::count(runOptions, option))
+                    throw UsageError(option->get_name() + ": before the first --then only");
             }
-            if (!fileGiven->count())
-                throw UsageError("FILE is missing");
-            return PrintParts(file, partsJson, out, err);
-        }
-        if (!corrupt->parsed())
-            throw UsageError("no command given");
-        for (const CLI::Option* option : options) {
-            if (option->count() > 1)
-                throw UsageError(option->get_name() + ": given twice");
-        }
-        for (const CLI::Option* option : {inputGiven, outputGiven, rangeGiven}) {
-            if (!option->count())
-                throw UsageError(option->get_name() + " is missing");
-        }
-        Job job;
-        job.input = input;
-        job.output = output;
-        if (input.ends_with('\n'))
-            throw UsageError("INPUT: a name that ends with a line break has no recipe");
-        if (range.find(':') == std::string::npos)
-            job.part = range;
-        else
-            std::tie(job.start, job.end) = ParseHexPair(range, 0xFFFFFFFF, "--range");
-        if (job.part.empty() && job.start >= job.end)
-            throw UsageError("--range: START is not below END: " + range);
-        const CLI::Option* searchGiven = OneOf(searches, false, "");
-        if (searchGiven == searches[0]) {
-            job.rule.searchMode = SearchMode::SearchSpecificByte;
-            job.rule.searchValue =
-                static_cast<std::uint8_t>(ParseHex(searchByte, 0xFF, "--search-byte"));
-        } else if (searchGiven == searches[1]) {
-            const auto [low, high] = ParseHexPair(searchRange, 0xFF, "--search-range");
-            job.rule.searchMode = SearchMode::SearchByteRange;
-            job.rule.searchValue = static_cast<std::uint8_t>(low);
-            job.rule.searchHigh = static_cast<std::uint8_t>(high);
-        }
-        const CLI::Option* replaceGiven =
-            OneOf(replaces, true,
-                  "what hit bytes become is missing: --set, --add, --subtract or --random");
-        const std::string* values[] = {&set, &add, &subtract};
-        const ReplaceMode modes[] = {ReplaceMode::ReplaceSpecificByte,
-                                     ReplaceMode::ReplaceIncreaseBy,
-                                     ReplaceMode::ReplaceDecreaseBy};
-        for (std::size_t i = 0; i < std::size(values); ++i) {
-            if (replaceGiven == replaces[i]) {
-                job.rule.replaceMode = modes[i];
-                job.rule.replaceValue =
-                    static_cast<std::uint8_t>(ParseHex(*values[i], 0xFF, replaces[i]->get_name()));
+            for (const CLI::Option* option : {inputGiven, outputGiven, rangeGiven}) {
+                if (group == 0 && !option->count())
+                    throw UsageError(option->get_name() + " is missing");
             }
+            if (!rangeGiven->count())
+                throw UsageError("--range is missing after --then");
+            CorruptionStep& step = job.steps.emplace_back();
+            std::string& part = job.parts.emplace_back();
+            if (range.find(':') == std::string::npos)
+                part = range;
+            else
+                std::tie(step.startOffset, step.endOffset) =
+                    ParseHexPair(range, 0xFFFFFFFF, "--range");
+            if (part.empty() && step.startOffset >= step.endOffset)
+                throw UsageError("--range: START is not below END: " + range);
+            step.rule = {SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceRandomByte, 0};
+            const CLI::Option* searchGiven = OneOf(searches, false, "");
+            if (searchGiven == searches[0]) {
+                step.rule.searchMode = SearchMode::SearchSpecificByte;
+                step.rule.searchValue =
+                    static_cast<std::uint8_t>(ParseHex(searchByte, 0xFF, "--search-byte"));
+            } else if (searchGiven == searches[1]) {
+                const auto [low, high] = ParseHexPair(searchRange, 0xFF, "--search-range");
+                step.rule.searchMode = SearchMode::SearchByteRange;
+                step.rule.searchValue = static_cast<std::uint8_t>(low);
+                step.rule.searchHigh = static_cast<std::uint8_t>(high);
+            }
+            const CLI::Option* replaceGiven =
+                OneOf(replaces, true,
+                      "what hit bytes become is missing: --set, --add, --subtract or --random");
+            const std::string* values[] = {&set, &add, &subtract};
+            const ReplaceMode modes[] = {ReplaceMode::ReplaceSpecificByte,
+                                         ReplaceMode::ReplaceIncreaseBy,
+                                         ReplaceMode::ReplaceDecreaseBy};
+            for (std::size_t i = 0; i < std::size(values); ++i) {
+                if (replaceGiven == replaces[i]) {
+                    step.rule.replaceMode = modes[i];
+                    step.rule.replaceValue = static_cast<std::uint8_t>(
+                        ParseHex(*values[i], 0xFF, replaces[i]->get_name()));
+                }
+            }
+            const CLI::Option* spreadGiven = OneOf(spreads, false, "");
+            if (spreadGiven == spreads[0]) {
+                step.spread = {SpreadKind::EveryNth,
+                               static_cast<std::uint32_t>(ParseDecimal(every, "--every"))};
+                if (step.spread.n == 0)
+                    throw UsageError("--every: at least 1: " + every);
+            } else if (spreadGiven == spreads[1]) {
+                step.spread = {SpreadKind::Pick, static_cast<std::uint32_t>(
+                                                     ParseDecimal(pick, "--pick", kMostPicked))};
+                if (step.spread.n == 0)
+                    throw UsageError("--pick: at least 1: " + pick);
+            }
+            if (group > 0)
+                continue;
+            job.input = input;
+            job.output = output;
+            if (input.ends_with('\n'))
+                throw UsageError("INPUT: a name that ends with a line break has no recipe");
+            job.numbered = variantsGiven->count() != 0;
+            if (job.numbered) {
+                job.variants = static_cast<std::uint32_t>(ParseDecimal(variants, "--variants"));
+                if (job.variants == 0 || job.variants > kMostVariants)
+                    throw UsageError("--variants: from 1 to 100000: " + variants);
+                if (output.find("{seed}") == std::string::npos &&
+                    output.find("{n}") == std::string::npos)
+                    throw UsageError("--output: holds neither {seed} nor {n} for the variants: " +
+                                     output);
+            }
+            // Every seed of the batch is at most 4294967295.
+            const std::uint32_t lastFirst =
+                std::numeric_limits<std::uint32_t>::max() - (job.variants - 1);
+            job.seed = seedGiven->count()
+                           ? static_cast<std::uint32_t>(ParseDecimal(seed, "--seed"))
+                           : std::uniform_int_distribution<std::uint32_t>(0, lastFirst)(
+                                 *std::make_unique<std::random_device>());
+            if (job.seed > lastFirst)
+                throw UsageError("--variants: the last seed would be past 4294967295");
+            if (drawGiven->count())
+                job.draw = ParseDecimal(draw, "--draw", std::numeric_limits<std::uint64_t>::max());
+            if (crcGiven->count())
+                job.expectedCrc = ParseHex(crc, 0xFFFFFFFF, "--expect-crc32");
+            job.force = force;
+            job.json = json;
         }
-        job.numbered = variantsGiven->count() != 0;
-        if (job.numbered) {
-            job.variants = ParseDecimal(variants, "--variants");
-            if (job.variants == 0 || job.variants > kMostVariants)
-                throw UsageError("--variants: from 1 to 100000: " + variants);
-            if (output.find("{seed}") == std::string::npos &&
-                output.find("{n}") == std::string::npos)
-                throw UsageError("--output: holds neither {seed} nor {n} for the variants: " +
-                                 output);
-        }
-        // Every seed of the batch is at most 4294967295.
-        const std::uint32_t lastFirst =
-            std::numeric_limits<std::uint32_t>::max() - (job.variants - 1);
-        job.seed = seedGiven->count() ? ParseDecimal(seed, "--seed")
-                                      : std::uniform_int_distribution<std::uint32_t>(0, lastFirst)(
-                                            *std::make_unique<std::random_device>());
-        if (job.seed > lastFirst)
-            throw UsageError("--variants: the last seed would be past 4294967295");
-        if (crcGiven->count())
-            job.expectedCrc = ParseHex(crc, 0xFFFFFFFF, "--expect-crc32");
-        job.force = force;
-        job.json = json;
         return Run(job, out, err);
     } catch (const UsageError& error) {
         err << kProgram << ": " << Shown(error.what()) << "; see " << kProgram

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace glitchwerk {
 namespace {
@@ -117,7 +118,7 @@ ByteRule RuleOf(const Form& form) {
 CGlitchwerkDlg::CGlitchwerkDlg(DialogView& view) : m_view(view) {}
 
 bool CGlitchwerkDlg::OnInitDialog() {
-    SeedRandomGenerator(static_cast<std::uint32_t>(std::time(nullptr)));
+    m_stream = {static_cast<std::uint32_t>(std::time(nullptr)), 0}; // one seed for the run
 
     const std::optional<std::filesystem::path> path =
         m_fileToOpen ? m_fileToOpen : m_view.AskForFile();
@@ -238,11 +239,13 @@ void CGlitchwerkDlg::OnCorrupt() {
     ResetResults();
 
     const Form form = ReadForm();
-    const CorruptionRequest request{m_backup.romPath, ParseHexField(form.rangeStart),
-                                    ParseHexField(form.rangeEnd), m_backup.romLength, RuleOf(form)};
-    CorruptionResult result{};
+    const CorruptionRequest request{
+        m_backup.romPath,
+        m_backup.romLength,
+        {{ParseHexField(form.rangeStart), ParseHexField(form.rangeEnd), RuleOf(form)}}};
+    std::vector<CorruptionResult> results;
     switch (WithProgress(m_view, messages::kCorrupting, [&](const Progress& p) {
-        return RunCorruptionPass(m_backup, request, result, p);
+        return RunCorruptionPass(m_backup, request, m_stream, results, p);
     })) {
     case PassOutcome::Done:
         break;
@@ -253,6 +256,7 @@ void CGlitchwerkDlg::OnCorrupt() {
         Message(messages::kCorruptIncomplete);
         return;
     }
+    const CorruptionResult& result = results.front();
     if (result.totalBytes != 0) {
         m_view.ShowText(IDC_TOTAL_BYTES, std::to_string(result.totalBytes));
         m_view.ShowText(IDC_FIRST_BYTE, HexText(static_cast<std::uint32_t>(result.firstByte)));

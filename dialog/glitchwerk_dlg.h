@@ -72,6 +72,7 @@ class CGlitchwerkDlg {
     DialogView& m_view;
     BackupStore m_backup;
     std::optional<std::filesystem::path> m_fileToOpen;
+    RandomStream m_stream; // every random byte of the run, from a seed taken at start
 };
 
 // The rule the form describes: the fields of its two modes, read as bytes.

@@ -24,15 +24,7 @@ using Byte = std::uint8_t;
 
 // The random generator is counter based: draw n is a hash of n and the seed,
 // so draws do not wait on each other and a loop over a window computes them
-// side by side. The stream is keyed by position: in a call, byte i takes draw
-// counter + i when it is hit, and the counter then moves on by the whole
-// count, hit or not.
-struct RandomStream {
-    std::uint32_t key = 0;
-    std::uint64_t counter = 0;
-};
-RandomStream randomStream;
-
+// side by side.
 constexpr std::uint32_t kGolden = 0x9e3779b9U;
 
 constexpr std::uint32_t Mix(std::uint32_t x) {
@@ -42,6 +34,26 @@ constexpr std::uint32_t Mix(std::uint32_t x) {
     x *= 0x846ca68bU;
     x ^= x >> 16;
     return x;
+}
+
+std::uint32_t StreamKey(std::uint32_t seed) {
+    return Mix(seed ^ 0x5bd1e995U);
+}
+
+// The finalizer of splitmix64.
+constexpr std::uint64_t Mix64(std::uint64_t x) {
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9ULL;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111ebULL;
+    x ^= x >> 31;
+    return x;
+}
+
+constexpr std::uint64_t kGolden64 = 0x9e3779b97f4a7c15ULL;
+
+std::uint64_t StepKey(std::uint32_t seed, std::uint64_t firstDraw) {
+    return Mix64(Mix64(seed ^ 0x243f6a8885a308d3ULL) ^ firstDraw);
 }
 
 std::int32_t HexDigitValue(char c) {
@@ -179,7 +191,8 @@ GLITCHWERK_VECTOR_CLONES std::int32_t RandomizeAll(Byte* buffer, std::int32_t co
 
 template <class Hit>
 std::int32_t ApplyWithSearch(Byte* buffer, std::int32_t count, Hit hit, const ByteRule& rule,
-                             std::int32_t& firstIndex, std::int32_t& lastIndex) {
+                             RandomStream draws, std::int32_t& firstIndex,
+                             std::int32_t& lastIndex) {
     switch (rule.replaceMode) {
     case ReplaceMode::ReplaceSpecificByte:
         return Apply(buffer, count, hit, SetTo{rule.replaceValue}, firstIndex, lastIndex);
@@ -188,8 +201,8 @@ std::int32_t ApplyWithSearch(Byte* buffer, std::int32_t count, Hit hit, const By
     case ReplaceMode::ReplaceDecreaseBy:
         return Apply(buffer, count, hit, DecreaseBy{rule.replaceValue}, firstIndex, lastIndex);
     case ReplaceMode::ReplaceRandomByte: {
-        const RandomAt draw{randomStream.key,
-                            static_cast<std::uint32_t>(randomStream.counter) * kGolden};
+        const RandomAt draw{StreamKey(draws.seed),
+                            static_cast<std::uint32_t>(draws.draw) * kGolden};
         if constexpr (std::is_same_v<Hit, IsAny>)
             return RandomizeAll(buffer, count, draw, firstIndex, lastIndex);
         else
@@ -199,23 +212,32 @@ std::int32_t ApplyWithSearch(Byte* buffer, std::int32_t count, Hit hit, const By
     return 0;
 }
 
-std::int32_t ApplyBySearch(Byte* buffer, std::int32_t count, const ByteRule& rule,
-                           std::int32_t& firstIndex, std::int32_t& lastIndex) {
+// Calls `apply` with the rule's search half; an empty byte range is none.
+template <class Apply> std::int32_t WithSearch(const ByteRule& rule, Apply apply) {
     switch (rule.searchMode) {
     case SearchMode::SearchSpecificByte:
-        return ApplyWithSearch(buffer, count, IsSpecific{rule.searchValue}, rule, firstIndex,
-                               lastIndex);
+        return apply(IsSpecific{rule.searchValue});
     case SearchMode::SearchByteRange:
         if (rule.searchValue >= rule.searchHigh)
             return 0;
-        return ApplyWithSearch(
-            buffer, count,
-            IsInRange{rule.searchValue, static_cast<Byte>(rule.searchHigh - rule.searchValue)},
-            rule, firstIndex, lastIndex);
+        return apply(
+            IsInRange{rule.searchValue, static_cast<Byte>(rule.searchHigh - rule.searchValue)});
     case SearchMode::SearchAllBytes:
-        return ApplyWithSearch(buffer, count, IsAny{}, rule, firstIndex, lastIndex);
+        return apply(IsAny{});
     }
     return 0;
+}
+
+// Branch-free: every index is written, and kept only when it matches.
+template <class Hit>
+GLITCHWERK_VECTOR_CLONES std::int32_t CollectMatches(const Byte* buffer, std::int32_t count,
+                                                     Hit hit, std::int32_t* matches) {
+    std::int32_t found = 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+        matches[found] = i;
+        found += hit(buffer[i]);
+    }
+    return found;
 }
 
 } // namespace
@@ -242,18 +264,45 @@ std::uint8_t ClampByte(std::int32_t value) {
 }
 
 std::int32_t ApplyByteRule(std::uint8_t* buffer, std::int32_t count, ByteRule rule,
-                           std::int32_t& firstIndex, std::int32_t& lastIndex) {
+                           RandomStream draws, std::int32_t& firstIndex, std::int32_t& lastIndex) {
     if (count <= 0)
         return 0;
-    const std::int32_t hits = ApplyBySearch(buffer, count, rule, firstIndex, lastIndex);
-    if (rule.replaceMode == ReplaceMode::ReplaceRandomByte)
-        randomStream.counter += static_cast<std::uint64_t>(count);
-    return hits;
+    return WithSearch(rule, [&](auto hit) {
+        return ApplyWithSearch(buffer, count, hit, rule, draws, firstIndex, lastIndex);
+    });
 }
 
-void SeedRandomGenerator(std::uint32_t seed) {
-    randomStream.key = Mix(seed ^ 0x5bd1e995U);
-    randomStream.counter = 0;
+std::int32_t FindMatches(const std::uint8_t* buffer, std::int32_t count, const ByteRule& rule,
+                         std::int32_t* matches) {
+    if (count <= 0)
+        return 0;
+    return WithSearch(rule, [&](auto hit) { return CollectMatches(buffer, count, hit, matches); });
+}
+
+std::uint8_t ReplacedByte(std::uint8_t b, const ByteRule& rule, RandomStream at) {
+    switch (rule.replaceMode) {
+    case ReplaceMode::ReplaceSpecificByte:
+        return SetTo{rule.replaceValue}(b, 0);
+    case ReplaceMode::ReplaceIncreaseBy:
+        return IncreaseBy{rule.replaceValue}(b, 0);
+    case ReplaceMode::ReplaceDecreaseBy:
+        return DecreaseBy{rule.replaceValue}(b, 0);
+    case ReplaceMode::ReplaceRandomByte:
+        return RandomAt{StreamKey(at.seed), static_cast<std::uint32_t>(at.draw) * kGolden}(b, 0);
+    }
+    return b;
+}
+
+std::uint64_t PickKey(std::uint32_t seed, std::uint64_t firstDraw, std::uint64_t offset) {
+    return Mix64(StepKey(seed, firstDraw) + offset * kGolden64);
+}
+
+GLITCHWERK_VECTOR_CLONES void PickKeys(std::uint32_t seed, std::uint64_t firstDraw,
+                                       std::uint64_t windowOffset, const std::int32_t* matches,
+                                       std::int32_t count, std::uint64_t* keys) {
+    const std::uint64_t key = StepKey(seed, firstDraw);
+    for (std::int32_t i = 0; i < count; ++i)
+        keys[i] = Mix64(key + (windowOffset + static_cast<std::uint64_t>(matches[i])) * kGolden64);
 }
 
 } // namespace glitchwerk

@@ -40,16 +40,40 @@ std::uint32_t ParseHexField(std::string_view text);
 // Saturates a signed value to 0..255.
 std::uint8_t ClampByte(std::int32_t value);
 
-// Applies `rule` to `count` bytes of `buffer` in place and returns the number
-// of hit bytes. `firstIndex` and `lastIndex` receive the index of the first and
-// last hit byte, and are left untouched when nothing is hit.
-std::int32_t ApplyByteRule(std::uint8_t* buffer, std::int32_t count, ByteRule rule,
-                           std::int32_t& firstIndex, std::int32_t& lastIndex);
+// The random stream behind ReplaceRandomByte, as a value: draw n of a seed is
+// a hash of the seed and n (taken modulo 2^32). A run starts it at {seed, 0}
+// (or where a recipe says) and each step moves `draw` on; the same seed and
+// draws give the same bytes everywhere.
+struct RandomStream {
+    std::uint32_t seed = 0;
+    std::uint64_t draw = 0; // the draw the next byte of a call takes
+};
 
-// Seeds the generator behind ReplaceRandomByte. Its stream is keyed by
-// position: in a call with random replacement, byte i of the buffer takes
-// draw c + i when it is hit, and c then grows by the count, hit or not. The
-// same seed and the same calls give the same bytes.
-void SeedRandomGenerator(std::uint32_t seed);
+// Applies `rule` to `count` bytes of `buffer` in place and returns the number
+// of hit bytes. A hit byte i takes draw `draws.draw + i` of the stream's seed
+// when the rule is random; nothing moves the stream. `firstIndex` and
+// `lastIndex` receive the index of the first and last hit byte, and are left
+// untouched when nothing is hit.
+std::int32_t ApplyByteRule(std::uint8_t* buffer, std::int32_t count, ByteRule rule,
+                           RandomStream draws, std::int32_t& firstIndex, std::int32_t& lastIndex);
+
+// For the sparse spreads: the indices of the `count` bytes of `buffer` that
+// `rule` searches for, in order, written to `matches` (room for `count`);
+// returns how many there are.
+std::int32_t FindMatches(const std::uint8_t* buffer, std::int32_t count, const ByteRule& rule,
+                         std::int32_t* matches);
+
+// What the hit byte `b` becomes, taking draw `at.draw` when the rule is random.
+std::uint8_t ReplacedByte(std::uint8_t b, const ByteRule& rule, RandomStream at);
+
+// The key that orders matching bytes for a pick: a keyed 64-bit hash of the
+// seed, the step's first draw and the byte's file offset. Frozen: recipes
+// that pick bytes replay by it.
+std::uint64_t PickKey(std::uint32_t seed, std::uint64_t firstDraw, std::uint64_t offset);
+
+// PickKey of the bytes at `windowOffset` + matches[i] for i below `count`,
+// written to `keys`.
+void PickKeys(std::uint32_t seed, std::uint64_t firstDraw, std::uint64_t windowOffset,
+              const std::int32_t* matches, std::int32_t count, std::uint64_t* keys);
 
 } // namespace glitchwerk

@@ -44,8 +44,10 @@ struct Session {
     BackupResult Start() { return CreateBackup(store, file); }
     // Zeroes bytes [begin, end) of the file backed up.
     PassOutcome Corrupt(std::uint32_t begin = 0, std::uint32_t end = 300, const Progress& p = {}) {
-        CorruptionResult result{};
-        return RunCorruptionPass(store, {file, begin, end, store.romLength, kZero}, result, p);
+        RandomStream stream;
+        std::vector<CorruptionResult> results;
+        return RunCorruptionPass(store, {file, store.romLength, {{begin, end, kZero}}}, stream,
+                                 results, p);
     }
 };
 

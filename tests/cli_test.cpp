@@ -3,10 +3,12 @@
 #include "tests/temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <sstream>
 #include <thread>
@@ -49,25 +51,41 @@ std::vector<std::string> Words(const std::string& recipe) {
     return words;
 }
 
-// A random corruption, replayed by the shell from the recipe it printed, gives
-// the same file again, over the first with --force; no control character of a
-// name reaches the terminal raw.
+// A random corruption of two steps, replayed by the shell from the recipe it printed and from the
+// fields of its JSON, gives the same file again, over the first with --force; no control character
+// of a name reaches the terminal raw.
 TEST(Cli, RecipesMakeTheSameCopyAgain) {
     const TempDir dir(true);
     const std::string input = "-it's\x1b[1m\nx\x7f.nes"; // an option's dash, a shell's quote
     WriteFile(input, CountingBytes(0x20000));
-    const Cli first({"corrupt", "-o", "a\n.nes", "--range", "0x10:18010", "--search-range", "20:80",
-                     "--random", "--", input});
+    const Cli first({"corrupt",        "-o",     "a\n.nes",  "--range", "0x10:18010",
+                     "--search-range", "20:80",  "--random", "--draw",  "9",
+                     "--json",         "--",     input,      "--then",  "--range",
+                     "100:1F000",      "--pick", "900",      "--add",   "3"});
     ASSERT_EQ(first.status, 0) << first.err;
     const auto control = [](unsigned char c) { return c < 0x20 || c == 0x7F; };
     EXPECT_EQ(std::count_if(first.out.begin(), first.out.end(), control), 1); // the line's end
     const Bytes copy = ReadFile("a\n.nes");
-    WriteFile("a\n.nes", {});
-    std::vector<std::string> recipe = Words(first.out.substr(first.out.find("recipe: ") + 8));
-    recipe.push_back("--force");
-    const Cli again(recipe);
-    ASSERT_EQ(again.status, 0) << again.err;
-    EXPECT_EQ(ReadFile("a\n.nes"), copy);
+    const auto json = nlohmann::json::parse(first.out);
+    std::vector<std::string> fields{"corrupt",           "./" + input, "-o",
+                                    "a\n.nes",           "--force",    "--seed",
+                                    json["seed"].dump(), "--draw",     json["draw"].dump()};
+    std::string steps;
+    for (const auto& step : json["steps"]) {
+        steps += " --then --range";
+        for (const char* key : {"range", "search", "replace", "spread"})
+            steps.append(" ").append(step[key].get<std::string>());
+    }
+    std::istringstream words(steps.substr(std::strlen(" --then")));
+    fields.insert(fields.end(), std::istream_iterator<std::string>(words), {});
+    std::vector<std::string> recipe = Words(json["recipe"]);
+    recipe.insert(recipe.begin() + 1, "--force");
+    for (const auto& args : {recipe, fields}) {
+        WriteFile("a\n.nes", {});
+        const Cli again(args);
+        ASSERT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(ReadFile("a\n.nes"), copy);
+    }
 }
 #endif
 
@@ -101,6 +119,14 @@ TEST(Cli, RefusalsAndFailuresWriteNothing) {
         {"out.nes --range 0:1 --random --expect-crc32 79942C62", 0, ""},
         {"out.nes --range 0:10 --search-byte FF --set 0", 0, "no byte of out.nes was hit"},
         {"out.nes --range 0:1 --random=false --set 1", 2, "--random: takes no value"},
+        {"out.nes --range 0:1 --set 1 --every 0", 2, "--every: at least 1: 0"},
+        {"out.nes --range 0:1 --set 1 --pick 1000001", 2, "--pick: too large (at most 1000000)"},
+        {"out.nes --range 0:1 --random --draw 1x", 2, "--draw: not a decimal number: 1x"},
+        {"out.nes --range 0:1 --random --then --range 1:2 --set 1 --seed 4", 2,
+         "--seed: before the first --then only"},
+        {"out.nes --range 0:1 --random --then", 2, "--then: no step follows"},
+        {"out.nes --range 0:1 --random --then --set 1", 2, "--range is missing after --then"},
+        {"out.nes --range 0:1 --random --then --range 12C:200 --set 1", 1, "--range starts at 12C"},
         {"2.nes --range 0:1 --random", 1, "2.nes exists (--force replaces it)"},
         {"game.nes --range 0:1 --random --force", 1, "game.nes is the input file"},
         {"folder --range 0:1 --random --force", 1, "folder is no plain file"},
@@ -149,11 +175,14 @@ TEST(Cli, VariantsFromConsecutiveSeedsInJson) {
                    "--search-byte", "0x7", "--add", "1", "--seed", "41", "--variants", "2",
                    "--json"});
     ASSERT_EQ(cli.status, 0) << cli.err;
-    EXPECT_EQ(cli.out.substr(0, cli.out.find('\n')),
-              R"({"output":"1-41.nes","seed":41,"crc32":"B91E5A63","crc32_without_header":)"
-              R"("79942C62","hits":2,"first":"7","last":"107","recipe":"glitchwerk-cli corrupt )"
-              R"('game.nes' -o '1-41.nes' --range 0:12C --search-byte 7 --add 1 --expect-crc32 )"
-              R"(B91E5A63"})");
+    EXPECT_EQ(
+        cli.out.substr(0, cli.out.find('\n')),
+        R"({"output":"1-41.nes","seed":41,"draw":0,"crc32":"B91E5A63","crc32_without_header":)"
+        R"("79942C62","hits":2,"first":"7","last":"107","steps":[{"range":"0:12C","search":)"
+        R"("--search-byte 7","replace":"--add 1","spread":"","hits":2,"first":"7","last":)"
+        R"("107"}],"recipe":"glitchwerk-cli corrupt )"
+        R"('game.nes' -o '1-41.nes' --range 0:12C --search-byte 7 --add 1 --expect-crc32 )"
+        R"(B91E5A63"})");
     Bytes expected = Rom();
     expected[7] = expected[0x107] = 8;
     EXPECT_EQ(ReadFile("1-41.nes"), expected);

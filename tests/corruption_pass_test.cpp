@@ -40,9 +40,11 @@ TEST(RunCorruptionPass, CorruptsTheRangeWindowByWindowWithinTheFile) {
         std::replace(bytes.begin(), bytes.begin() + 0x10080, std::uint8_t{0}, std::uint8_t{1});
         testing::WriteFile(file, bytes);
 
-        CorruptionResult result{99, 99, 99};
-        ASSERT_TRUE(RunCorruptionPass({file, c.start, c.end, c.recorded, kZeroToEE}, result));
-        EXPECT_EQ((std::array{result.totalBytes, result.firstByte, result.lastByte}),
+        RandomStream stream;
+        std::vector<CorruptionResult> results;
+        ASSERT_TRUE(
+            RunCorruptionPass({file, c.recorded, {{c.start, c.end, kZeroToEE}}}, stream, results));
+        EXPECT_EQ((std::array{results.at(0).totalBytes, results[0].firstByte, results[0].lastByte}),
                   (std::array{c.hits, c.first, c.last}));
         for (std::uint64_t i = c.start; i < std::min({c.end, c.recorded, c.length}); ++i)
             bytes[i] = bytes[i] == 0 ? 0xEE : bytes[i];
@@ -53,10 +55,18 @@ TEST(RunCorruptionPass, CorruptsTheRangeWindowByWindowWithinTheFile) {
 TEST(RunCorruptionPass, RefusesWhatIsNoPlainFile) {
     const testing::TempDir dir(true);
     testing::MakePipe("pipe");
-    CorruptionResult result{};
+    RandomStream stream;
+    std::vector<CorruptionResult> results;
     // Never blocks on a pipe, nor reads from and writes into a device.
     for (const char* other : {"/nonexistent/game.nes", "pipe", "/dev/zero", "NUL"})
-        EXPECT_FALSE(RunCorruptionPass({other, 0, 16, 16, kZeroToEE}, result)) << other;
+        EXPECT_FALSE(RunCorruptionPass({other, 16, {{0, 16, kZeroToEE}}}, stream, results))
+            << other;
+    testing::WriteFile("file", Bytes(16)); // nor takes a spread out of bounds
+    for (const Spread spread :
+         {Spread{SpreadKind::EveryNth, 0}, Spread{SpreadKind::Pick, kMostPicked + 1}})
+        EXPECT_FALSE(
+            RunCorruptionPass({"file", 16, {{0, 16, kZeroToEE, spread}}}, stream, results));
+    EXPECT_EQ(testing::ReadFile("file"), Bytes(16));
 }
 
 } // namespace
