@@ -35,7 +35,8 @@ class CGlitchwerkDlg {
     void OpenAtStart(std::filesystem::path file) { m_fileToOpen = std::move(file); }
 
     // Start-up, before the window is first shown: asks for the file and backs
-    // it up. Returns false when the run ends here; the window never appears.
+    // it up. Returns false when the run ends here (the view's EndDialog has
+    // been called); the window never appears.
     bool OnInitDialog();
     // Once the window is up: tells about a leftover data file that was kept.
     void OnShown();
@@ -73,7 +74,13 @@ class CGlitchwerkDlg {
     std::optional<std::filesystem::path> m_fileToOpen;
 };
 
+// The rule the form describes: the fields of its two modes, read as bytes.
+ByteRule RuleOf(const Form& form);
+
 // "%X": upper-case hexadecimal without prefix or leading zeros.
 std::string HexText(std::uint32_t value);
+
+// A path as UTF-8 text for the view (on POSIX, the name's own bytes).
+std::string PathText(const std::filesystem::path& path);
 
 } // namespace glitchwerk

@@ -1,0 +1,273 @@
+// SPDX-License-Identifier: MIT
+#include "dialog/control_table.h"
+#include "dialog/glitchwerk_dlg.h"
+#include "dialog/messages.h"
+#include "tests/scripted_view.h"
+#include "tests/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace glitchwerk {
+namespace {
+
+using namespace testing; // the temporary folder, file helpers and scripted view
+using namespace messages;
+namespace fs = std::filesystem;
+using Texts = std::vector<std::string>;
+
+const Bytes kOriginal = CountingBytes(0x300);
+
+int IdOf(const std::string& name) {
+    for (const ControlTemplate& control : kControls) {
+        if (name == control.name)
+            return control.id;
+    }
+    throw std::invalid_argument(name);
+}
+
+// One run of the dialog on a file of 0x300 counting bytes, in a fresh current directory.
+struct Session {
+    TempDir dir{true};
+    const fs::path rom = dir / "game.nes";
+    ScriptedView view;
+    CGlitchwerkDlg dialog{view};
+
+    Session() {
+        WriteFile(rom, kOriginal);
+        view.file = rom;
+    }
+    void Start() {
+        ASSERT_TRUE(dialog.OnInitDialog());
+        dialog.OnShown();
+    }
+    // "NAME" clicks IDC_NAME (or IDCANCEL); "NAME=text" types the text into it.
+    void Do(const std::string& step) {
+        const auto equals = step.find('=');
+        const std::string name = step.substr(0, equals);
+        const int id = IdOf(name == "IDCANCEL" ? name : "IDC_" + name);
+        if (equals == std::string::npos)
+            dialog.OnCommand(id);
+        else
+            view.texts[id] = step.substr(equals + 1);
+    }
+    // The names of the controls of one kind for which `state` holds, in tab order.
+    std::string Which(ControlKind kind, const std::map<int, bool>& state) {
+        std::string names;
+        for (const ControlTemplate& control : kControls) {
+            const auto found = state.find(control.id);
+            if (control.kind == kind && found != state.end() && found->second)
+                names.append(" ").append(control.name + 4);
+        }
+        return names.empty() ? names : names.substr(1);
+    }
+    Texts Results() {
+        return {view.texts[IDC_TOTAL_BYTES], view.texts[IDC_FIRST_BYTE], view.texts[IDC_LAST_BYTE]};
+    }
+    // The bytes of the file that the last message names, being `message` of that file.
+    Bytes Kept(std::string (*message)(const std::string&)) {
+        const std::string& text = view.messages.back();
+        const std::size_t from = text.rfind(' ') + 1;
+        const std::string file = text.substr(from, text.size() - from - 1);
+        EXPECT_EQ(text, message(file));
+        return ReadFile(fs::path(std::u8string(file.begin(), file.end())));
+    }
+};
+
+TEST(DialogLogic, StartUpFailuresEndTheRunBeforeTheWindowAppears) {
+    const std::pair<std::function<std::optional<fs::path>(Session&)>, const char*> cases[] = {
+        {[](Session&) { return std::nullopt; }, nullptr},
+        {[](Session& r) { return fs::create_directory(kDataFileName), r.rom; },
+         kDataFileNotCreated},
+        {[](Session& r) { return r.dir / "typed.nes"; }, kFileNotOpened},
+        {[](Session&) { return fs::absolute(kDataFileName); }, kFileIsDataFile},
+#ifndef _WIN32
+        {[](Session& r) { return fs::create_symlink(r.rom, kDataFileName), r.rom; },
+         kDataFileUnsafe},
+#endif
+    };
+    for (const auto& [choose, message] : cases) {
+        SCOPED_TRACE(message ? message : "cancelled");
+        Session run;
+        run.view.file = choose(run);
+
+        EXPECT_FALSE(run.dialog.OnInitDialog());
+        EXPECT_TRUE(run.view.ended);
+        EXPECT_EQ(run.view.messages, message ? Texts{message} : Texts{});
+        EXPECT_EQ(fs::exists(kDataFileName), message != nullptr);
+        EXPECT_EQ(ReadFile(run.rom), kOriginal);
+    }
+}
+
+TEST(DialogLogic, StartUpShowsTheFileThenSelectorsKeepOneChoicePerGroup) {
+    Session run;
+    const fs::path odd = run.dir / "\xC3\xA4 &b.nes";
+    WriteFile(odd, kOriginal);
+    run.view.file.reset();
+    run.dialog.OpenAtStart(odd);         // as `glitchwerk FILE` does: no file dialog
+    WriteFile(kDataFileName, {1, 2, 3}); // left by a run that was killed
+    ASSERT_TRUE(run.dialog.OnInitDialog());
+    EXPECT_EQ(run.view.texts[IDC_FILE_SIZE], "300");
+    EXPECT_TRUE(run.view.texts[IDC_FILE_PATH].ends_with("\xC3\xA4 &b.nes"));
+    EXPECT_EQ(run.Results(), (Texts{"", "", ""}));
+    EXPECT_EQ(run.view.progress, Texts{kCopying});
+    EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
+
+    EXPECT_TRUE(run.view.messages.empty()); // the leftover is told once the window is up
+    run.dialog.OnShown();
+    EXPECT_EQ(run.Kept(LeftoverKept), (Bytes{1, 2, 3}));
+
+    // Clicked button; then the checked buttons and the enabled fields.
+    const char* steps[][3] = {
+        {"", "SEARCH_SPECIFIC REPLACE_SPECIFIC", "SEARCH_VALUE REPLACE_VALUE"},
+        {"SEARCH_RANGE", "SEARCH_RANGE REPLACE_SPECIFIC", "SEARCH_LOW SEARCH_HIGH REPLACE_VALUE"},
+        {"REPLACE_DECREASE", "SEARCH_RANGE REPLACE_DECREASE", "SEARCH_LOW SEARCH_HIGH STEP_VALUE"},
+        {"REPLACE_INCREASE", "SEARCH_RANGE REPLACE_INCREASE", "SEARCH_LOW SEARCH_HIGH STEP_VALUE"},
+        {"REPLACE_INCREASE", "SEARCH_RANGE REPLACE_INCREASE", "SEARCH_LOW SEARCH_HIGH STEP_VALUE"},
+        {"SEARCH_ALL", "SEARCH_ALL REPLACE_INCREASE", "STEP_VALUE"},
+        {"REPLACE_RANDOM", "SEARCH_ALL REPLACE_RANDOM", ""},
+        {"SEARCH_SPECIFIC", "SEARCH_SPECIFIC REPLACE_RANDOM", "SEARCH_VALUE"},
+    };
+    for (const auto& [click, checked, enabled] : steps) {
+        SCOPED_TRACE(click);
+        if (*click)
+            run.Do(click);
+        EXPECT_EQ(run.Which(ControlKind::Radio, run.view.checked), checked);
+        EXPECT_EQ(run.Which(ControlKind::Edit, run.view.enabled), enabled);
+    }
+}
+
+TEST(DialogLogic, CorruptReadsTheFormAndShowsItsResultsBeforeItsMessage) {
+    // The steps, the results shown, and the bytes [from, to) that become `value`.
+    const std::tuple<std::vector<std::string>, Texts, int, int, int> cases[] = {
+        // clang-format off
+        {{}, {"0", "", ""}, 0, 0, 0},
+        {{"SEARCH_ALL", "RANGE_START=0x100", "RANGE_END=" + std::string(40000, '0') + "FFFFFF",
+          "REPLACE_VALUE=5A"}, // any length of text
+         {"512", "100", "2FF"}, 0x100, 0x300, 0x5A},
+        // 1FF reads as FF, FFFFFFFF as 00.
+        {{"RANGE_END=100", "SEARCH_VALUE=1FF", "REPLACE_VALUE=FFFFFFFF"},
+         {"1", "FF", "FF"}, 0xFF, 0x100, 0x00},
+        {{"SEARCH_RANGE", "REPLACE_DECREASE", "RANGE_START=10", "RANGE_END=20",
+          "SEARCH_LOW=18", "SEARCH_HIGH=1C", "STEP_VALUE=20"},
+         {"4", "18", "1B"}, 0x18, 0x1C, 0x00},
+        // clang-format on
+    };
+    for (const auto& [steps, results, from, to, value] : cases) {
+        SCOPED_TRACE(results.front());
+        Session run;
+        run.Start();
+        for (const std::string& step : steps)
+            run.Do(step);
+        Texts shownWithMessage;
+        run.view.whileShown = [&] { shownWithMessage = run.Results(); };
+        run.Do("CORRUPT");
+
+        EXPECT_EQ(run.view.messages, Texts{kCorrupted});
+        EXPECT_EQ(shownWithMessage, results);
+        Bytes expected = kOriginal;
+        std::fill(expected.begin() + from, expected.begin() + to, value);
+        EXPECT_EQ(ReadFile(run.rom), expected);
+        EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
+    }
+}
+
+// Corrupt compounds, Re-Corrupt starts from the pristine file, Restore puts it back; then a
+// file that cannot be written, opened or restored is reported, and No at exit keeps the originals
+// the restores could not put back (where it cannot, the window stays).
+TEST(DialogLogic, CommandsFromCorruptToExit) {
+    Session run;
+    run.Start();
+    for (const char* step : {"SEARCH_ALL", "REPLACE_INCREASE", "RANGE_END=4", "STEP_VALUE=1"})
+        run.Do(step);
+    const auto plus = [](int step) {
+        Bytes bytes = kOriginal;
+        for (int i = 0; i < 4; ++i)
+            bytes[i] = static_cast<std::uint8_t>(bytes[i] + step);
+        return bytes;
+    };
+    Texts said;
+#ifndef _WIN32
+    OnAFullDisk(0, [&] { return run.Do("CORRUPT"), 0; });
+    said.push_back(kCorruptIncomplete);
+#endif
+    run.Do("CORRUPT");
+    run.Do("CORRUPT");
+    EXPECT_EQ(ReadFile(run.rom), plus(2));
+    run.view.progress.clear();
+    run.Do("RECORRUPT");
+    EXPECT_EQ(ReadFile(run.rom), plus(1));
+    EXPECT_EQ(run.view.progress, (Texts{kRestoring, kCorrupting}));
+    run.Do("RESTORE");
+    EXPECT_EQ(ReadFile(run.rom), kOriginal);
+
+    fs::remove(run.rom);
+    fs::create_directory(run.rom); // neither updated nor rewritten from now on
+    run.Do("RECORRUPT");           // stops at the failed restore
+    EXPECT_EQ(run.Results(), (Texts{"0", "", ""}));
+    run.Do("CORRUPT");
+    run.Do("RESTORE");
+    run.view.answers = {Answer::Yes};
+    run.Do("IDCANCEL");
+    said.insert(said.end(), {kCorrupted, kCorrupted, kCorrupted, kRestored, kRestoreFailed,
+                             kCorruptNotOpened, kRestoreFailed, kExitQuestion, kExitRestoreFailed});
+    EXPECT_EQ(run.view.messages, said);
+    EXPECT_FALSE(run.view.ended);
+    EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
+
+#ifndef _WIN32
+    fs::rename(kDataFileName, "moved.dat");
+    run.view.answers = {Answer::No};
+    OnAFullDisk(0, [&] { return run.Do("IDCANCEL"), 0; });
+    EXPECT_EQ(run.view.messages.back(), kOriginalsNotKept);
+    EXPECT_FALSE(run.view.ended);
+    fs::rename("moved.dat", kDataFileName);
+#endif
+    run.view.answers = {Answer::No};
+    run.Do("IDCANCEL");
+    EXPECT_TRUE(run.view.ended);
+    EXPECT_EQ(run.Kept(OriginalsKept), kOriginal);
+    EXPECT_TRUE(ReadFile(kDataFileName).empty());
+}
+
+TEST(DialogLogic, ExitAsksBeforeEndingAndSaysWhenTheDataFileStaysFull) {
+    const std::pair<Answer, bool> cases[] = {
+        {Answer::Cancel, true},
+        {Answer::No, true},
+        {Answer::Yes, true},
+#ifndef _WIN32
+        {Answer::No, false}, // the data file cannot be emptied
+#endif
+    };
+    for (const auto& [answer, emptied] : cases) {
+        SCOPED_TRACE(static_cast<int>(answer) * 2 + emptied);
+        Session run;
+        run.Start();
+        WriteFile(run.rom, {0xEE}); // as a corruption would leave it
+        run.view.answers = {answer};
+#ifndef _WIN32
+        if (!emptied) { // truncating a stream that cannot write fails
+            const int readOnly = ::open(kDataFileName, O_RDONLY | O_CLOEXEC);
+            ::dup2(readOnly, ::fileno(run.dialog.Backup().dataFile.get()));
+            ::close(readOnly);
+        }
+#endif
+        run.Do("IDCANCEL");
+        const Texts said =
+            emptied ? Texts{kExitQuestion} : Texts{kExitQuestion, kDataFileNotEmptied};
+        EXPECT_EQ(run.view.messages, said);
+        EXPECT_EQ(run.view.ended, answer != Answer::Cancel);
+        EXPECT_EQ(ReadFile(run.rom), answer == Answer::Yes ? kOriginal : Bytes{0xEE});
+        EXPECT_EQ(ReadFile(kDataFileName).empty(), answer != Answer::Cancel && emptied);
+    }
+}
+
+} // namespace
+} // namespace glitchwerk
