@@ -70,10 +70,8 @@ INT_PTR Win32Dialog::Handle(UINT message, WPARAM wParam, LPARAM) {
         m_font = reinterpret_cast<HFONT>(SendMessageW(m_window, WM_GETFONT, 0, 0));
         SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon));
         SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
-        if (!m_logic.OnInitDialog()) {
-            EndDialog();
-            return FALSE;
-        }
+        if (!m_logic.OnInitDialog())
+            return FALSE; // ended
         PostMessageW(m_window, kShown, 0, 0);
         SetFocus(GetDlgItem(m_window, IDC_RANGE_START));
         return FALSE; // the focus is set
