@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Builds the engine and its tests for 64-bit Windows with MinGW-w64 (the
-# `mingw` preset, warnings as errors) and runs the tests under Wine. Debian
-# ships GoogleTest as source only for this compiler: it is built first, once,
-# into build-mingw/googletest.
+# Builds the engine, glitchwerk.exe and the tests for 64-bit Windows with
+# MinGW-w64 (the `mingw` preset, warnings as errors) and runs the tests under
+# Wine. Debian ships GoogleTest as source only for this compiler: it is built
+# first, once, into build-mingw/googletest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,10 +17,16 @@ if [ ! -f "$gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
 fi
 
 # A Wine of its own (the build lists the tests with it too), quiet, made
-# ready before tests start side by side, and ended with them.
+# ready before tests start side by side, and ended with them; and a private X
+# server for the windows of glitchwerk.exe.
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/glitchwerk-wine.XXXXXX")
 export WINEPREFIX WINEDEBUG=-all
-trap 'wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
+Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$WINEPREFIX.display" 2>/dev/null &
+xvfb=$!
+trap 'wineserver -k 2>/dev/null || true; kill "$xvfb"; rm -rf "$WINEPREFIX" "$WINEPREFIX.display"' EXIT
+until [ -s "$WINEPREFIX.display" ]; do sleep 0.1; done
+DISPLAY=:$(cat "$WINEPREFIX.display")
+export DISPLAY
 wineboot --init >/dev/null 2>&1
 wineserver --wait
 
