@@ -20,9 +20,8 @@ namespace {
 constexpr wchar_t kUsage[] =
     L"Usage: glitchwerk [FILE]\n\n"
     L"Corrupts chosen bytes of a file in place, and puts them back from a backup copy.\n\n"
-    L"FILE\tThe file to edit, instead of asking for one.\n"
-    L"--help\tShows this text.\n"
-    L"--version\tShows the version.";
+    L"FILE is the file to edit; without it, Glitchwerk asks for one.\n"
+    L"--help shows this text, --version the version.";
 
 int Tell(const std::wstring& text, int status) {
     MessageBoxW(nullptr, text.c_str(), L"Glitchwerk",
