@@ -8,6 +8,8 @@ SetCompressor /SOLID lzma
 RequestExecutionLevel user
 
 Name "Glitchwerk"
+Icon "../win32/glitchwerk.ico"
+UninstallIcon "../win32/glitchwerk.ico"
 OutFile "${OUTFILE}"
 !define UNINSTALL "Software\Microsoft\Windows\CurrentVersion\Uninstall\Glitchwerk"
 InstallDir "$LOCALAPPDATA\Programs\Glitchwerk"

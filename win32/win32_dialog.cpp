@@ -68,6 +68,10 @@ INT_PTR Win32Dialog::Handle(UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
         m_font = reinterpret_cast<HFONT>(SendMessageW(m_window, WM_GETFONT, 0, 0));
+        for (const ControlTemplate& control : kControls) {
+            if (control.kind == ControlKind::Edit) // any length, as the fields read it
+                SendDlgItemMessageW(m_window, control.id, EM_SETLIMITTEXT, 0, 0);
+        }
         SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon));
         SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
         if (!m_logic.OnInitDialog())
