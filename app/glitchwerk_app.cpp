@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/glitchwerk_app.h"
 
-#include "app/glitchwerk_dlg.h"
-#include "app/prompts.h"
+#include "app/qt_dialog_view.h"
 #include "app/qt_path.h"
 #include "engine/file_stream.h"
 
@@ -31,10 +30,9 @@ bool CGlitchwerkApp::InitInstance() {
         return false;
     }
 
-    QtPrompts prompts;
-    CGlitchwerkDlg dialog(prompts);
+    QtDialogView dialog;
     if (!files.isEmpty())
-        dialog.OpenAtStart(ToPath(QFileInfo(files.front()).absoluteFilePath()));
+        dialog.Logic().OpenAtStart(ToPath(QFileInfo(files.front()).absoluteFilePath()));
     dialog.DoModal();
     return false;
 }

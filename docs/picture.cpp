@@ -3,10 +3,9 @@
 // corruption of offsets 10 to 800F of a scratch file, saved as a PNG.
 //   QT_QPA_PLATFORM=offscreen build/docs/glitchwerk_picture docs/glitchwerk.png
 
-#include "app/glitchwerk_dlg.h"
-#include "app/prompts.h"
+#include "app/qt_dialog_view.h"
+#include "dialog/resource.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
@@ -18,18 +17,11 @@
 
 namespace {
 
-// Picks the scratch file, lets every message go unanswered, shows no progress.
-class ScriptedPrompts final : public glitchwerk::Prompts {
+// The real window, with every message left unanswered.
+class PictureView final : public glitchwerk::QtDialogView {
   public:
-    std::optional<std::filesystem::path> AskForFile(QWidget*) override {
-        return std::filesystem::absolute("game.nes");
-    }
-    glitchwerk::Answer ShowMessage(QWidget*, const QString&, glitchwerk::MessageButtons) override {
+    glitchwerk::Answer ShowMessage(const std::string&, glitchwerk::MessageButtons) override {
         return glitchwerk::Answer::Ok;
-    }
-    std::unique_ptr<glitchwerk::ProgressView> ShowProgress(QWidget* owner,
-                                                           const QString& what) override {
-        return std::make_unique<glitchwerk::QtProgress>(owner, what, 60000); // never shown
     }
 };
 
@@ -47,14 +39,13 @@ int main(int argc, char** argv) {
     QDir::setCurrent(scratch.path());
     std::ofstream("game.nes", std::ios::binary) << std::string(0x40010, '\x5A');
 
-    ScriptedPrompts prompts;
-    glitchwerk::CGlitchwerkDlg dialog(prompts);
-    const bool shown = dialog.OnInitDialog();
+    PictureView dialog;
+    dialog.Logic().OpenAtStart(std::filesystem::absolute("game.nes"));
+    const bool shown = dialog.Start();
     dialog.findChild<QLineEdit*>("IDC_RANGE_START")->setText("10");
     dialog.findChild<QLineEdit*>("IDC_RANGE_END")->setText("8010");
-    dialog.SetSearchMode(glitchwerk::SearchMode::SearchAllBytes);
-    dialog.SetReplaceMode(glitchwerk::ReplaceMode::ReplaceRandomByte);
-    dialog.findChild<QAbstractButton*>("IDC_CORRUPT")->click();
+    for (const int id : {IDC_SEARCH_ALL, IDC_REPLACE_RANDOM, IDC_CORRUPT})
+        dialog.Logic().OnCommand(id);
     const bool saved = shown && dialog.grab().save(picture);
     dialog.done(0);
     scratch.removeRecursively();

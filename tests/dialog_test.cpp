@@ -1,271 +1,248 @@
 // SPDX-License-Identifier: MIT
-#include "app/glitchwerk_dlg.h"
-#include "engine/backup_store.h"
-#include "tests/fake_prompts.h"
+// The Qt window: its widgets and layout, what a screen reader hears, its keys,
+// its real prompts, and its work on a worker thread. The logic's tests say the rest.
+#include "app/qt_dialog_view.h"
+#include "dialog/messages.h"
+#include "dialog/resource.h"
 #include "tests/temp_dir.h"
 
-#include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
+#include <QFileDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <atomic>
+#include <thread>
 
 namespace glitchwerk {
 namespace {
 
-using namespace testing; // the temporary folder, file helpers and fake prompts
-namespace fs = std::filesystem;
-using Texts = std::vector<QString>;
+using namespace testing; // the temporary folder
+using Texts = std::vector<std::string>;
 
-const Bytes kOriginal = CountingBytes(0x300);
-const QString kSuccess = "Corruption sucessful";
-const QString kExitQuestion = "Restore file before exiting?";
-const QString kRestoreFailed = "Error\nUnable to  restore file";
+QString Caption(const QWidget* control) {
+    return control->property(qobject_cast<const QGroupBox*>(control) ? "title" : "text").toString();
+}
 
-// One run of the dialog on a file of 0x300 counting bytes, in a fresh current directory.
-struct Session {
-    TempDir dir{true};
-    const fs::path rom = dir / "game.nes";
-    FakePrompts prompts;
-    CGlitchwerkDlg dialog{prompts};
+// Both inside one frame, or not overlapping at all.
+bool Apart(const QWidget* a, const QWidget* b) {
+    const auto framed = [](const QWidget* frame, const QWidget* inner) {
+        return qobject_cast<const QGroupBox*>(frame) &&
+               frame->geometry().contains(inner->geometry());
+    };
+    return framed(a, b) || framed(b, a) || !a->geometry().intersects(b->geometry());
+}
 
-    Session() {
-        WriteFile(rom, kOriginal);
-        prompts.file = rom;
+// The window up without a file, its message boxes answered by the test.
+struct Window final : QtDialogView {
+    std::vector<Answer> answers; // to the questions, the last first
+    Texts messages;
+
+    Window() {
+        show();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(this));
     }
-    void Start() {
-        ASSERT_TRUE(dialog.OnInitDialog());
-        dialog.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    Answer ShowMessage(const std::string& text, MessageButtons buttons) override {
+        messages.push_back(text);
+        if (buttons == MessageButtons::Ok || answers.empty())
+            return buttons == MessageButtons::Ok ? Answer::Ok : Answer::Cancel;
+        const Answer answer = answers.back();
+        return answers.pop_back(), answer;
     }
-    template <typename T = QWidget> T* Find(const char* name) { return dialog.findChild<T*>(name); }
+    template <typename T = QWidget> T* Find(const char* name) { return findChild<T*>(name); }
     // A real click at the control's place, so that whatever lies on top gets it.
-    void Click(const std::string& name) {
-        QTest::mouseClick(dialog.windowHandle(), Qt::LeftButton, {},
-                          Find(name.c_str())->geometry().center());
-    }
-    // "NAME" clicks IDC_NAME; "NAME=text" types the text into it.
-    void Do(const std::string& step) {
-        const auto equals = step.find('=');
-        const std::string name = "IDC_" + step.substr(0, equals);
-        if (equals == std::string::npos)
-            Click(name);
-        else
-            Find<QLineEdit>(name.c_str())->setText(QString::fromStdString(step.substr(equals + 1)));
-    }
-    // The bytes of the file that the last message names at its end.
-    Bytes Kept() {
-        return ReadFile(prompts.messages.back().section(' ', -1).chopped(1).toStdString());
-    }
-    Texts Results() {
-        return {Find<QLabel>("IDC_TOTAL_BYTES")->text(), Find<QLabel>("IDC_FIRST_BYTE")->text(),
-                Find<QLabel>("IDC_LAST_BYTE")->text()};
+    void Click(const char* name) {
+        QTest::mouseClick(windowHandle(), Qt::LeftButton, {}, Find(name)->geometry().center());
     }
 };
 
-TEST(Dialog, StartUpFailuresEndTheRunBeforeTheWindowAppears) {
-    const std::pair<std::function<std::optional<fs::path>(Session&)>, const char*> cases[] = {
-        {[](Session&) { return std::nullopt; }, nullptr},
-        {[](Session& r) { return fs::create_directory(kDataFileName), r.rom; },
-         "Unable to create data file.\nApplication cannot continue."},
-        {[](Session& r) { return r.dir / "typed.nes"; }, "Error opening file."},
-        {[](Session& r) { return fs::create_symlink(r.rom, kDataFileName), r.rom; },
-         "Glitchwerk.dat is not a plain file of your own.\nApplication cannot continue."},
-    };
-    for (const auto& [choose, message] : cases) {
-        SCOPED_TRACE(message ? message : "cancelled");
-        Session run;
-        run.prompts.file = choose(run);
+TEST(QtDialog, EveryControlSitsInItsPlaceWithItsCaption) {
+    Window dialog;
+    dialog.Logic().SetSearchMode(SearchMode::SearchSpecificByte);
 
-        EXPECT_EQ(run.dialog.DoModal(), QDialog::Rejected);
-        EXPECT_EQ(run.dialog.windowHandle(), nullptr); // never shown
-        EXPECT_EQ(run.prompts.messages, message ? Texts{message} : Texts{});
-        EXPECT_EQ(fs::exists(kDataFileName), message != nullptr);
-        EXPECT_EQ(ReadFile(run.rom), kOriginal);
+    const QList<QWidget*> controls = dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (qsizetype i = 0; i < controls.size(); ++i) {
+        const QWidget* control = controls[i];
+        SCOPED_TRACE((control->objectName() + "=" + Caption(control)).toStdString());
+        EXPECT_TRUE(dialog.rect().contains(control->geometry()));
+        // Nothing clips: an edit's line, a button, a radio mark with its caption.
+        QSize needed = control->fontMetrics().size(0, Caption(control));
+        if (qobject_cast<const QLineEdit*>(control) || qobject_cast<const QPushButton*>(control))
+            needed = control->minimumSizeHint();
+        if (qobject_cast<const QRadioButton*>(control))
+            needed.setWidth(control->sizeHint().width());
+        EXPECT_LE(needed.width(), control->width());
+        EXPECT_LE(needed.height(), control->height());
+        for (qsizetype j = 0; j < i; ++j)
+            EXPECT_TRUE(Apart(control, controls[j])) << controls[j]->objectName().toStdString();
     }
+
+    QStringList tabOrder;
+    for (QWidget* w = dialog.nextInFocusChain(); w != &dialog; w = w->nextInFocusChain()) {
+        if (w->focusPolicy() & Qt::TabFocus)
+            tabOrder << w->objectName();
+    }
+    EXPECT_EQ(tabOrder.join(' '),
+              "IDC_RANGE_START IDC_RANGE_END IDC_SEARCH_VALUE IDC_SEARCH_LOW IDC_SEARCH_HIGH "
+              "IDC_REPLACE_VALUE IDC_STEP_VALUE IDC_RECORRUPT IDC_CORRUPT IDC_RESTORE IDCANCEL");
+
+    EXPECT_FALSE(dialog.windowIcon().isNull());
+    EXPECT_TRUE(QFontInfo(dialog.font()).fixedPitch());
+    EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
+    EXPECT_FALSE(dialog.windowFlags() &
+                 (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    // Centred on the screen, where it fits (a small screen at a large scale).
+    const QRect screen = dialog.screen()->availableGeometry();
+    const QPoint offCentre = dialog.frameGeometry().center() - screen.center();
+    const bool fits = screen.size().expandedTo(dialog.frameSize()) == screen.size();
+    EXPECT_LE(fits ? offCentre.manhattanLength() : 0, 2);
+
+    // What a screen reader hears: radio buttons as radio buttons, and a name
+    // for every field and result.
+    const std::tuple<const char*, QAccessible::Role, const char*> heard[] = {
+        {"IDC_SEARCH_RANGE", QAccessible::RadioButton, "Range of Bytes:"},
+        {"IDC_SEARCH_HIGH", QAccessible::EditableText, "Search For: Range of Bytes, to"},
+        {"IDC_TOTAL_BYTES", QAccessible::StaticText, "Total bytes"},
+    };
+    for (const auto& [name, role, text] : heard) {
+        SCOPED_TRACE(name);
+        auto* control = QAccessible::queryAccessibleInterface(dialog.findChild<QWidget*>(name));
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(control->role(), role);
+        EXPECT_EQ(control->text(QAccessible::Name), text);
+    }
+    // The arrow keys on a radio button move the focus on, as from a button
+    // alone, and check nothing.
+    auto* specific = dialog.findChild<QRadioButton*>("IDC_SEARCH_SPECIFIC");
+    for (const auto& [key, next] :
+         {std::pair{Qt::Key_Down, "IDC_SEARCH_VALUE"}, {Qt::Key_Up, "IDC_RANGE_END"}}) {
+        specific->setFocus();
+        QTest::keyClick(specific, key);
+        EXPECT_EQ(dialog.focusWidget()->objectName(), next);
+    }
+    EXPECT_TRUE(specific->isChecked());
 }
 
-TEST(Dialog, StartUpShowsTheFileThenSelectorsKeepOneChoicePerGroup) {
-    Session run;
-    const fs::path odd = run.dir / "a&b <i>.nes"; // never markup, never a shortcut
-    WriteFile(odd, kOriginal);
-    run.prompts.file.reset();
-    run.dialog.OpenAtStart(odd);         // as `glitchwerk FILE` does: no file dialog
-    WriteFile(kDataFileName, {1, 2, 3}); // left by a run that was killed
-    bool overTheWindow = false;
-    run.prompts.whileShown = [&] { overTheWindow = run.dialog.isVisible(); };
-    run.Start();
-    EXPECT_EQ(run.Find<QLabel>("IDC_FILE_SIZE")->text(), "300");
-    EXPECT_EQ(run.Find<QLabel>("IDC_FILE_PATH")->text(), QString::fromStdString(odd.string()));
-    EXPECT_EQ(run.Results(), (Texts{"", "", ""}));
-    EXPECT_EQ(run.dialog.focusWidget(), run.Find("IDC_RANGE_START"));
-    EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
-
-    EXPECT_TRUE(run.prompts.messages.back().startsWith(
-        "Glitchwerk.dat held the backup of a run that did not end normally.\nIt was kept as "));
-    EXPECT_EQ(run.Kept(), (Bytes{1, 2, 3}));
-    EXPECT_TRUE(overTheWindow);
-
-    // Clicked button; then the checked buttons and the enabled fields.
-    const char* steps[][3] = {
-        {"", "SEARCH_SPECIFIC REPLACE_SPECIFIC", "SEARCH_VALUE REPLACE_VALUE"},
-        {"SEARCH_RANGE", "SEARCH_RANGE REPLACE_SPECIFIC", "SEARCH_LOW SEARCH_HIGH REPLACE_VALUE"},
-        {"REPLACE_DECREASE", "SEARCH_RANGE REPLACE_DECREASE", "SEARCH_LOW SEARCH_HIGH STEP_VALUE"},
-        {"REPLACE_INCREASE", "SEARCH_RANGE REPLACE_INCREASE", "SEARCH_LOW SEARCH_HIGH STEP_VALUE"},
-        {"REPLACE_INCREASE", "SEARCH_RANGE REPLACE_INCREASE", "SEARCH_LOW SEARCH_HIGH STEP_VALUE"},
-        {"SEARCH_ALL", "SEARCH_ALL REPLACE_INCREASE", "STEP_VALUE"},
-        {"REPLACE_RANDOM", "SEARCH_ALL REPLACE_RANDOM", ""},
-        {"SEARCH_SPECIFIC", "SEARCH_SPECIFIC REPLACE_RANDOM", "SEARCH_VALUE"},
-    };
-    for (const auto& [click, checked, enabled] : steps) {
-        SCOPED_TRACE(click);
-        if (*click)
-            run.Do(click);
-        QStringList actualChecked, actualEnabled;
-        for (const QWidget* control : run.dialog.findChildren<QWidget*>()) {
-            const QString name = control->objectName().mid(4);
-            if (auto* radio = qobject_cast<const QAbstractButton*>(control);
-                radio && radio->isChecked())
-                actualChecked << name;
-            if (qobject_cast<const QLineEdit*>(control) && !name.startsWith("RANGE") &&
-                control->isEnabled())
-                actualEnabled << name;
-        }
-        EXPECT_EQ(actualChecked.join(' '), checked);
-        EXPECT_EQ(actualEnabled.join(' '), enabled);
-    }
-}
-
-TEST(Dialog, CorruptReadsTheFormAndShowsItsResultsBeforeItsMessage) {
-    // The steps, the results shown, and the bytes [from, to) that become `value`.
-    const std::tuple<std::vector<std::string>, Texts, int, int, int> cases[] = {
-        // clang-format off
-        {{}, {"0", "", ""}, 0, 0, 0},
-        {{"SEARCH_ALL", "RANGE_START=0x100", "RANGE_END=" + std::string(40000, '0') + "FFFFFF",
-          "REPLACE_VALUE=5A"}, // any length of text
-         {"512", "100", "2FF"}, 0x100, 0x300, 0x5A},
-        // 1FF reads as FF, FFFFFFFF as 00.
-        {{"RANGE_END=100", "SEARCH_VALUE=1FF", "REPLACE_VALUE=FFFFFFFF"},
-         {"1", "FF", "FF"}, 0xFF, 0x100, 0x00},
-        {{"SEARCH_RANGE", "REPLACE_DECREASE", "RANGE_START=10", "RANGE_END=20",
-          "SEARCH_LOW=18", "SEARCH_HIGH=1C", "STEP_VALUE=20"},
-         {"4", "18", "1B"}, 0x18, 0x1C, 0x00},
-        // clang-format on
-    };
-    for (const auto& [steps, results, from, to, value] : cases) {
-        SCOPED_TRACE(results.front().toStdString());
-        Session run;
-        run.Start();
-        for (const std::string& step : steps)
-            run.Do(step);
-        Texts shownWithMessage;
-        run.prompts.whileShown = [&] { shownWithMessage = run.Results(); };
-        run.Click("IDC_CORRUPT");
-
-        EXPECT_EQ(run.prompts.messages, Texts{kSuccess});
-        EXPECT_EQ(shownWithMessage, results);
-        EXPECT_EQ(QAccessible::queryAccessibleInterface(run.Find("IDC_TOTAL_BYTES"))
-                      ->text(QAccessible::Name),
-                  "Total bytes: " + results.front()); // a screen reader hears the value
-        Bytes expected = kOriginal;
-        std::fill(expected.begin() + from, expected.begin() + to, value);
-        EXPECT_EQ(ReadFile(run.rom), expected);
-        EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
-    }
-}
-
-// Corrupt compounds, Enter runs Re-Corrupt from the pristine file, Restore puts it back; then a
-// file that cannot be written, opened or restored is reported, and No at exit keeps the originals
-// the restores could not put back (where it cannot, the window stays).
-TEST(Dialog, CommandsFromCorruptToExit) {
-    Session run;
-    run.Start();
-    for (const char* step : {"SEARCH_ALL", "REPLACE_INCREASE", "RANGE_END=4", "STEP_VALUE=1"})
-        run.Do(step);
-    const auto plus = [](int step) {
-        Bytes bytes = kOriginal;
-        for (int i = 0; i < 4; ++i)
-            bytes[i] = static_cast<std::uint8_t>(bytes[i] + step);
-        return bytes;
-    };
-    OnAFullDisk(0, [&] { return run.Click("IDC_CORRUPT"), 0; });
-    run.Click("IDC_CORRUPT");
-    run.Click("IDC_CORRUPT");
-    EXPECT_EQ(ReadFile(run.rom), plus(2));
-    run.Click("IDC_RANGE_END"); // the focus leaves the clicked Corrupt button
+TEST(QtDialog, ClicksKeysAndTextsReachTheLogic) {
+    Window run;
+    run.Click("IDC_SEARCH_ALL"); // through the frame above it
+    EXPECT_TRUE(run.Find<QRadioButton>("IDC_SEARCH_ALL")->isChecked());
+    // Enter runs Re-Corrupt, whose restore fails without a file; Esc, the close box and Exit
+    // reach the exit prompt.
+    run.answers = {Answer::Cancel, Answer::Cancel, Answer::Cancel};
     QTest::keyClick(run.Find("IDC_RANGE_END"), Qt::Key_Return);
-    EXPECT_EQ(ReadFile(run.rom), plus(1));
-    // Long work shows its progress (at once here); meanwhile nothing reaches
-    // the window: no click on a command, no Esc, no close box.
-    QTimer::singleShot(0, [&] {
-        QWidget* progress = QApplication::activeModalWidget();
+    QTest::keyClick(run.Find("IDC_RANGE_START"), Qt::Key_Escape);
+    run.close();
+    run.Click("IDCANCEL");
+    EXPECT_EQ(run.messages, (Texts{messages::kRestoreFailed, messages::kExitQuestion,
+                                   messages::kExitQuestion, messages::kExitQuestion}));
+    EXPECT_TRUE(run.isVisible());
+
+    run.ShowText(IDC_FILE_PATH, "a&b <i>.nes"); // never markup, never a shortcut
+    EXPECT_EQ(run.Find<QLabel>("IDC_FILE_PATH")->text(), "a&b <i>.nes");
+    run.ShowText(IDC_TOTAL_BYTES, "4"); // a screen reader hears the value
+    EXPECT_EQ(
+        QAccessible::queryAccessibleInterface(run.Find("IDC_TOTAL_BYTES"))->text(QAccessible::Name),
+        "Total bytes: 4");
+}
+
+TEST(QtDialog, WorkKeepsEveryInputFromTheWindowAndShowsItsProgressAfterHalfASecond) {
+    Window run;
+    std::atomic<bool> looked = false;
+    QWidget* early = nullptr;
+    QTimer::singleShot(100, [&] {
+        early = QApplication::activeModalWidget();
+        run.Click("IDC_SEARCH_ALL");
+        QTest::keyClicks(run.Find("IDC_RANGE_START"), "12");
+        QTest::keyClick(run.Find("IDC_RANGE_START"), Qt::Key_Escape);
+        run.close();
+    });
+    QString label;
+    QTimer::singleShot(700, [&] {
+        auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+        looked = true;
         ASSERT_NE(progress, nullptr);
-        run.Click("IDC_CORRUPT");
-        run.Click("IDCANCEL");
+        label = progress->labelText();
         QTest::keyClick(progress, Qt::Key_Escape);
         progress->close();
         EXPECT_TRUE(progress->isVisible());
     });
-    run.Click("IDC_RESTORE");
-    EXPECT_EQ(ReadFile(run.rom), kOriginal);
-    EXPECT_EQ(run.prompts.progress.back(), "Restoring the file");
-
-    fs::remove(run.rom);
-    fs::create_directory(run.rom); // neither updated nor rewritten from now on
-    run.Click("IDC_RECORRUPT");    // stops at the failed restore
-    EXPECT_EQ(run.Results(), (Texts{"0", "", ""}));
-    run.Click("IDC_CORRUPT");
-    run.Click("IDC_RESTORE");
-    run.prompts.answers = {Answer::Yes};
-    run.Click("IDCANCEL");
-    EXPECT_EQ(run.prompts.messages,
-              (Texts{"Error writing file:\nCorruption incomplete. Restore puts the original back.",
-                     kSuccess, kSuccess, kSuccess, "File Restore Sucessfully", kRestoreFailed,
-                     "Error opening file:\nCorruption failed", kRestoreFailed, kExitQuestion,
-                     "Error\nCould not restore file."}));
-    EXPECT_TRUE(run.dialog.isVisible());
-    EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
-
-    fs::rename(kDataFileName, "moved.dat");
-    run.prompts.answers = {Answer::No};
-    OnAFullDisk(0, [&] { return run.Click("IDCANCEL"), 0; });
-    EXPECT_TRUE(run.prompts.messages.back().startsWith(
-        "The last restore failed and the original bytes could not be kept."));
-    fs::rename("moved.dat", kDataFileName);
-    run.prompts.answers = {Answer::No};
-    run.Click("IDCANCEL");
-    EXPECT_FALSE(run.dialog.isVisible());
-    EXPECT_TRUE(run.prompts.messages.back().startsWith(
-        "The last restore failed.\nThe original bytes are kept in "));
-    EXPECT_EQ(run.Kept(), kOriginal);
-    EXPECT_TRUE(ReadFile(kDataFileName).empty());
+    run.RunWithProgress("Working", [&](const Progress&) { // and never reporting
+        while (!looked)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+    EXPECT_EQ(early, nullptr);
+    EXPECT_EQ(label, "Working\n0 of 0 MiB");
+    EXPECT_FALSE(run.Find<QRadioButton>("IDC_SEARCH_ALL")->isChecked());
+    EXPECT_EQ(run.Find<QLineEdit>("IDC_RANGE_START")->text(), "");
+    EXPECT_EQ(run.messages, Texts{});
+    EXPECT_TRUE(run.isVisible());
 }
 
-TEST(Dialog, ExitButtonEscAndCloseBoxAskBeforeEnding) {
-    const std::pair<std::function<void(Session&)>, Answer> cases[] = {
-        {[](Session& r) { r.Click("IDCANCEL"); }, Answer::Cancel},
-        {[](Session& r) { QTest::keyClick(r.Find("IDC_RANGE_START"), Qt::Key_Escape); },
-         Answer::No},
-        {[](Session& r) { r.dialog.close(); }, Answer::Yes},
-    };
-    for (const auto& [exit, answer] : cases) {
-        SCOPED_TRACE(static_cast<int>(answer));
-        Session run;
-        run.Start();
-        WriteFile(run.rom, {0xEE}); // as a corruption would leave it
-        run.prompts.answers = {answer};
+// The modal window that is up, when it is a T. Any other is closed, so that a
+// test that fails here leaves no window waiting for an answer.
+template <typename T> T* ModalOrClose() {
+    QWidget* modal = QApplication::activeModalWidget();
+    auto* found = qobject_cast<T*>(modal);
+    if (!found && modal)
+        modal->close();
+    return found;
+}
 
-        exit(run);
-        EXPECT_EQ(run.prompts.messages, Texts{kExitQuestion});
-        EXPECT_EQ(run.dialog.isVisible(), answer == Answer::Cancel);
-        EXPECT_EQ(ReadFile(run.rom), answer == Answer::Yes ? kOriginal : Bytes{0xEE});
-        EXPECT_EQ(ReadFile(kDataFileName).empty(), answer != Answer::Cancel);
+// The real message boxes and file dialog, answered from the keyboard.
+TEST(QtDialog, MessageBoxesAndTheFileDialogAnswerAsExpected) {
+    const std::tuple<MessageButtons, Qt::Key, Answer> cases[] = {
+        {MessageButtons::Ok, Qt::Key_Return, Answer::Ok},
+        {MessageButtons::YesNoCancel, Qt::Key_Return, Answer::Yes},
+        {MessageButtons::YesNoCancel, Qt::Key_Escape, Answer::Cancel},
+    };
+    const std::string text = "Line one\n<b>two</b> &three";
+    QtDialogView prompts; // not shown: its boxes are centred on the screen
+    for (const auto& [buttons, key, answer] : cases) {
+        SCOPED_TRACE(static_cast<int>(answer));
+        const bool question = buttons == MessageButtons::YesNoCancel;
+        QTimer::singleShot(0, [&, key = key] {
+            auto* box = ModalOrClose<QMessageBox>();
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->textFormat(), Qt::PlainText);
+            EXPECT_EQ(box->text().toStdString(), text);
+            EXPECT_EQ(box->icon(), question ? QMessageBox::Question : QMessageBox::NoIcon);
+            EXPECT_EQ(box->standardButtons(),
+                      question ? QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel
+                               : QMessageBox::Ok);
+            QTest::keyClick(box, key);
+        });
+        EXPECT_EQ(prompts.ShowMessage(text, buttons), answer);
+    }
+
+    // A typed name of a file that does not exist is accepted; Esc cancels.
+    TempDir dir;
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        QTimer::singleShot(0, [&] {
+            auto* files = ModalOrClose<QFileDialog>();
+            ASSERT_NE(files, nullptr);
+            EXPECT_EQ(files->nameFilters(),
+                      (QStringList{"NES ROM files (*.nes)", "All Files (*)"}));
+            auto* name = files->findChild<QLineEdit*>("fileNameEdit");
+            if (!name)
+                files->reject();
+            ASSERT_NE(name, nullptr);
+            name->setText(QString::fromStdString((dir / "new.nes").string()));
+            QTest::keyClick(name, key);
+        });
+        const auto chosen = prompts.AskForFile();
+        EXPECT_EQ(chosen, key == Qt::Key_Return ? std::optional(dir / "new.nes") : std::nullopt);
     }
 }
 

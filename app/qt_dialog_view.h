@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// The program's one window in Qt: the controls of the control table, the file
+// dialog, message boxes and progress view that the dialog's logic asks for.
+
+#include "dialog/dialog_view.h"
+#include "dialog/glitchwerk_dlg.h"
+
+#include <QDialog>
+#include <QIcon>
+
+#include <array>
+#include <cstddef>
+
+namespace glitchwerk {
+
+class QtDialogView : public QDialog, public DialogView {
+  public:
+    explicit QtDialogView(QWidget* parent = nullptr);
+
+    CGlitchwerkDlg& Logic() { return m_logic; }
+
+    // Start-up; once it succeeded, tells about a leftover as soon as the
+    // window is up. False when the run ended before the window appears.
+    bool Start();
+    // Starts the run and, when a file was backed up, shows the window until
+    // the user exits. Returns QDialog::Rejected.
+    int DoModal();
+    // Esc and the close box: the exit prompt.
+    void reject() override;
+
+    std::string FieldText(int id) const override;
+    void ShowText(int id, const std::string& text) override;
+    bool IsChecked(int id) const override;
+    void SetChecked(int id, bool checked) override;
+    void SetEnabled(int id, bool enabled) override;
+    std::optional<std::filesystem::path> AskForFile() override;
+    Answer ShowMessage(const std::string& text, MessageButtons buttons) override;
+    void RunWithProgress(const std::string& title,
+                         const std::function<void(const Progress&)>& work) override;
+    void EndDialog() override;
+
+  private:
+    // The control with identifier `id` (from resource.h), of kind T.
+    template <typename T> T* Control(int id) const;
+    void BuildControls();
+
+    static constexpr std::size_t kControlCount = 34;
+    std::array<QWidget*, kControlCount> m_controls{}; // in the order of the control table
+    QIcon m_hIcon;
+    CGlitchwerkDlg m_logic{*this};
+};
+
+} // namespace glitchwerk
