@@ -36,22 +36,26 @@ makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DEXTENSIONS="$out/extensions
 echo "Made $out/$name.zip and $out/$name-setup.exe"
 [ "${1:-}" = --check ] || exit 0
 
-# The check: a fresh Wine and display, quiet.
-WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/glitchwerk-setup.XXXXXX")
-export WINEPREFIX WINEDEBUG=-all
-Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$WINEPREFIX.display" 2>/dev/null &
-xvfb=$!
-trap 'wineserver -k 2>/dev/null || true; kill "$xvfb"; rm -rf "$WINEPREFIX" "$WINEPREFIX.display"' EXIT
-until [ -s "$WINEPREFIX.display" ]; do sleep 0.1; done
-DISPLAY=:$(cat "$WINEPREFIX.display")
-export DISPLAY
+# The check, in the Wine and display of scripts/windows-tests.sh when it runs
+# this, else in a fresh quiet Wine and display of its own.
+if [ -z "${GLITCHWERK_WINE_READY:-}" ]; then
+    WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/glitchwerk-setup.XXXXXX")
+    export WINEPREFIX WINEDEBUG=-all
+    Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$WINEPREFIX.display" 2>/dev/null &
+    xvfb=$!
+    trap 'wineserver -k 2>/dev/null || true; kill "$xvfb"; rm -rf "$WINEPREFIX" "$WINEPREFIX.display"' EXIT
+    until [ -s "$WINEPREFIX.display" ]; do sleep 0.1; done
+    DISPLAY=:$(cat "$WINEPREFIX.display")
+    export DISPLAY
+    wineboot --init >/dev/null 2>&1
+    wineserver --wait
+fi
 fail() { echo "FAIL: $*" >&2; exit 1; }
-wineboot --init >/dev/null 2>&1
-wineserver --wait
 
 wine "$out/$name-setup.exe" /S
 wineserver --wait
-dir=$(winepath -u "$(wine cmd /c echo %LOCALAPPDATA% | tr -d '\r')")/Programs/Glitchwerk
+dir=$(find "$WINEPREFIX/drive_c/users" -maxdepth 5 -path '*/AppData/Local/Programs/Glitchwerk')
+[ -n "$dir" ] || fail "nothing in %LOCALAPPDATA%\\Programs\\Glitchwerk"
 for file in glitchwerk.exe glitchwerk-cli.exe LICENSE.txt README.txt uninst.exe; do
     [ -f "$dir/$file" ] || fail "$file was not installed"
 done

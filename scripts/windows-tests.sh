@@ -3,7 +3,8 @@
 # Builds the engine, glitchwerk.exe and the tests for 64-bit Windows with
 # MinGW-w64 (the `mingw` preset, warnings as errors) and runs the tests under
 # Wine. Debian ships GoogleTest as source only for this compiler: it is built
-# first, once, into build-mingw/googletest.
+# first, once, into build-mingw/googletest. With --package, the Windows
+# package is made and checked as well (scripts/windows-package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,3 +34,8 @@ wineserver --wait
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw -j "$(nproc)"
 ctest --preset mingw -j "$(nproc)"
+
+# With --package: the zip and the installer, installed and removed in this Wine.
+if [ "${1:-}" = --package ]; then
+    GLITCHWERK_WINE_READY=1 scripts/windows-package.sh --check
+fi
