@@ -51,6 +51,8 @@ if [ -z "${GLITCHWERK_WINE_READY:-}" ]; then
     wineserver --wait
 fi
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# Wine would mirror the Start-menu shortcut into this machine's own menus.
+export WINEDLLOVERRIDES=winemenubuilder.exe=d
 
 wine "$out/$name-setup.exe" /S
 wineserver --wait
@@ -59,6 +61,8 @@ dir=$(find "$WINEPREFIX/drive_c/users" -maxdepth 5 -path '*/AppData/Local/Progra
 for file in glitchwerk.exe glitchwerk-cli.exe LICENSE.txt README.txt uninst.exe; do
     [ -f "$dir/$file" ] || fail "$file was not installed"
 done
+shortcut=$(find "$WINEPREFIX/drive_c/users" -name Glitchwerk.lnk)
+[ -n "$shortcut" ] || fail "no Start-menu shortcut"
 wine reg query 'HKCU\Software\Classes\Applications\glitchwerk.exe\SupportedTypes' | grep -q '\.nes' ||
     fail "no Open with for .nes"
 
@@ -78,6 +82,7 @@ touch "$dir/Glitchwerk.dat"
 wine "$dir/uninst.exe" /S
 wineserver --wait
 [ "$(ls -A "$dir")" = Glitchwerk.dat ] || fail "left in the folder: $(ls -A "$dir")"
+[ ! -e "$shortcut" ] || fail "the Start-menu shortcut is still there"
 ! wine reg query 'HKCU\Software\Classes\Applications\glitchwerk.exe' >/dev/null 2>&1 ||
     fail "Open with is still registered"
 echo "Installed, started and uninstalled under Wine"
