@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 #include "dialog/control_table.h"
-#include "dialog/dialog_view.h"
 #include "dialog/glitchwerk_dlg.h"
 #include "dialog/messages.h"
 #include "tests/temp_dir.h"
@@ -26,53 +25,41 @@ using Texts = std::vector<std::string>;
 
 const Bytes kOriginal = CountingBytes(0x300);
 
-// The view, answered by the test in place of a window and a user; its work runs on a worker
-// thread, as a face's does.
-struct ScriptedView final : DialogView {
+// One run of the dialog on a file of 0x300 counting bytes, in a fresh current directory, through a
+// view the test answers in place of a window and a user (its work on a worker thread, as a face's).
+struct Session final : DialogView {
+    TempDir dir{true};
+    const fs::path rom = dir / "game.nes";
     mutable std::map<int, std::string> texts; // the fields and the texts shown
     mutable std::map<int, bool> checked, enabled;
-    std::optional<std::filesystem::path> file; // the file dialog's answer; none cancels
-    std::vector<Answer> answers;               // to the questions, the last first
-    std::vector<std::string> messages;         // every text shown, questions included
-    std::function<void()> whileShown;          // runs while each message is up
-    std::vector<std::string> progress;         // the titles of the work, in order
+    std::optional<fs::path> file = rom; // the file dialog's answer; none cancels
+    Answer answer = Answer::Cancel;     // to the questions
+    Texts messages;                     // every text shown, questions included
+    std::function<void()> whileShown;   // runs while each message is up
+    Texts progress;                     // the titles of the work, in order
     bool ended = false;
+    CGlitchwerkDlg dialog{*this};
 
     std::string FieldText(int id) const override { return texts[id]; }
     void ShowText(int id, const std::string& text) override { texts[id] = text; }
     bool IsChecked(int id) const override { return checked[id]; }
     void SetChecked(int id, bool on) override { checked[id] = on; }
     void SetEnabled(int id, bool on) override { enabled[id] = on; }
-    std::optional<std::filesystem::path> AskForFile() override { return file; }
+    std::optional<fs::path> AskForFile() override { return file; }
     void EndDialog() override { ended = true; }
     Answer ShowMessage(const std::string& text, MessageButtons buttons) override {
         messages.push_back(text);
         if (whileShown)
             whileShown();
-        if (buttons == MessageButtons::Ok || answers.empty())
-            return buttons == MessageButtons::Ok ? Answer::Ok : Answer::Cancel;
-        const Answer answer = answers.back();
-        answers.pop_back();
-        return answer;
+        return buttons == MessageButtons::Ok ? Answer::Ok : answer;
     }
     void RunWithProgress(const std::string& title,
                          const std::function<void(const Progress&)>& work) override {
         progress.push_back(title);
         std::thread([&] { work([](std::uint64_t, std::uint64_t) {}); }).join();
     }
-};
 
-// One run of the dialog on a file of 0x300 counting bytes, in a fresh current directory.
-struct Session {
-    TempDir dir{true};
-    const fs::path rom = dir / "game.nes";
-    ScriptedView view;
-    CGlitchwerkDlg dialog{view};
-
-    Session() {
-        WriteFile(rom, kOriginal);
-        view.file = rom;
-    }
+    Session() { WriteFile(rom, kOriginal); }
     void Start() {
         ASSERT_TRUE(dialog.OnInitDialog());
         dialog.OnShown();
@@ -85,7 +72,7 @@ struct Session {
                 continue;
             if (name.size() == step.size())
                 return dialog.OnCommand(control.id);
-            view.texts[control.id] = step.substr(name.size() + 1);
+            texts[control.id] = step.substr(name.size() + 1);
         }
     }
     // The controls of one kind for which `state` holds, in tab order.
@@ -98,11 +85,11 @@ struct Session {
         return names;
     }
     Texts Results() {
-        return {view.texts[IDC_TOTAL_BYTES], view.texts[IDC_FIRST_BYTE], view.texts[IDC_LAST_BYTE]};
+        return {texts[IDC_TOTAL_BYTES], texts[IDC_FIRST_BYTE], texts[IDC_LAST_BYTE]};
     }
     // The bytes of the file that the last message names, being `message` of that file.
     Bytes Kept(std::string (*message)(const std::string&)) {
-        const std::string& text = view.messages.back();
+        const std::string& text = messages.back();
         const std::string file = text.substr(text.rfind(' ') + 1, text.npos);
         EXPECT_EQ(text, message(file.substr(0, file.size() - 1)));
         return ReadFile(fs::path(std::u8string(file.begin(), file.end() - 1)));
@@ -115,7 +102,6 @@ TEST(DialogLogic, StartUpFailuresEndTheRunBeforeTheWindowAppears) {
         {[](Session& r) { return fs::create_directory(kDataFileName), r.rom; },
          kDataFileNotCreated},
         {[](Session& r) { return r.dir / "typed.nes"; }, kFileNotOpened},
-        {[](Session&) { return fs::absolute(kDataFileName); }, kFileIsDataFile},
 #ifndef _WIN32
         {[](Session& r) { return fs::create_symlink(r.rom, kDataFileName), r.rom; },
          kDataFileUnsafe},
@@ -124,10 +110,10 @@ TEST(DialogLogic, StartUpFailuresEndTheRunBeforeTheWindowAppears) {
     for (const auto& [choose, message] : cases) {
         SCOPED_TRACE(message ? message : "cancelled");
         Session run;
-        run.view.file = choose(run);
+        run.file = choose(run);
         EXPECT_FALSE(run.dialog.OnInitDialog());
-        EXPECT_TRUE(run.view.ended);
-        EXPECT_EQ(run.view.messages, message ? Texts{message} : Texts{});
+        EXPECT_TRUE(run.ended);
+        EXPECT_EQ(run.messages, message ? Texts{message} : Texts{});
         EXPECT_EQ(fs::exists(kDataFileName), message != nullptr);
         EXPECT_EQ(ReadFile(run.rom), kOriginal);
     }
@@ -135,18 +121,17 @@ TEST(DialogLogic, StartUpFailuresEndTheRunBeforeTheWindowAppears) {
 
 TEST(DialogLogic, StartUpShowsTheFileThenSelectorsKeepOneChoicePerGroup) {
     Session run;
-    const fs::path odd = run.dir / "\xC3\xA4 &b.nes";
+    const fs::path odd = run.rom.parent_path() / u8"\u00E4 &b.nes";
     WriteFile(odd, kOriginal);
-    run.view.file.reset();
+    run.file.reset();
     run.dialog.OpenAtStart(odd);         // as `glitchwerk FILE` does: no file dialog
     WriteFile(kDataFileName, {1, 2, 3}); // left by a run that was killed
     ASSERT_TRUE(run.dialog.OnInitDialog());
-    EXPECT_EQ(run.view.texts[IDC_FILE_SIZE], "300");
-    EXPECT_TRUE(run.view.texts[IDC_FILE_PATH].ends_with("\xC3\xA4 &b.nes"));
-    EXPECT_EQ(run.Results(), (Texts{"", "", ""}));
-    EXPECT_EQ(run.view.progress, Texts{kCopying});
+    EXPECT_EQ(run.texts[IDC_FILE_SIZE], "300");
+    EXPECT_TRUE(run.texts[IDC_FILE_PATH].ends_with("\xC3\xA4 &b.nes"));
+    EXPECT_EQ(run.progress, Texts{kCopying});
     EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
-    EXPECT_TRUE(run.view.messages.empty()); // the leftover is told once the window is up
+    EXPECT_TRUE(run.messages.empty()); // the leftover is told once the window is up
     run.dialog.OnShown();
     EXPECT_EQ(run.Kept(LeftoverKept), (Bytes{1, 2, 3}));
 
@@ -163,8 +148,8 @@ TEST(DialogLogic, StartUpShowsTheFileThenSelectorsKeepOneChoicePerGroup) {
     for (const auto& [click, checked, enabled] : steps) {
         SCOPED_TRACE(click);
         run.Do(click);
-        EXPECT_EQ(run.Which(ControlKind::Radio, run.view.checked), checked);
-        EXPECT_EQ(run.Which(ControlKind::Edit, run.view.enabled), enabled);
+        EXPECT_EQ(run.Which(ControlKind::Radio, run.checked), checked);
+        EXPECT_EQ(run.Which(ControlKind::Edit, run.enabled), enabled);
     }
 }
 
@@ -191,30 +176,26 @@ TEST(DialogLogic, CorruptReadsTheFormAndShowsItsResultsBeforeItsMessage) {
         for (const std::string& step : steps)
             run.Do(step);
         Texts shownWithMessage;
-        run.view.whileShown = [&] { shownWithMessage = run.Results(); };
+        run.whileShown = [&] { shownWithMessage = run.Results(); };
         run.Do("CORRUPT");
-        EXPECT_EQ(run.view.messages, Texts{kCorrupted});
+        EXPECT_EQ(run.messages, Texts{kCorrupted});
         EXPECT_EQ(shownWithMessage, results);
         Bytes expected = kOriginal;
         std::fill(expected.begin() + from, expected.begin() + to, value);
         EXPECT_EQ(ReadFile(run.rom), expected);
-        EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
     }
 }
 
-// Corrupt compounds, Re-Corrupt starts from the pristine file, Restore puts it back; then a
-// file that cannot be written, opened or restored is reported, and No at exit keeps the originals
-// the restores could not put back (where it cannot, the window stays).
+// Corrupt compounds, Re-Corrupt starts from the pristine file, Restore puts it back; a file that
+// cannot be written, opened or restored is reported, and No at exit keeps the originals.
 TEST(DialogLogic, CommandsFromCorruptToExit) {
     Session run;
     run.Start();
     for (const char* step : {"SEARCH_ALL", "REPLACE_INCREASE", "RANGE_END=4", "STEP_VALUE=1"})
         run.Do(step);
-    const auto plus = [](std::uint8_t step) {
-        Bytes bytes = kOriginal;
-        std::for_each(bytes.begin(), bytes.begin() + 4, [&](std::uint8_t& b) { b += step; });
-        return bytes;
-    };
+    Bytes plus1 = kOriginal, plus2 = kOriginal;
+    for (int i = 0; i < 4; ++i)
+        plus1[i] += 1, plus2[i] += 2;
     Texts said;
 #ifndef _WIN32
     OnAFullDisk(0, [&] { return run.Do("CORRUPT"), 0; });
@@ -222,38 +203,38 @@ TEST(DialogLogic, CommandsFromCorruptToExit) {
 #endif
     run.Do("CORRUPT");
     run.Do("CORRUPT");
-    EXPECT_EQ(ReadFile(run.rom), plus(2));
+    EXPECT_EQ(ReadFile(run.rom), plus2);
     run.Do("RECORRUPT");
-    EXPECT_EQ(ReadFile(run.rom), plus(1));
+    EXPECT_EQ(ReadFile(run.rom), plus1);
     run.Do("RESTORE");
     EXPECT_EQ(ReadFile(run.rom), kOriginal);
-    EXPECT_EQ(Texts(run.view.progress.end() - 4, run.view.progress.end()),
+    EXPECT_EQ(Texts(run.progress.end() - 4, run.progress.end()),
               (Texts{kCorrupting, kRestoring, kCorrupting, kRestoring}));
 
-    fs::remove(run.rom);
+    fs::rename(run.rom, run.dir / "moved.nes");
     fs::create_directory(run.rom); // neither updated nor rewritten from now on
     run.Do("RECORRUPT");           // stops at the failed restore
     EXPECT_EQ(run.Results(), (Texts{"0", "", ""}));
     run.Do("CORRUPT");
     run.Do("RESTORE");
-    run.view.answers = {Answer::Yes};
+    run.answer = Answer::Yes;
     run.Do("IDCANCEL");
     said.insert(said.end(), {kCorrupted, kCorrupted, kCorrupted, kRestored, kRestoreFailed,
                              kCorruptNotOpened, kRestoreFailed, kExitQuestion, kExitRestoreFailed});
-    EXPECT_EQ(run.view.messages, said);
-    EXPECT_FALSE(run.view.ended);
+    EXPECT_EQ(run.messages, said);
+    EXPECT_FALSE(run.ended);
     EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
 #ifndef _WIN32
     fs::rename(kDataFileName, "moved.dat");
-    run.view.answers = {Answer::No};
+    run.answer = Answer::No;
     OnAFullDisk(0, [&] { return run.Do("IDCANCEL"), 0; });
-    EXPECT_EQ(run.view.messages.back(), kOriginalsNotKept);
-    EXPECT_FALSE(run.view.ended);
+    EXPECT_EQ(run.messages.back(), kOriginalsNotKept);
+    EXPECT_FALSE(run.ended);
     fs::rename("moved.dat", kDataFileName);
 #endif
-    run.view.answers = {Answer::No};
+    run.answer = Answer::No;
     run.Do("IDCANCEL");
-    EXPECT_TRUE(run.view.ended);
+    EXPECT_TRUE(run.ended);
     EXPECT_EQ(run.Kept(OriginalsKept), kOriginal);
     EXPECT_TRUE(ReadFile(kDataFileName).empty());
 }
@@ -264,7 +245,7 @@ TEST(DialogLogic, ExitAsksBeforeEndingAndSaysWhenTheDataFileStaysFull) {
         Session run;
         run.Start();
         WriteFile(run.rom, {0xEE}); // as a corruption would leave it
-        run.view.answers = {answer};
+        run.answer = answer;
         Texts said{kExitQuestion};
 #ifndef _WIN32
         if (answer == Answer::No) { // truncating a stream that cannot write fails
@@ -275,8 +256,8 @@ TEST(DialogLogic, ExitAsksBeforeEndingAndSaysWhenTheDataFileStaysFull) {
         }
 #endif
         run.Do("IDCANCEL");
-        EXPECT_EQ(run.view.messages, said);
-        EXPECT_EQ(run.view.ended, answer != Answer::Cancel);
+        EXPECT_EQ(run.messages, said);
+        EXPECT_EQ(run.ended, answer != Answer::Cancel);
         EXPECT_EQ(ReadFile(run.rom), answer == Answer::Yes ? kOriginal : Bytes{0xEE});
         EXPECT_EQ(ReadFile(kDataFileName).empty(), answer != Answer::Cancel && said.size() == 1);
     }
