@@ -45,6 +45,7 @@ windows:
 
 # The Windows zip and installer, in build-mingw/package.
 windows-package:
+	@scripts/install-deps.sh --windows
 	@scripts/windows-package.sh
 
 clean:
