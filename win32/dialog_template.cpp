@@ -71,7 +71,10 @@ std::vector<WORD> BuildDialogTemplate(const std::wstring& font, WORD points) {
     out.Word(0xFFFF); // signature: extended
     out.Dword(0);     // helpID
     out.Dword(WS_EX_APPWINDOW);
-    out.Dword(DS_MODALFRAME | DS_SETFONT | WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU);
+    // Placed at 0, 0 and centred on the screen, as the platform's own dialog
+    // class centres it.
+    out.Dword(DS_MODALFRAME | DS_SETFONT | DS_CENTER | WS_POPUP | WS_VISIBLE | WS_CAPTION |
+              WS_SYSMENU);
     out.Word(static_cast<WORD>(std::size(kControls)));
     out.Word(0);
     out.Word(0);

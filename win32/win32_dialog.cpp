@@ -202,6 +202,9 @@ void Win32Dialog::RunWithProgress(const std::string& title,
     }
     worker.join();
     CloseHandle(finished);
+    MSG late; // input that came in meanwhile is dropped, not run after the work
+    while (PeekMessageW(&late, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT)) {
+    }
     // Enabled before the progress window goes, so that the dialog gets the
     // activation back rather than another program.
     if (wasEnabled)
