@@ -83,11 +83,11 @@ INT_PTR Win32Dialog::Handle(UINT message, WPARAM wParam, LPARAM) {
         m_logic.OnShown();
         return TRUE;
     case WM_COMMAND:
-        // Buttons say BN_CLICKED; the Esc key and the close box say IDCANCEL.
+        // Clicks, Enter (the default button) and Esc (IDCANCEL) all say BN_CLICKED.
         if (!m_busy && HIWORD(wParam) == BN_CLICKED)
             m_logic.OnCommand(LOWORD(wParam));
         return TRUE;
-    case WM_CLOSE:
+    case WM_CLOSE: // the close box, like Esc and Exit
         if (!m_busy)
             m_logic.OnCommand(IDCANCEL);
         return TRUE;
