@@ -12,7 +12,7 @@ program=$(realpath "${1:-build-mingw/build/win32/glitchwerk.exe}")
 picture=$(realpath -m "${2:-docs/glitchwerk-windows.png}")
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/glitchwerk-picture.XXXXXX")
-export WINEPREFIX=$work/wine WINEDEBUG=-all
+export WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
 Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 800x600x24 3>"$work/display" 2>/dev/null &
 xvfb=$!
 trap 'wineserver -k 2>/dev/null || true; kill "$xvfb"; rm -rf "$work"' EXIT

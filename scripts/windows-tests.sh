@@ -17,11 +17,12 @@ if [ ! -f "$gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
     cmake --install build-mingw/googletest-build >/dev/null
 fi
 
-# A Wine of its own (the build lists the tests with it too), quiet, made
-# ready before tests start side by side, and ended with them; and a private X
-# server for the windows of glitchwerk.exe.
+# A Wine of its own (the build lists the tests with it too), quiet, kept out
+# of this machine's menus and file types, made ready before tests start side
+# by side, and ended with them; and a private X server for the windows of
+# glitchwerk.exe.
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/glitchwerk-wine.XXXXXX")
-export WINEPREFIX WINEDEBUG=-all
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
 Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$WINEPREFIX.display" 2>/dev/null &
 xvfb=$!
 trap 'wineserver -k 2>/dev/null || true; kill "$xvfb"; rm -rf "$WINEPREFIX" "$WINEPREFIX.display"' EXIT
