@@ -16,7 +16,10 @@ export WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe
 Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 800x600x24 3>"$work/display" 2>/dev/null &
 xvfb=$!
 trap 'wineserver -k 2>/dev/null || true; kill "$xvfb"; rm -rf "$work"' EXIT
-until [ -s "$work/display" ]; do sleep 0.1; done
+until [ -s "$work/display" ]; do
+    kill -0 "$xvfb" 2>/dev/null || { echo "Xvfb did not start" >&2 && exit 1; }
+    sleep 0.1
+done
 DISPLAY=:$(cat "$work/display")
 export DISPLAY
 wineboot --init >/dev/null 2>&1

@@ -26,7 +26,10 @@ export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
 Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$WINEPREFIX.display" 2>/dev/null &
 xvfb=$!
 trap 'wineserver -k 2>/dev/null || true; kill "$xvfb"; rm -rf "$WINEPREFIX" "$WINEPREFIX.display"' EXIT
-until [ -s "$WINEPREFIX.display" ]; do sleep 0.1; done
+until [ -s "$WINEPREFIX.display" ]; do
+    kill -0 "$xvfb" 2>/dev/null || { echo "Xvfb did not start" >&2 && exit 1; }
+    sleep 0.1
+done
 DISPLAY=:$(cat "$WINEPREFIX.display")
 export DISPLAY
 wineboot --init >/dev/null 2>&1
