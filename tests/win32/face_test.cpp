@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <numeric>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -23,10 +24,8 @@ std::string Bytes(const fs::path& file) {
 }
 
 std::string Counting(int length) {
-    std::string bytes;
-    for (int i = 0; i < length; ++i)
-        bytes += static_cast<char>(i);
-    return bytes;
+    std::string bytes(static_cast<std::size_t>(length), '\0');
+    return std::iota(bytes.begin(), bytes.end(), '\0'), bytes;
 }
 
 class Program {
@@ -49,15 +48,17 @@ class Program {
     }
     bool Ended() { return WaitForSingleObject(m_process.hProcess, 20000) == WAIT_OBJECT_0; }
 
-    // The main dialog (with_control true) or a message box, once visible.
+    // The dialog (main) or a message box of the program, once visible.
     HWND Window(bool main) {
-        for (int tries = 0; tries < 1000; ++tries) {
-            m_found = nullptr;
-            m_main = main;
-            EnumWindows(&Program::Look, reinterpret_cast<LPARAM>(this));
-            if (m_found)
-                return m_found;
-            Sleep(20);
+        for (int tries = 0; tries < 1000; ++tries, Sleep(20)) {
+            for (HWND window = nullptr;
+                 (window = FindWindowExW(nullptr, window, L"#32770", L"Glitchwerk"));) {
+                DWORD pid = 0;
+                GetWindowThreadProcessId(window, &pid);
+                if (pid == m_process.dwProcessId && IsWindowVisible(window) &&
+                    (GetDlgItem(window, IDC_RECORRUPT) != nullptr) == main)
+                    return window;
+            }
         }
         ADD_FAILURE() << (main ? "no dialog" : "no message box");
         return nullptr;
@@ -80,23 +81,7 @@ class Program {
     }
 
   private:
-    static BOOL CALLBACK Look(HWND window, LPARAM self) {
-        auto* program = reinterpret_cast<Program*>(self);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(window, &pid);
-        wchar_t type[16] = L"";
-        GetClassNameW(window, type, 16);
-        if (pid != program->m_process.dwProcessId || !IsWindowVisible(window) ||
-            std::wstring(type) != L"#32770" ||
-            (GetDlgItem(window, IDC_RECORRUPT) != nullptr) != program->m_main)
-            return TRUE;
-        program->m_found = window;
-        return FALSE;
-    }
-
     PROCESS_INFORMATION m_process{};
-    HWND m_found = nullptr;
-    bool m_main = false;
 };
 
 void Type(HWND dialog, int id, const wchar_t* text) {
@@ -145,7 +130,6 @@ TEST_F(Win32Face, SessionFromStartToExitWithYes) {
     EXPECT_EQ(Program::Text(dialog, IDC_TOTAL_BYTES), L"4");
     EXPECT_EQ(Program::Text(dialog, IDC_FIRST_BYTE), L"14");
     EXPECT_EQ(Program::Text(dialog, IDC_LAST_BYTE), L"17");
-    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_SEARCH_SPECIFIC), BST_UNCHECKED);
 
     Click(dialog, IDC_RESTORE);
     program.Answer(L"File Restore Sucessfully", IDOK);
