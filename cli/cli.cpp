@@ -161,6 +161,16 @@ bool UsesStream(const CorruptionStep& step) {
            step.spread.kind == SpreadKind::Pick;
 }
 
+// A name as the command line gave it: UTF-8 on Windows (read wide, passed on
+// in UTF-8), the system's own bytes elsewhere.
+fs::path PathOf(const std::string& name) {
+#ifdef _WIN32
+    return fs::path(std::u8string(name.begin(), name.end()));
+#else
+    return fs::path(name);
+#endif
+}
+
 // One corruption, as the command line gave it.
 struct Job {
     std::string input;
@@ -224,10 +234,10 @@ void CheckOutput(const Job& job, const FileId& inputId, const std::string& outpu
     if (output.ends_with('\n'))
         throw UsageError("--output: a name that ends with a line break has no recipe");
     std::error_code error;
-    const fs::file_type type = fs::symlink_status(output, error).type();
+    const fs::file_type type = fs::symlink_status(PathOf(output), error).type();
     if (type == fs::file_type::not_found || type == fs::file_type::none)
         return; // or it cannot be looked at: creating the copy says why
-    FileHandle existing = OpenFile(output, OpenHow::Reading);
+    FileHandle existing = OpenFile(PathOf(output), OpenHow::Reading);
     FileFacts facts;
     if (existing && ReadFacts(existing.get(), facts) && facts.id == inputId)
         throw Failure(output + " is the input file");
@@ -258,7 +268,7 @@ std::vector<CorruptionResult> MakeOutput(const Job& job, std::FILE* input, const
                                          std::uint32_t crc, const std::string& output,
                                          std::uint32_t seed) {
     std::random_device random;
-    const fs::path folder = fs::path(output).parent_path();
+    const fs::path folder = PathOf(output).parent_path();
     fs::path partial;
     FileHandle copy;
     OpenFailure failure = OpenFailure::Exists;
@@ -291,8 +301,8 @@ std::vector<CorruptionResult> MakeOutput(const Job& job, std::FILE* input, const
         bool existed = false;
         std::error_code renameError;
         if (job.force)
-            fs::rename(partial, output, renameError);
-        else if (!RenameWithoutReplacing(partial, output, existed))
+            fs::rename(partial, PathOf(output), renameError);
+        else if (!RenameWithoutReplacing(partial, PathOf(output), existed))
             renameError.assign(errno, std::generic_category());
         if (existed)
             throw Failure(output + " appeared meanwhile (--force replaces it)");
@@ -309,7 +319,7 @@ std::vector<CorruptionResult> MakeOutput(const Job& job, std::FILE* input, const
 
 // Opens a file to read, refusing what is no plain file or too large to edit.
 FileHandle OpenInput(const std::string& name, FileFacts& facts) {
-    FileHandle input = OpenFile(name, OpenHow::Reading);
+    FileHandle input = OpenFile(PathOf(name), OpenHow::Reading);
     if (!input || !ReadFacts(input.get(), facts))
         throw Failure("cannot read " + name + ": " + std::strerror(errno));
     if (!facts.regular)
@@ -417,9 +427,8 @@ int Run(Job job, std::ostream& out, std::ostream& err) {
         const std::string output = outputName(n);
         const std::vector<CorruptionResult> results =
             MakeOutput(job, input.get(), facts, crc.whole, output, seed);
-        const bool synced = FlushFolderToDisk(fs::path(output).parent_path().empty()
-                                                  ? fs::path(".")
-                                                  : fs::path(output).parent_path());
+        const fs::path folder = PathOf(output).parent_path();
+        const bool synced = FlushFolderToDisk(folder.empty() ? fs::path(".") : folder);
         const int syncError = errno;
         std::string recipe = std::string(kProgram) + " corrupt " +
                              ShellWord(AsArgument(job.input)) + " -o " +
