@@ -6,7 +6,7 @@ BUILD_TYPE ?= Release
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build run test bench package format windows clean
+.PHONY: all deps configure build run test bench package format windows windows-package clean
 
 all: build
 
@@ -42,6 +42,11 @@ format:
 windows:
 	@scripts/install-deps.sh --windows
 	@scripts/windows-tests.sh
+
+# The Windows zip and installer, in build-mingw/package.
+windows-package:
+	@scripts/install-deps.sh --windows
+	@scripts/windows-package.sh
 
 clean:
 	@rm -rf $(BUILD_DIR) build-debug build-sanitize build-mingw

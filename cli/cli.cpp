@@ -161,12 +161,24 @@ bool UsesStream(const CorruptionStep& step) {
            step.spread.kind == SpreadKind::Pick;
 }
 
+// A name as the command line gave it: UTF-8 on Windows (read wide, passed on
+// in UTF-8), the system's own bytes elsewhere.
+fs::path PathOf(const std::string& name) {
+#ifdef _WIN32
+    return fs::path(std::u8string(name.begin(), name.end()));
+#else
+    return fs::path(name);
+#endif
+}
+
 // One corruption, as the command line gave it.
 struct Job {
     std::string input;
     std::string output; // with {seed} or {n} when there are variants
     std::vector<CorruptionStep> steps;
-    std::vector<std::string> parts; // per step: the part --range named, its offsets from INPUT
+    // Per step: the part whose name --range gave (its offsets come from the
+    // input), or nothing.
+    std::vector<std::string> parts;
     std::uint32_t seed = 0;
     std::uint64_t draw = 0;
     std::uint32_t variants = 1;
@@ -222,10 +234,10 @@ void CheckOutput(const Job& job, const FileId& inputId, const std::string& outpu
     if (output.ends_with('\n'))
         throw UsageError("--output: a name that ends with a line break has no recipe");
     std::error_code error;
-    const fs::file_type type = fs::symlink_status(output, error).type();
+    const fs::file_type type = fs::symlink_status(PathOf(output), error).type();
     if (type == fs::file_type::not_found || type == fs::file_type::none)
         return; // or it cannot be looked at: creating the copy says why
-    FileHandle existing = OpenFile(output, OpenHow::Reading);
+    FileHandle existing = OpenFile(PathOf(output), OpenHow::Reading);
     FileFacts facts;
     if (existing && ReadFacts(existing.get(), facts) && facts.id == inputId)
         throw Failure(output + " is the input file");
@@ -256,7 +268,7 @@ std::vector<CorruptionResult> MakeOutput(const Job& job, std::FILE* input, const
                                          std::uint32_t crc, const std::string& output,
                                          std::uint32_t seed) {
     std::random_device random;
-    const fs::path folder = fs::path(output).parent_path();
+    const fs::path folder = PathOf(output).parent_path();
     fs::path partial;
     FileHandle copy;
     OpenFailure failure = OpenFailure::Exists;
@@ -289,8 +301,8 @@ std::vector<CorruptionResult> MakeOutput(const Job& job, std::FILE* input, const
         bool existed = false;
         std::error_code renameError;
         if (job.force)
-            fs::rename(partial, output, renameError);
-        else if (!RenameWithoutReplacing(partial, output, existed))
+            fs::rename(partial, PathOf(output), renameError);
+        else if (!RenameWithoutReplacing(partial, PathOf(output), existed))
             renameError.assign(errno, std::generic_category());
         if (existed)
             throw Failure(output + " appeared meanwhile (--force replaces it)");
@@ -307,7 +319,7 @@ std::vector<CorruptionResult> MakeOutput(const Job& job, std::FILE* input, const
 
 // Opens a file to read, refusing what is no plain file or too large to edit.
 FileHandle OpenInput(const std::string& name, FileFacts& facts) {
-    FileHandle input = OpenFile(name, OpenHow::Reading);
+    FileHandle input = OpenFile(PathOf(name), OpenHow::Reading);
     if (!input || !ReadFacts(input.get(), facts))
         throw Failure("cannot read " + name + ": " + std::strerror(errno));
     if (!facts.regular)
@@ -356,28 +368,33 @@ int PrintParts(const std::string& name, bool json, std::ostream& out, std::ostre
     return 0;
 }
 
-int Run(Job job, std::ostream& out, std::ostream& err) {
-    FileFacts facts;
-    const FileHandle input = OpenInput(job.input, facts);
-    std::optional<FileParts> parts; // before anything else: all that follows goes by the offsets
+// The offsets of the parts named by --range, found on the input before anything else: all
+// that follows goes by the offsets.
+void ResolveParts(Job& job, std::FILE* input) {
+    std::optional<FileParts> parts;
     for (std::size_t i = 0; i < job.steps.size(); ++i) {
-        const std::string& name = job.parts[i];
-        if (name.empty())
+        if (job.parts[i].empty())
             continue;
         if (!parts)
-            parts = ReadParts(input.get(), job.input);
-        const FilePart* part = FindPart(*parts, name);
+            parts = ReadParts(input, job.input);
+        const FilePart* part = FindPart(*parts, job.parts[i]);
         if (!part) {
             std::string names;
             for (const FilePart& each : parts->parts)
                 names += (names.empty() ? "" : ", ") + each.name;
             throw UsageError("--range: neither START:END nor a part of " + job.input +
                              (names.empty() ? " (it has none)" : " (its parts: " + names + ")") +
-                             ": " + name);
+                             ": " + job.parts[i]);
         }
         job.steps[i].startOffset = static_cast<std::uint32_t>(part->start);
         job.steps[i].endOffset = static_cast<std::uint32_t>(part->end);
     }
+}
+
+int Run(Job job, std::ostream& out, std::ostream& err) {
+    FileFacts facts;
+    const FileHandle input = OpenInput(job.input, facts);
+    ResolveParts(job, input.get());
     for (const CorruptionStep& step : job.steps) { // so that every step processes a byte
         if (step.startOffset >= facts.length) {
             throw Failure("--range starts at " + Hex(step.startOffset) +
@@ -410,9 +427,8 @@ int Run(Job job, std::ostream& out, std::ostream& err) {
         const std::string output = outputName(n);
         const std::vector<CorruptionResult> results =
             MakeOutput(job, input.get(), facts, crc.whole, output, seed);
-        const bool synced = FlushFolderToDisk(fs::path(output).parent_path().empty()
-                                                  ? fs::path(".")
-                                                  : fs::path(output).parent_path());
+        const fs::path folder = PathOf(output).parent_path();
+        const bool synced = FlushFolderToDisk(folder.empty() ? fs::path(".") : folder);
         const int syncError = errno;
         std::string recipe = std::string(kProgram) + " corrupt " +
                              ShellWord(AsArgument(job.input)) + " -o " +
@@ -420,6 +436,7 @@ int Run(Job job, std::ostream& out, std::ostream& err) {
         // Over all steps: the hits, the lowest first and the highest last.
         CorruptionResult total{0, -1, -1};
         Json steps = Json::array();
+        std::string named; // the parts --range named, in the order of the steps
         for (std::size_t i = 0; i < job.steps.size(); ++i) {
             const auto words = StepWords(job.steps[i]);
             recipe += (i ? " --then" : "") + words[0] + words[1] + words[2] + words[3];
@@ -437,15 +454,18 @@ int Run(Job job, std::ostream& out, std::ostream& err) {
                 return result.totalBytes ? Json(Hex(static_cast<std::uint32_t>(at))) : Json();
             };
             const auto bare = [](const std::string& word) { return word.substr(!word.empty()); };
-            steps.push_back({{"range", bare(words[0]).substr(std::strlen("--range "))},
-                             {"search", bare(words[1])},
-                             {"replace", bare(words[2])},
-                             {"spread", bare(words[3])},
-                             {"hits", result.totalBytes},
-                             {"first", hexOrNull(result.firstByte)},
-                             {"last", hexOrNull(result.lastByte)}});
-            if (!job.parts[i].empty())
-                steps.back()["part"] = job.parts[i];
+            Json step = {{"range", bare(words[0]).substr(std::strlen("--range "))},
+                         {"search", bare(words[1])},
+                         {"replace", bare(words[2])},
+                         {"spread", bare(words[3])},
+                         {"hits", result.totalBytes},
+                         {"first", hexOrNull(result.firstByte)},
+                         {"last", hexOrNull(result.lastByte)}};
+            if (!job.parts[i].empty()) {
+                step["part"] = job.parts[i];
+                named += (named.empty() ? "" : ", ") + job.parts[i];
+            }
+            steps.push_back(std::move(step));
         }
         const auto offset = [&](std::int32_t at) {
             return total.totalBytes ? Hex(static_cast<std::uint32_t>(at)) : std::string();
@@ -466,17 +486,14 @@ int Run(Job job, std::ostream& out, std::ostream& err) {
                 {"steps", steps},
                 {"recipe", recipe},
             };
-            if (!job.parts.front().empty())
-                line["part"] = job.parts.front();
+            if (!named.empty())
+                line["part"] = named;
             // A name that is no UTF-8 (JSON's only encoding) gets U+FFFD.
             out << line.dump(-1, ' ', true, Json::error_handler_t::replace) << '\n';
         } else {
             out << Shown(output) << ": " << total.totalBytes
-                << (total.totalBytes == 1 ? " byte hit" : " bytes hit");
-            std::string named;
-            for (const std::string& part : job.parts)
-                named += part.empty() ? "" : (named.empty() ? " in " : ", ") + part;
-            out << named;
+                << (total.totalBytes == 1 ? " byte hit" : " bytes hit")
+                << (named.empty() ? "" : " in " + named);
             if (total.totalBytes)
                 out << ", first " << offset(total.firstByte) << ", last " << offset(total.lastByte);
             if (!bareText.empty())
@@ -605,6 +622,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     options.push_back(rangeGiven);
     for (const auto* group : {&searches, &replaces, &spreads})
         options.insert(options.end(), group->begin(), group->end());
+    corrupt->footer("Steps after the first, each with its own --range, search, replacement and "
+                    "spread, follow --then.");
     CLI::App* partsCommand = app.add_subcommand(
         "parts", "Print the parts of FILE, found from its bytes: each one's name, offsets "
                  "START:END (hexadecimal) and size. A name also serves as --range of corrupt.");
@@ -617,9 +636,6 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     const CLI::Option* partsJsonGiven =
         partsCommand->add_flag("--json", partsJson, "Print one JSON object per part")
             ->disable_flag_override();
-
-    corrupt->footer("Steps after the first, each with its own --range, search, replacement and "
-                    "spread, follow --then.");
 
     // The steps' words, split at each --then.
     std::vector<std::vector<std::string>> groups(1);
@@ -654,7 +670,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
                         throw UsageError("not understood: " + extra);
                 }
             }
-            if (group == 0 && partsCommand->parsed()) {
+            if (partsCommand->parsed()) {
+                if (groups.size() > 1)
+                    throw UsageError("--then: for corrupt only");
                 for (const CLI::Option* option : {fileGiven, partsJsonGiven}) {
                     if (option->count() > 1)
                         throw UsageError(option->get_name() + ": given twice");

@@ -12,6 +12,8 @@
 #include <string>
 #include <system_error>
 #include <windows.h>
+
+#include <aclapi.h>
 #else
 #include <cerrno>
 #include <csignal>
@@ -128,6 +130,57 @@ std::int64_t StreamLength(std::FILE* file) {
     return _filelengthi64(_fileno(file));
 }
 
+// The token's information of one class, in a buffer aligned for its record.
+static std::vector<std::uint64_t> TokenFacts(HANDLE token, TOKEN_INFORMATION_CLASS what) {
+    DWORD size = 0;
+    GetTokenInformation(token, what, nullptr, 0, &size);
+    std::vector<std::uint64_t> buffer((size + 7) / 8);
+    if (buffer.empty() || !GetTokenInformation(token, what, buffer.data(), size, &size))
+        buffer.clear();
+    return buffer;
+}
+
+// Owned by the user running the program, by the owner this process gives the
+// files it creates (the Administrators group, when elevated), or by that
+// group while the user belongs to it at all (a file an elevated run of the
+// same user made). A volume that keeps no owners (FAT, exFAT) has nobody else
+// to tell apart: its files are the user's.
+static bool OwnedByUs(HANDLE handle) {
+    DWORD volume = 0;
+    if (!GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, &volume, nullptr, 0))
+        return false;
+    if (!(volume & FILE_PERSISTENT_ACLS))
+        return true;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    HANDLE token = nullptr;
+    bool ours = false;
+    if (owner && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        const auto user = TokenFacts(token, TokenUser);
+        const auto creator = TokenFacts(token, TokenOwner);
+        const auto groups = TokenFacts(token, TokenGroups);
+        ours = (!user.empty() &&
+                EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid)) ||
+               (!creator.empty() &&
+                EqualSid(owner, reinterpret_cast<const TOKEN_OWNER*>(creator.data())->Owner));
+        BYTE administrators[SECURITY_MAX_SID_SIZE];
+        DWORD size = sizeof administrators;
+        if (!ours && !groups.empty() &&
+            CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
+            EqualSid(owner, administrators)) {
+            const auto* list = reinterpret_cast<const TOKEN_GROUPS*>(groups.data());
+            for (DWORD i = 0; i < list->GroupCount && !ours; ++i)
+                ours = EqualSid(list->Groups[i].Sid, administrators);
+        }
+        CloseHandle(token);
+    }
+    LocalFree(descriptor);
+    return ours;
+}
+
 bool ReadFacts(std::FILE* file, FileFacts& facts) {
     const HANDLE handle = OsHandle(file);
     BY_HANDLE_FILE_INFORMATION info;
@@ -138,7 +191,7 @@ bool ReadFacts(std::FILE* file, FileFacts& facts) {
     // Reparse points that are links were refused when opened.
     facts.regular = GetFileType(handle) == FILE_TYPE_DISK &&
                     !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-    facts.ours = true;
+    facts.ours = OwnedByUs(handle);
     facts.links = info.nNumberOfLinks;
     facts.length = standard.EndOfFile.QuadPart;
     facts.deleted = standard.DeletePending || info.nNumberOfLinks == 0;

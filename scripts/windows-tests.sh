@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Builds the engine and its tests for 64-bit Windows with MinGW-w64 (the
-# `mingw` preset, warnings as errors) and runs the tests under Wine. Debian
-# ships GoogleTest as source only for this compiler: it is built first, once,
-# into build-mingw/googletest.
+# Builds the engine, glitchwerk.exe and the tests for 64-bit Windows with
+# MinGW-w64 (the `mingw` preset, warnings as errors) and runs the tests under
+# Wine. Debian ships GoogleTest as source only for this compiler: it is built
+# first, once, into build-mingw/googletest. With --package, the Windows
+# package is made and checked as well (scripts/windows-package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,14 +17,29 @@ if [ ! -f "$gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
     cmake --install build-mingw/googletest-build >/dev/null
 fi
 
-# A Wine of its own (the build lists the tests with it too), quiet, made
-# ready before tests start side by side, and ended with them.
+# A Wine of its own (the build lists the tests with it too), quiet, kept out
+# of this machine's menus and file types, made ready before tests start side
+# by side, and ended with them; and a private X server for the windows of
+# glitchwerk.exe.
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/glitchwerk-wine.XXXXXX")
-export WINEPREFIX WINEDEBUG=-all
-trap 'wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
+Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$WINEPREFIX.display" 2>/dev/null &
+xvfb=$!
+trap 'wineserver -k 2>/dev/null || true; kill "$xvfb"; rm -rf "$WINEPREFIX" "$WINEPREFIX.display"' EXIT
+until [ -s "$WINEPREFIX.display" ]; do
+    kill -0 "$xvfb" 2>/dev/null || { echo "Xvfb did not start" >&2 && exit 1; }
+    sleep 0.1
+done
+DISPLAY=:$(cat "$WINEPREFIX.display")
+export DISPLAY
 wineboot --init >/dev/null 2>&1
 wineserver --wait
 
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw -j "$(nproc)"
 ctest --preset mingw -j "$(nproc)"
+
+# With --package: the zip and the installer, installed and removed in this Wine.
+if [ "${1:-}" = --package ]; then
+    GLITCHWERK_WINE_READY=1 scripts/windows-package.sh --check
+fi

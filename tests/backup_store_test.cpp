@@ -6,7 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+
+#include <aclapi.h>
+#else
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -131,11 +135,25 @@ TEST(BackupStore, RefusalsTouchNoFile) {
     const bool linked = Link(run.dir / kDataFileName, "link.nes");
     MakePipe("pipe.nes");
     const auto backup = [] { return WriteFile(kDataFileName, Bytes(50, 0x11)), true; };
-    const auto given = [] { // to another user, which needs root (and POSIX)
-#ifndef _WIN32
+    const auto given = [] { // to another user, which needs root or an administrator
+#ifdef _WIN32
+        BYTE system[SECURITY_MAX_SID_SIZE];
+        DWORD size = sizeof system;
+        PSID owner = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        std::wstring name = fs::path(kDataFileName).wstring();
+        const bool given =
+            CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &size) &&
+            SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, system,
+                                  nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+            GetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                  nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
+            EqualSid(owner, system); // Wine keeps no owners of its own
+        LocalFree(descriptor);
+        return given;
+#else
         return !::chmod(kDataFileName, 0666) && !::chown(kDataFileName, 42, 42);
 #endif
-        return false;
     };
     const fs::path game = run.file;
     const std::tuple<const char*, std::function<bool()>, fs::path, BackupResult> cases[] = {

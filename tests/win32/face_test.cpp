@@ -1,0 +1,171 @@
+// SPDX-License-Identifier: MIT
+// The real glitchwerk.exe, started on a scratch file and driven from here by
+// control id, as a user would: it types, clicks, reads the fields, answers
+// the message boxes, and checks the bytes on disk.
+
+#include "dialog/resource.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <numeric>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Bytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::string Counting(int length) {
+    std::string bytes(static_cast<std::size_t>(length), '\0');
+    return std::iota(bytes.begin(), bytes.end(), '\0'), bytes;
+}
+
+class Program {
+  public:
+    Program(const fs::path& folder, const std::wstring& file) {
+        std::wstring exe = fs::path(GLITCHWERK_EXE).make_preferred().wstring();
+        if (exe.starts_with(L"\\"))
+            exe = L"Z:" + exe; // a path of the machine that built it, under Wine
+        std::wstring command = L"\"" + exe + L"\" \"" + file + L"\"";
+        STARTUPINFOW start{};
+        start.cb = sizeof start;
+        EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   folder.c_str(), &start, &m_process));
+    }
+    ~Program() {
+        if (WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT)
+            TerminateProcess(m_process.hProcess, 1);
+        CloseHandle(m_process.hThread);
+        CloseHandle(m_process.hProcess);
+    }
+    bool Ended() { return WaitForSingleObject(m_process.hProcess, 20000) == WAIT_OBJECT_0; }
+
+    // The dialog (main) or a message box of the program, once visible.
+    HWND Window(bool main) {
+        for (int tries = 0; tries < 1000; ++tries, Sleep(20)) {
+            for (HWND window = nullptr;
+                 (window = FindWindowExW(nullptr, window, L"#32770", L"Glitchwerk"));) {
+                DWORD pid = 0;
+                GetWindowThreadProcessId(window, &pid);
+                if (pid == m_process.dwProcessId && IsWindowVisible(window) &&
+                    (GetDlgItem(window, IDC_RECORRUPT) != nullptr) == main)
+                    return window;
+            }
+        }
+        ADD_FAILURE() << (main ? "no dialog" : "no message box");
+        return nullptr;
+    }
+
+    // Answers the message box that says `text` with button `id`.
+    void Answer(const std::wstring& text, int id) {
+        const HWND box = Window(false);
+        EXPECT_EQ(Text(box, 0xFFFF), text);
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
+        while (IsWindow(box))
+            Sleep(20);
+    }
+
+    static std::wstring Text(HWND window, int id) {
+        wchar_t text[512] = L"";
+        GetDlgItemTextW(window, id, text, 512);
+        return text;
+    }
+
+  private:
+    PROCESS_INFORMATION m_process{};
+};
+
+void Type(HWND dialog, int id, const wchar_t* text) {
+    SendDlgItemMessageW(dialog, id, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void Click(HWND dialog, int id) {
+    PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+class Win32Face : public testing::Test {
+  protected:
+    void SetUp() override {
+        const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+        m_folder = fs::temp_directory_path() / ("glitchwerk-face-" + std::string(test->name()));
+        fs::remove_all(m_folder);
+        fs::create_directories(m_folder);
+        std::ofstream(m_folder / L"gäme & co.nes", std::ios::binary) << Counting(256);
+    }
+    void TearDown() override { fs::remove_all(m_folder); }
+
+    fs::path Rom() const { return m_folder / L"gäme & co.nes"; }
+    fs::path DataFile() const { return m_folder / "Glitchwerk.dat"; }
+    fs::path m_folder;
+};
+
+TEST_F(Win32Face, SessionFromStartToExitWithYes) {
+    Program program(m_folder, Rom().wstring());
+    const HWND dialog = program.Window(true);
+    EXPECT_EQ(Program::Text(dialog, IDC_FILE_PATH), Rom().wstring());
+    EXPECT_EQ(Program::Text(dialog, IDC_FILE_SIZE), L"100");
+    // Offsets 10 to 20, bytes 14 up to 18 increased by 80.
+    Type(dialog, IDC_RANGE_START, L"10");
+    Type(dialog, IDC_RANGE_END, L"20");
+    Click(dialog, IDC_SEARCH_RANGE);
+    Type(dialog, IDC_SEARCH_LOW, L"14");
+    Type(dialog, IDC_SEARCH_HIGH, L"18");
+    Click(dialog, IDC_REPLACE_INCREASE);
+    Type(dialog, IDC_STEP_VALUE, L"80");
+    Click(dialog, IDC_CORRUPT);
+    program.Answer(L"Corruption sucessful", IDOK);
+    std::string corrupted = Counting(256);
+    for (int at = 0x14; at < 0x18; ++at)
+        corrupted[at] = static_cast<char>(at + 0x80);
+    EXPECT_EQ(Bytes(Rom()), corrupted);
+    EXPECT_EQ(Program::Text(dialog, IDC_TOTAL_BYTES), L"4");
+    EXPECT_EQ(Program::Text(dialog, IDC_FIRST_BYTE), L"14");
+    EXPECT_EQ(Program::Text(dialog, IDC_LAST_BYTE), L"17");
+
+    Click(dialog, IDC_RESTORE);
+    program.Answer(L"File Restore Sucessfully", IDOK);
+    EXPECT_EQ(Bytes(Rom()), Counting(256));
+    Click(dialog, IDC_CORRUPT);
+    program.Answer(L"Corruption sucessful", IDOK);
+    Click(dialog, IDCANCEL);
+    program.Answer(L"Restore file before exiting?", IDYES);
+    ASSERT_TRUE(program.Ended());
+    EXPECT_EQ(Bytes(Rom()), Counting(256));
+    EXPECT_TRUE(fs::exists(DataFile()) && fs::file_size(DataFile()) == 0);
+}
+
+TEST_F(Win32Face, EscThenNoKeepsTheCorruption) {
+    Program program(m_folder, Rom().wstring());
+    const HWND dialog = program.Window(true);
+    Type(dialog, IDC_RANGE_END, L"FFFF");
+    Click(dialog, IDC_SEARCH_ALL);
+    Type(dialog, IDC_REPLACE_VALUE, L"0");
+    // Enter in a field runs Re-Corrupt, the default button.
+    const HWND field = GetDlgItem(dialog, IDC_REPLACE_VALUE);
+    PostMessageW(field, WM_KEYDOWN, VK_RETURN, 0);
+    program.Answer(L"Corruption sucessful", IDOK);
+    PostMessageW(field, WM_KEYDOWN, VK_ESCAPE, 0);
+    program.Answer(L"Restore file before exiting?", IDNO);
+    ASSERT_TRUE(program.Ended());
+    EXPECT_EQ(Bytes(Rom()), std::string(256, '\0'));
+    EXPECT_EQ(fs::file_size(DataFile()), 0u);
+}
+
+TEST_F(Win32Face, AFileThatCannotBeOpenedEndsTheRun) {
+    Program program(m_folder, (m_folder / "missing.nes").wstring());
+    program.Answer(L"Error opening file.", IDOK);
+    ASSERT_TRUE(program.Ended());
+    EXPECT_FALSE(fs::exists(m_folder / "missing.nes"));
+    EXPECT_EQ(fs::file_size(DataFile()), 0u);
+}
+
+} // namespace

@@ -1,0 +1,222 @@
+// SPDX-License-Identifier: MIT
+#include "win32/win32_dialog.h"
+
+#include "dialog/control_table.h"
+#include "win32/dialog_template.h"
+#include "win32/progress_window.h"
+#include "win32/wide_text.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <atomic>
+#include <exception>
+#include <memory>
+#include <thread>
+
+namespace glitchwerk {
+namespace {
+
+constexpr wchar_t kTitle[] = L"Glitchwerk"; // every message box's
+constexpr WORD kFontPoints = 8;
+constexpr UINT kShown = WM_APP; // posted at start-up: handled once the window is up
+constexpr DWORD kProgressDelayMs = 500;
+
+HICON LoadMainIcon(int metric) {
+    const int size = GetSystemMetrics(metric);
+    return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAIN_ICON),
+                                         IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+}
+
+bool IsInput(const MSG& message) {
+    return (message.message >= WM_KEYFIRST && message.message <= WM_KEYLAST) ||
+           (message.message >= WM_MOUSEFIRST && message.message <= WM_MOUSELAST) ||
+           (message.message >= WM_NCMOUSEMOVE && message.message <= WM_NCMBUTTONDBLCLK);
+}
+
+} // namespace
+
+Win32Dialog::Win32Dialog() : m_logic(*this) {
+    m_bigIcon = LoadMainIcon(SM_CXICON);
+    m_smallIcon = LoadMainIcon(SM_CXSMICON);
+}
+
+Win32Dialog::~Win32Dialog() {
+    for (const HICON icon : {m_bigIcon, m_smallIcon}) {
+        if (icon)
+            DestroyIcon(icon);
+    }
+}
+
+void Win32Dialog::DoModal() {
+    const std::vector<WORD> dialog = BuildDialogTemplate(DialogFontName(), kFontPoints);
+    DialogBoxIndirectParamW(GetModuleHandleW(nullptr),
+                            reinterpret_cast<LPCDLGTEMPLATEW>(dialog.data()), nullptr, DialogProc,
+                            reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK Win32Dialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrW(window, DWLP_USER, lParam);
+        reinterpret_cast<Win32Dialog*>(lParam)->m_window = window;
+    }
+    auto* self = reinterpret_cast<Win32Dialog*>(GetWindowLongPtrW(window, DWLP_USER));
+    return self ? self->Handle(message, wParam, lParam) : FALSE;
+}
+
+INT_PTR Win32Dialog::Handle(UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        m_font = reinterpret_cast<HFONT>(SendMessageW(m_window, WM_GETFONT, 0, 0));
+        for (const ControlTemplate& control : kControls) {
+            if (control.kind == ControlKind::Edit) // any length, as the fields read it
+                SendDlgItemMessageW(m_window, control.id, EM_SETLIMITTEXT, 0, 0);
+        }
+        SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon));
+        SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
+        if (!m_logic.OnInitDialog())
+            return FALSE; // ended
+        PostMessageW(m_window, kShown, 0, 0);
+        SetFocus(GetDlgItem(m_window, IDC_RANGE_START));
+        return FALSE; // the focus is set
+    case kShown:
+        m_logic.OnShown();
+        return TRUE;
+    case WM_COMMAND:
+        // Clicks, Enter (the default button) and Esc (IDCANCEL) all say BN_CLICKED.
+        if (!m_busy && HIWORD(wParam) == BN_CLICKED)
+            m_logic.OnCommand(LOWORD(wParam));
+        return TRUE;
+    case WM_CLOSE: // the close box, like Esc and Exit
+        if (!m_busy)
+            m_logic.OnCommand(IDCANCEL);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+HWND Win32Dialog::Owner() const {
+    return m_window && IsWindowVisible(m_window) ? m_window : nullptr;
+}
+
+std::string Win32Dialog::FieldText(int id) const {
+    const HWND field = GetDlgItem(m_window, id);
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(field)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        GetWindowTextW(field, text.data(), static_cast<int>(text.size()))));
+    std::string bytes;
+    for (const wchar_t c : text)
+        bytes += c < 0x100 ? static_cast<char>(c) : '?';
+    return bytes;
+}
+
+void Win32Dialog::ShowText(int id, const std::string& text) {
+    SetDlgItemTextW(m_window, id, Widen(text).c_str());
+}
+
+bool Win32Dialog::IsChecked(int id) const {
+    return IsDlgButtonChecked(m_window, id) != BST_UNCHECKED;
+}
+
+void Win32Dialog::SetChecked(int id, bool checked) {
+    CheckDlgButton(m_window, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+void Win32Dialog::SetEnabled(int id, bool enabled) {
+    EnableWindow(GetDlgItem(m_window, id), enabled);
+}
+
+std::optional<std::filesystem::path> Win32Dialog::AskForFile() {
+    std::wstring filter;
+    for (const auto& [name, pattern] : kFileFilters)
+        filter += Widen(name) + L'\0' + Widen(pattern) + L'\0';
+    std::wstring file(32768, L'\0'); // long paths too
+    OPENFILENAMEW ask{};
+    ask.lStructSize = sizeof ask;
+    ask.hwndOwner = Owner();
+    ask.lpstrFilter = filter.c_str();
+    ask.nFilterIndex = 1;
+    ask.lpstrFile = file.data();
+    ask.nMaxFile = static_cast<DWORD>(file.size());
+    // A name that does not exist passes (the backup then says it cannot be
+    // opened); the read-only choice is never offered; the data file stays
+    // in the folder the program started in.
+    ask.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    if (!GetOpenFileNameW(&ask))
+        return std::nullopt;
+    return std::filesystem::path(file.c_str());
+}
+
+Answer Win32Dialog::ShowMessage(const std::string& text, MessageButtons buttons) {
+    const UINT type = buttons == MessageButtons::Ok ? MB_OK : MB_YESNOCANCEL | MB_ICONQUESTION;
+    switch (MessageBoxW(Owner(), Widen(text).c_str(), kTitle, type)) {
+    case IDYES:
+        return Answer::Yes;
+    case IDNO:
+        return Answer::No;
+    case IDCANCEL:
+        return Answer::Cancel;
+    default:
+        return Answer::Ok;
+    }
+}
+
+void Win32Dialog::RunWithProgress(const std::string& title,
+                                  const std::function<void(const Progress&)>& work) {
+    const HWND owner = Owner();
+    const bool wasEnabled = owner && !EnableWindow(owner, FALSE);
+    m_busy = true;
+    std::atomic<std::uint64_t> done = 0, total = 0;
+    std::exception_ptr failure;
+    const HANDLE finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread worker([&] {
+        try {
+            work([&](std::uint64_t d, std::uint64_t t) {
+                total = t;
+                done = d;
+            });
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        SetEvent(finished);
+    });
+
+    // The dialog repaints meanwhile, but no input reaches it.
+    const DWORD start = GetTickCount();
+    std::unique_ptr<ProgressWindow> progress;
+    while (MsgWaitForMultipleObjectsEx(1, &finished, 50, QS_ALLINPUT, MWMO_INPUTAVAILABLE) !=
+           WAIT_OBJECT_0) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (m_window && IsInput(message) &&
+                (message.hwnd == m_window || IsChild(m_window, message.hwnd)))
+                continue;
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (!progress && GetTickCount() - start >= kProgressDelayMs)
+            progress = std::make_unique<ProgressWindow>(owner, Widen(title), m_font);
+        if (progress)
+            progress->Update(done, total);
+    }
+    worker.join();
+    CloseHandle(finished);
+    MSG late; // input that came in meanwhile is dropped, not run after the work
+    while (PeekMessageW(&late, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT)) {
+    }
+    // Enabled before the progress window goes, so that the dialog gets the
+    // activation back rather than another program.
+    if (wasEnabled)
+        EnableWindow(owner, TRUE);
+    progress.reset();
+    m_busy = false;
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void Win32Dialog::EndDialog() {
+    ::EndDialog(m_window, IDCANCEL);
+}
+
+} // namespace glitchwerk

@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// The Windows face: the dialog from the control table's template, run
+// modally, showing what the dialog's logic asks through the W calls.
+
+#include "dialog/dialog_view.h"
+#include "dialog/glitchwerk_dlg.h"
+
+#include <windows.h>
+
+namespace glitchwerk {
+
+class Win32Dialog final : public DialogView {
+  public:
+    Win32Dialog();
+    ~Win32Dialog() override;
+    Win32Dialog(const Win32Dialog&) = delete;
+    Win32Dialog& operator=(const Win32Dialog&) = delete;
+
+    CGlitchwerkDlg& Logic() { return m_logic; }
+    // Runs the dialog until the logic ends it.
+    void DoModal();
+
+    std::string FieldText(int id) const override;
+    void ShowText(int id, const std::string& text) override;
+    bool IsChecked(int id) const override;
+    void SetChecked(int id, bool checked) override;
+    void SetEnabled(int id, bool enabled) override;
+    std::optional<std::filesystem::path> AskForFile() override;
+    Answer ShowMessage(const std::string& text, MessageButtons buttons) override;
+    void RunWithProgress(const std::string& title,
+                         const std::function<void(const Progress&)>& work) override;
+    void EndDialog() override;
+
+  private:
+    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    // The window that boxes are modal over: the dialog once it is on screen.
+    HWND Owner() const;
+
+    CGlitchwerkDlg m_logic;
+    HWND m_window = nullptr;
+    HFONT m_font = nullptr;
+    HICON m_bigIcon = nullptr;
+    HICON m_smallIcon = nullptr;
+    bool m_busy = false;
+};
+
+} // namespace glitchwerk
