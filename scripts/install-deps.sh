@@ -68,8 +68,8 @@ trap 'rm -f "$log"' EXIT
 # apt-get's own lines go to a log that is shown when it fails; of them only
 # the download size and disk space appear.
 if ! "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive sh -c \
-    'apt-get update -q && apt-get install -y -q --no-install-recommends "$@"' apt-get "${missing[@]}" |
-    tee "$log" | sed -n -e '/^Need to get/p' -e '/^After this operation/p'; then
+    'apt-get update -q && apt-get install -y -q --no-install-recommends "$@"' apt-get "${missing[@]}" 2>&1 |
+    tee "$log" | sed -u -n -e '/^Need to get/p' -e '/^After this operation/p'; then
     tail -n 20 "$log" >&2
     echo "Installing the packages failed (apt-get's last lines above)." >&2
     exit 1
