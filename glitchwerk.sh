@@ -15,7 +15,7 @@ usage: ./glitchwerk.sh COMMAND [ARGUMENT...]
   package      builds the Debian package in build-run/
   build        builds the programs in build-run/, without starting them
   windows      builds the engine and its tests for Windows, runs them under Wine
-  deps GROUP.. only installs the packages of groups run, test, bench,
+  deps GROUP.. only installs the packages of groups engine, run, test, bench,
                package, windows, ci
   format       formats the C++ sources with clang-format
   clean        removes the build folders

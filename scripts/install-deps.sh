@@ -2,10 +2,11 @@
 # SPDX-License-Identifier: MIT
 # Installs the Debian packages that the groups named on the command line need,
 # and says which it installs:
-#   run      building and starting the programs (the compiler, CMake, Ninja,
-#            Qt 6, CLI11, zlib, JSON for Modern C++, xxHash)
+#   engine   the compiler, CMake, Ninja, and the libraries of the engine and
+#            glitchwerk-cli (CLI11, zlib, JSON for Modern C++, xxHash)
+#   run      engine, and Qt 6: building and starting the programs
 #   test     run, and the tests' tools (GoogleTest, Xvfb, xdotool, validators)
-#   bench    run, and Google Benchmark
+#   bench    engine, and Google Benchmark
 #   package  run, and the tools that make the Debian package
 #   windows  the MinGW-w64 cross compiler, Wine and NSIS
 #   ci       all of the above, and Clang, clang-tidy, clang-format, shellcheck
@@ -15,8 +16,8 @@
 set -euo pipefail
 
 declare -A group=(
-    [run]="g++ cmake ninja-build qt6-base-dev fonts-dejavu-core libcli11-dev zlib1g-dev
-        nlohmann-json3-dev libxxhash-dev"
+    [engine]="g++ cmake ninja-build libcli11-dev zlib1g-dev nlohmann-json3-dev libxxhash-dev"
+    [run]="qt6-base-dev fonts-dejavu-core"
     [test]="libgtest-dev libgmock-dev xvfb xfonts-base xauth xdotool desktop-file-utils appstream"
     [bench]="libbenchmark-dev time"
     [package]="file dpkg-dev"
@@ -24,13 +25,14 @@ declare -A group=(
         g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 nsis fonts-wine"
     [ci]="clang libclang-rt-dev clang-tidy clang-format shellcheck"
 )
-declare -A includes=([test]=run [bench]=run [package]=run [ci]="run test bench package windows")
+declare -A includes=([run]=engine [test]="engine run" [bench]=engine [package]="engine run"
+    [ci]="engine run test bench package windows")
 
 [ $# -gt 0 ] || set -- run
 packages=()
 for name in "${@#--}"; do # --windows and --ci as before too
     [ -n "${group[$name]:-}" ] || {
-        echo "usage: $0 [run|test|bench|package|windows|ci]..." >&2
+        echo "usage: $0 [engine|run|test|bench|package|windows|ci]..." >&2
         exit 2
     }
     for part in ${includes[$name]:-} "$name"; do
