@@ -1,35 +1,51 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Installs the Debian packages that building, testing, benchmarking and
-# packaging need; with --windows also the MinGW-w64 cross compiler and Wine
-# for the Windows build, with --ci also what continuous integration checks
-# with (Clang, clang-tidy, clang-format, shellcheck). Does nothing when every
-# package is installed already. Without apt-get, it names the packages and
-# leaves their installation to you.
+# Installs the Debian packages that the groups named on the command line need,
+# and says which it installs:
+#   engine   the compiler, CMake, Ninja, and the libraries of the engine and
+#            glitchwerk-cli (CLI11, zlib, JSON for Modern C++, xxHash)
+#   run      engine, and Qt 6: building and starting the programs
+#   test     run, and the tests' tools (GoogleTest, Xvfb, xdotool, validators)
+#   bench    engine, and Google Benchmark
+#   package  run, and the tools that make the Debian package
+#   windows  the MinGW-w64 cross compiler, Wine and NSIS
+#   ci       all of the above, and Clang, clang-tidy, clang-format, shellcheck
+# Installs nothing when every package is there already; as root it runs
+# apt-get itself, as anybody else through sudo. Without apt-get, it names the
+# packages and leaves their installation to you.
 set -euo pipefail
 
-packages=(
-    g++ cmake make
-    libgtest-dev libgmock-dev libbenchmark-dev time
-    libcli11-dev nlohmann-json3-dev zlib1g-dev libxxhash-dev qt6-base-dev fonts-dejavu-core
-    xvfb xfonts-base xauth xdotool desktop-file-utils appstream file dpkg-dev
+declare -A group=(
+    [engine]="g++ cmake ninja-build libcli11-dev zlib1g-dev nlohmann-json3-dev libxxhash-dev"
+    [run]="qt6-base-dev fonts-dejavu-core"
+    [test]="libgtest-dev libgmock-dev xvfb xfonts-base xauth xdotool desktop-file-utils appstream"
+    [bench]="libbenchmark-dev time"
+    [package]="file dpkg-dev"
+    [windows]="cmake ninja-build libgtest-dev libcli11-dev nlohmann-json3-dev libxxhash-dev
+        g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 nsis fonts-wine
+        xvfb xauth xdotool shared-mime-info"
+    [ci]="clang libclang-rt-dev clang-tidy clang-format shellcheck"
 )
-windows=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64)
-ci=(clang libclang-rt-dev clang-tidy clang-format shellcheck "${windows[@]}")
-for option in "$@"; do
-    case $option in
-    --windows) packages+=("${windows[@]}") ;;
-    --ci) packages+=("${ci[@]}") ;;
-    *)
-        echo "usage: $0 [--windows] [--ci]" >&2
+declare -A includes=([run]=engine [test]="engine run" [bench]=engine [package]="engine run"
+    [ci]="engine run test bench package windows")
+
+[ $# -gt 0 ] || set -- run
+packages=()
+for name in "${@#--}"; do # --windows and --ci as before too
+    [ -n "${group[$name]:-}" ] || {
+        echo "usage: $0 [engine|run|test|bench|package|windows|ci]..." >&2
         exit 2
-        ;;
-    esac
+    }
+    for part in ${includes[$name]:-} "$name"; do
+        read -ra words <<<"${group[$part]//$'\n'/ }"
+        packages+=("${words[@]}")
+    done
 done
+mapfile -t packages < <(printf '%s\n' "${packages[@]}" | sort -u)
 
 if ! command -v apt-get >/dev/null || ! command -v dpkg-query >/dev/null; then
     echo "No apt-get here. Glitchwerk builds with CMake 3.25, a C++20 compiler and Qt 6;"
-    echo "its tests want what these Debian packages hold: ${packages[*]}"
+    echo "for $*, install what these Debian packages hold: ${packages[*]}"
     exit 0
 fi
 
@@ -38,11 +54,26 @@ for package in "${packages[@]}"; do
     status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
     [ "$status" = installed ] || missing+=("$package")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+[ ${#missing[@]} -gt 0 ] || exit 0
 
-echo "Installing missing packages: ${missing[*]}"
 sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || {
+        echo "Glitchwerk needs these Debian packages: ${missing[*]}" >&2
+        echo "Install them as root (apt-get install ${missing[*]}), or install sudo, then try again." >&2
+        exit 1
+    }
+    sudo=(sudo)
+fi
+echo "Installing the Debian packages for $* (and what they depend on): ${missing[*]}"
+log=$(mktemp "${TMPDIR:-/tmp}/glitchwerk-apt.XXXXXX")
+trap 'rm -f "$log"' EXIT
+# apt-get's own lines go to a log that is shown when it fails; of them only
+# the download size and disk space appear.
+if ! "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive sh -c \
+    'apt-get update -q && apt-get install -y -q --no-install-recommends "$@"' apt-get "${missing[@]}" 2>&1 |
+    tee "$log" | sed -u -n -e '/^Need to get/p' -e '/^After this operation/p'; then
+    tail -n 20 "$log" >&2
+    echo "Installing the packages failed (apt-get's last lines above)." >&2
+    exit 1
+fi

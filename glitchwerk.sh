@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Set-up in one command on Debian or Ubuntu, no make needed (the Makefile calls
+# this too). Each command first installs the Debian packages it is missing
+# (scripts/install-deps.sh), then builds with the CMake preset of its own
+# folder.
+set -euo pipefail
+
+usage() {
+    cat <<'EOF'
+usage: ./glitchwerk.sh COMMAND [ARGUMENT...]
+  run [FILE]   builds the programs in build-run/ and starts Glitchwerk
+  test         builds with the tests in build/ and runs every test
+  bench        builds the benchmarks in build-bench/ and runs them
+  package      builds the Debian package in build-run/
+  build        builds the programs in build-run/, without starting them
+  windows      builds glitchwerk.exe and the tests for Windows, runs them under Wine
+  windows-package
+               makes the Windows zip and installer in build-mingw/package
+  deps GROUP.. only installs the packages of groups engine, run, test, bench,
+               package, windows, ci
+  format       formats the C++ sources with clang-format
+  clean        removes the build folders
+Each installs the Debian packages it is missing first, and says which.
+Settings: BUILD_TYPE=Debug, CMAKE_ARGS='-DGLITCHWERK_WERROR=ON', JOBS=4.
+EOF
+}
+
+root=$(cd "$(dirname "$0")" && pwd)
+jobs=${JOBS:-$(nproc)}
+read -ra cmake_args <<<"${CMAKE_ARGS:-}"
+[ -z "${BUILD_TYPE:-}" ] || cmake_args+=("-DCMAKE_BUILD_TYPE=$BUILD_TYPE")
+
+deps() { "$root/scripts/install-deps.sh" "$@"; }
+
+configure() { # preset
+    local cache
+    cache=$root/$(folder "$1")/CMakeCache.txt
+    # A folder configured for make by earlier versions starts afresh.
+    if [ -f "$cache" ] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$cache"; then
+        rm -rf "$cache" "$(dirname "$cache")/CMakeFiles"
+    fi
+    (cd "$root" && cmake --preset "$1" "${cmake_args[@]}" >/dev/null)
+}
+folder() {
+    case $1 in
+    default) echo build ;;
+    *) echo "build-$1" ;;
+    esac
+}
+
+compile() { # preset, then targets (all when none)
+    local preset=$1 targets=()
+    shift
+    [ $# -eq 0 ] || targets=(--target "$@")
+    (cd "$root" && cmake --build --preset "$preset" -j "$jobs" "${targets[@]}")
+}
+build() { # preset, then targets
+    echo "Building in $(folder "$1")/"
+    configure "$1"
+    compile "$@"
+}
+
+command=${1:-}
+[ $# -eq 0 ] || shift
+case $command in
+run)
+    deps run
+    echo "Building in build-run/"
+    configure run
+    programs=(glitchwerk)
+    ! grep -qx 'GLITCHWERK_CLI:BOOL=ON' "$root/build-run/CMakeCache.txt" || programs+=(glitchwerk-cli)
+    compile run "${programs[@]}"
+    exec "$root/build-run/app/glitchwerk" "$@"
+    ;;
+build)
+    deps run
+    build run
+    ;;
+test)
+    deps test
+    build default
+    # A build without tests fails here instead of passing as tested.
+    cd "$root" && exec ctest --preset default --no-tests=error -j "$jobs"
+    ;;
+bench)
+    deps bench
+    build bench
+    exec "$root/build-bench/bench/glitchwerk_bench" "$@"
+    ;;
+package)
+    deps package
+    build run package
+    ;;
+windows)
+    deps windows
+    exec "$root/scripts/windows-tests.sh"
+    ;;
+windows-package)
+    deps windows
+    exec "$root/scripts/windows-package.sh"
+    ;;
+deps)
+    deps "$@"
+    ;;
+format)
+    command -v clang-format >/dev/null || {
+        echo "Formatting needs clang-format: ./glitchwerk.sh deps ci, or apt-get install clang-format" >&2
+        exit 1
+    }
+    cd "$root" && git ls-files '*.cpp' '*.h' | xargs clang-format -i
+    ;;
+clean)
+    cd "$root" && rm -rf build build-run build-bench build-debug build-sanitize build-mingw
+    ;;
+-h | --help | help)
+    usage
+    ;;
+*)
+    usage >&2
+    exit 2
+    ;;
+esac
