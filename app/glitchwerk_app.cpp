@@ -10,19 +10,23 @@
 
 namespace glitchwerk {
 
+void DescribeArguments(QCommandLineParser& parser) {
+    QCoreApplication::setApplicationVersion(GLITCHWERK_VERSION);
+    parser.setApplicationDescription("Corrupts chosen bytes of a file in place, and puts them "
+                                     "back from a backup copy.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument("file", "The file to edit, instead of asking for one.", "[file]");
+}
+
 CGlitchwerkApp::CGlitchwerkApp(int& argc, char** argv) : m_application(argc, argv) {}
 
 bool CGlitchwerkApp::InitInstance() {
     // A full disk or a file size limit must show up as a failed write, never
     // end the program half-way through a restore.
     IgnoreFileSizeSignal();
-    QCoreApplication::setApplicationVersion(GLITCHWERK_VERSION);
     QCommandLineParser parser;
-    parser.setApplicationDescription("Corrupts chosen bytes of a file in place, and puts them "
-                                     "back from a backup copy.");
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addPositionalArgument("file", "The file to edit, instead of asking for one.", "[file]");
+    DescribeArguments(parser);
     parser.process(m_application); // ends the program after --help, --version or a wrong option
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1) {

@@ -5,7 +5,12 @@
 
 #include <QApplication>
 
+class QCommandLineParser;
+
 namespace glitchwerk {
+
+// The program's arguments: --help, --version and the file to edit.
+void DescribeArguments(QCommandLineParser& parser);
 
 class CGlitchwerkApp {
   public:

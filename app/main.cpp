@@ -11,15 +11,10 @@ namespace {
 // any terminal. Everything else, Qt's own options included, is left to it.
 void AnswerHelpOrVersion(int& argc, char** argv) {
     const QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationVersion(GLITCHWERK_VERSION);
     QCommandLineParser parser;
-    parser.setApplicationDescription("Corrupts chosen bytes of a file in place, and puts them "
-                                     "back from a backup copy.");
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
-    parser.addPositionalArgument("file", "The file to edit, instead of asking for one.", "[file]");
+    glitchwerk::DescribeArguments(parser);
     if (parser.parse(QCoreApplication::arguments()) &&
-        (parser.isSet(help) || parser.isSet(version)))
+        (parser.isSet("help") || parser.isSet("version")))
         parser.process(application); // prints and ends the program
 }
 
