@@ -51,9 +51,9 @@ void AddTileBenchmarks() {
     for (const auto& [name, layout] :
          {std::pair{"DecodeTiles 8 KiB NES", TileLayout::Nes},
           std::pair{"DecodeTiles 8 KiB Game Boy", TileLayout::GameBoy}}) {
-        AddFigure(name, floor, Target::TilesInTenMilliseconds, [layout](benchmark::State& state) {
-            DrawTiles(state, layout);
-        })->Repetitions(9);
+        AddFigure(name, floor, Target::TilesInTenMilliseconds,
+                  [layout = layout](benchmark::State& state) { DrawTiles(state, layout); })
+            ->Repetitions(9);
     }
 }
 
