@@ -9,6 +9,7 @@
 
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <ctime>
 #include <utility>
 
@@ -349,11 +350,16 @@ void CPanel::ShowRows() {
     int selected = m_view->SelectedRow();
     std::vector<std::string> rows;
     for (const Chain& chain : m_chains) {
-        std::string row = chain.when + "  ";
-        for (std::size_t i = 0; i < chain.steps.size(); ++i)
-            row += (i ? "; " : "") + StepWords(chain.steps[i]);
-        row += "  seed " + std::to_string(chain.seed) + ", draw " + std::to_string(chain.draw) +
-               "  " + std::to_string(chain.hits) + " hit" + (chain.complete ? "" : "  incomplete");
+        // When, the seed and draw, the hits, then the steps in short.
+        std::string row = chain.when + "  seed " + std::to_string(chain.seed) + ", draw " +
+                          std::to_string(chain.draw) + "  " + std::to_string(chain.hits) + " hit" +
+                          (chain.complete ? "" : " (incomplete)") + " ";
+        for (const CorruptionStep& step : chain.steps) {
+            std::string words = StepWords(step).substr(std::strlen("--range "));
+            for (std::size_t at; (at = words.find("--")) != std::string::npos;)
+                words.erase(at, 2);
+            row += " | " + words;
+        }
         rows.push_back(std::move(row));
     }
     if (selected >= static_cast<int>(rows.size()))
