@@ -257,8 +257,7 @@ TEST(QtDialog, ThePanelOpensBesideTheDialogClosesAndOpensAgainWithF2) {
             dialog.activateWindow();
             ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
             QTest::keyClick(&dialog, Qt::Key_F2);
-        }
-        else
+        } else
             panel.Open();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
         EXPECT_TRUE(panel.IsOpen());
