@@ -2,6 +2,7 @@
 #include "dialog/control_table.h"
 #include "dialog/glitchwerk_dlg.h"
 #include "dialog/messages.h"
+#include "engine/tiles.h"
 #include "tests/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -41,6 +42,7 @@ struct Session final : DialogView {
     CGlitchwerkDlg dialog{*this};
 
     std::string FieldText(int id) const override { return texts[id]; }
+    void SetFieldText(int id, const std::string& text) override { texts[id] = text; }
     void ShowText(int id, const std::string& text) override { texts[id] = text; }
     bool IsChecked(int id) const override { return checked[id]; }
     void SetChecked(int id, bool on) override { checked[id] = on; }
@@ -261,6 +263,60 @@ TEST(DialogLogic, ExitAsksBeforeEndingAndSaysWhenTheDataFileStaysFull) {
         EXPECT_EQ(ReadFile(run.rom), answer == Answer::Yes ? kOriginal : Bytes{0xEE});
         EXPECT_EQ(ReadFile(kDataFileName).empty(), answer != Answer::Cancel && said.size() == 1);
     }
+}
+
+// An open panel whose work runs at once and whose platform decodes no image.
+struct Panel final : PanelView {
+    Texts parts;
+    int part = -1;
+    PreviewPicture preview;
+    bool IsOpen() const override { return true; }
+    std::string FieldText(int) const override { return {}; }
+    void SetFieldText(int, const std::string&) override {}
+    void ShowText(int, const std::string&) override {}
+    bool IsChecked(int) const override { return false; }
+    void SetChecked(int, bool) override {}
+    void SetEnabled(int, bool) override {}
+    void ShowHistory(const Texts&, int) override {}
+    int SelectedRow() const override { return -1; }
+    void SetClipboardText(const std::string&) override {}
+    std::optional<fs::path> AskForSaveName(const fs::path&, bool&) override { return {}; }
+    fs::path DataFolder() const override { return {}; }
+    void ShowParts(const Texts& rows) override { parts = rows; }
+    int SelectedPart() const override { return part; }
+    ImageDecoder PreviewDecoder() const override { return {}; }
+    void ShowPreview(const PreviewPicture& picture) override { preview = picture; }
+    void RunInBackground(std::function<void()> work, std::function<void()> done) override {
+        work(), done();
+    }
+};
+
+TEST(DialogLogic, APartFillsTheRangeAndThePreviewShowsTheFileAfterEachCommand) {
+    Session run;
+    Bytes rom = {'N', 'E', 'S', 0x1A, 1, 1};
+    rom.resize(0x6010);
+    for (std::size_t i = 0x4010; i < rom.size(); ++i)
+        rom[i] = static_cast<std::uint8_t>(i * 7);
+    WriteFile(run.rom, rom);
+    run.Start();
+    Panel panel;
+    run.dialog.AttachPanel(panel);
+    run.dialog.OnPanelShown();
+    EXPECT_EQ(panel.parts, (Texts{"header  0:10", "prg  10:4010", "chr  4010:6010"}));
+    panel.part = 2;
+    run.dialog.OnPanelCommand(IDC_PARTS);
+    EXPECT_EQ(Texts({run.texts[IDC_RANGE_START], run.texts[IDC_RANGE_END]}),
+              (Texts{"4010", "6010"}));
+    const auto tilesOf = [](const Bytes& file) {
+        return DecodeTiles(std::span(file).subspan(0x4010), TileLayout::Nes).pixels;
+    };
+    EXPECT_EQ(panel.preview.pixels, tilesOf(rom));
+    for (const char* step : {"SEARCH_ALL", "REPLACE_RANDOM", "CORRUPT"})
+        run.Do(step);
+    EXPECT_NE(ReadFile(run.rom), rom);
+    EXPECT_EQ(panel.preview.pixels, tilesOf(ReadFile(run.rom)));
+    run.Do("RESTORE");
+    EXPECT_EQ(panel.preview.pixels, tilesOf(rom));
 }
 
 } // namespace
