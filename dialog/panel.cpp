@@ -357,7 +357,7 @@ void CPanel::BeforeWrite() {
 
 RandomStream& CPanel::StreamFor(RandomStream& runStream) {
     if (!m_chainOpen)
-        m_chainStream = runStream;
+        m_chainStream = m_chainBegin = runStream;
     return m_chainStream;
 }
 
@@ -365,8 +365,8 @@ void CPanel::Record(const CorruptionStep& step, PassOutcome outcome, const Corru
                     std::uint32_t fileLength) {
     if (outcome == PassOutcome::NotOpened)
         return;
-    const RandomStream before = m_chainOpen ? m_chains.back().next : m_chainStream;
     if (!m_chainOpen) {
+        const RandomStream before = m_chainBegin;
         m_chains.push_back({Now(), before.seed, before.draw, {}, 0, before, true});
         m_chainOpen = true;
     }
@@ -499,14 +499,21 @@ void CPanel::SaveCopy() {
     fs::path partial = fs::path(*target) += ".glitchwerk-partial";
     bool saved = false;
     {
-        FileHandle from = OpenEditedFile(store, rom);
+        // Through the run's own handle: the file it edits, whatever its name leads to now.
+        std::FILE* from = store.editedFile.get();
         FileHandle to = OpenFile(partial, OpenHow::New);
-        const std::int64_t length = from ? StreamLength(from.get()) : -1;
-        saved = from && to && length >= 0 && SeekTo(from.get(), 0) &&
-                CopyBytes(from.get(), to.get(), static_cast<std::uint64_t>(length), kHashedBlock) &&
-                FlushToDisk(to.get()) && CloseStream(to);
         if (!to)
-            partial.clear();
+            partial.clear(); // not ours: never removed
+        const std::int64_t length = from ? StreamLength(from) : -1;
+        std::vector<std::uint8_t> block(kHashedBlock);
+        saved = to && length >= 0;
+        for (std::uint64_t at = 0; saved && at < static_cast<std::uint64_t>(length);) {
+            std::size_t got = 0;
+            saved = ReadAt(from, at, block.data(), block.size(), got) && got != 0 &&
+                    std::fwrite(block.data(), 1, got, to.get()) == got;
+            at += got;
+        }
+        saved = saved && FlushToDisk(to.get()) && CloseStream(to);
     }
     bool existed = false;
     if (saved && !RenameWithoutReplacing(partial, *target, existed)) {

@@ -107,7 +107,8 @@ class CPanel {
     PanelView* m_view = nullptr;
     std::vector<Chain> m_chains;
     bool m_chainOpen = false;
-    RandomStream m_chainStream;
+    RandomStream m_chainStream; // where the open chain's stream is
+    RandomStream m_chainBegin;  // where it began
     StartedProgram m_program;
     std::string m_failedCommand; // told once
     std::optional<std::uint32_t> m_crc;
