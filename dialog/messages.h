@@ -59,6 +59,10 @@ inline constexpr char kCopyNotOverOwn[] =
 inline std::string CopyNotSaved(const std::string& file) {
     return "The copy could not be saved as " + file + ".";
 }
+inline std::string HistorySetAside(const std::string& file) {
+    return "The kept history could not be read. It was set aside as " + file + ".";
+}
+inline constexpr char kHistoryNotKept[] = "The history could not be kept.";
 inline constexpr char kRecipeCopied[] = "The recipe is on the clipboard.";
 inline constexpr char kPreviewTooLarge[] = "too large to preview";
 inline constexpr char kPreviewNotRead[] = "The file could not be read for the preview.";

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -101,6 +102,10 @@ class CPanel {
     void ChoosePart();
     const Chain* Selected() const;
     std::optional<std::uint32_t> OriginalCrc();
+    // The kept history and settings: this file's, in the user's data folder.
+    std::filesystem::path KeptFile();
+    void LoadKept();
+    void SaveKept();
 
     CGlitchwerkDlg& m_dialog;
     DialogView& m_dialogView;
@@ -115,6 +120,7 @@ class CPanel {
     std::optional<FileParts> m_parts; // of the original
     std::shared_ptr<std::atomic<std::uint64_t>> m_preview =
         std::make_shared<std::atomic<std::uint64_t>>(0); // the latest preview's number
+    bool m_loaded = false;                               // the kept history was looked for
 };
 
 } // namespace glitchwerk

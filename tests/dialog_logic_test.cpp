@@ -305,11 +305,14 @@ struct Panel final : PanelView {
     void RunInBackground(std::function<void()> work, std::function<void()> done) override {
         work(), done();
     }
+    fs::path folder;
+    fs::path DataFolder() const override { return folder; }
 };
 
 struct PanelSession : Session {
     Panel panel;
-    PanelSession() {
+    explicit PanelSession(const fs::path& dataFolder = {}) {
+        panel.folder = dataFolder;
         Start();
         dialog.AttachPanel(panel);
         dialog.OnPanelShown();
@@ -447,6 +450,31 @@ TEST(DialogLogic, APartFillsTheRangeAndThePreviewShowsTheFileAfterEachCommand) {
     EXPECT_EQ(panel.preview.pixels, tilesOf(ReadFile(run.rom)));
     run.Do("RESTORE");
     EXPECT_EQ(panel.preview.pixels, tilesOf(rom));
+}
+
+TEST(DialogLogic, KeptHistoryComesBackUntilUntickedAndADamagedOneIsSetAside) {
+    const TempDir data;
+    const fs::path folder = data / "kept"; // made by the first run
+    {
+        PanelSession run(folder);
+        run.panel.checked[IDC_KEEP_HISTORY] = true;
+        run.panel.texts[IDC_RUN_AFTER] = "viewer %f";
+        run.Do("CORRUPT");
+    }
+    const fs::path kept = fs::directory_iterator(folder)->path();
+    for (const int keepAfter : {1, 0}) {
+        PanelSession run(folder);
+        EXPECT_EQ(run.panel.rows.size(), 1u);
+        EXPECT_EQ(run.panel.texts[IDC_RUN_AFTER], "viewer %f");
+        run.panel.checked[IDC_KEEP_HISTORY] = keepAfter;
+        run.dialog.OnPanelCommand(IDC_KEEP_HISTORY);
+        EXPECT_EQ(fs::exists(kept), keepAfter == 1);
+    }
+    WriteFile(kept, {'{', '\n'});
+    PanelSession run(folder);
+    EXPECT_TRUE(run.panel.rows.empty());
+    ASSERT_EQ(run.messages.size(), 1u);
+    EXPECT_EQ(run.messages[0], HistorySetAside(PathText(kept) + ".damaged"));
 }
 
 } // namespace
