@@ -286,6 +286,10 @@ std::string QtDialogView::FieldText(int id) const {
     return Control<QLineEdit>(id)->text().toLatin1().toStdString(); // one byte per character
 }
 
+void QtDialogView::SetFieldText(int id, const std::string& text) {
+    Control<QLineEdit>(id)->setText(QString::fromStdString(text));
+}
+
 void QtDialogView::ShowText(int id, const std::string& text) {
     auto* field = Control<QLabel>(id);
     const QString shown = QString::fromStdString(text);

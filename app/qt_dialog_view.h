@@ -35,6 +35,7 @@ class QtDialogView : public QDialog, public DialogView {
     void reject() override;
 
     std::string FieldText(int id) const override;
+    void SetFieldText(int id, const std::string& text) override;
     void ShowText(int id, const std::string& text) override;
     bool IsChecked(int id) const override;
     void SetChecked(int id, bool checked) override;

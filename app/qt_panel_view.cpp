@@ -3,24 +3,31 @@
 
 #include "app/qt_path.h"
 #include "dialog/glitchwerk_dlg.h"
+#include "dialog/messages.h"
 
 #include <QAbstractButton>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QFontMetricsF>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStandardPaths>
 #include <QWindow>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace glitchwerk {
 namespace {
@@ -47,11 +54,60 @@ QWidget* CreateControl(const PanelControl& control, QWidget* parent) {
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return label;
     }
+    case PanelControlKind::Picture: {
+        auto* area = new QScrollArea(parent);
+        auto* label = new QLabel(area);
+        label->setTextFormat(Qt::PlainText);
+        label->setWordWrap(true);
+        label->setAlignment(Qt::AlignCenter);
+        area->setWidget(label);
+        area->setWidgetResizable(true);
+        area->setAlignment(Qt::AlignCenter);
+        return area;
+    }
     }
     return nullptr;
 }
 
 } // namespace
+
+ImageDecoder QtImageDecoder(int width, int height) {
+    return [width, height](std::span<const std::uint8_t> bytes) -> std::optional<PreviewPicture> {
+        QByteArray data = QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
+                                                  static_cast<qsizetype>(bytes.size()));
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer);
+        if (!reader.canRead())
+            return std::nullopt;
+        PreviewPicture picture;
+        // A damaged header can claim any size: it is looked at before any pixel is.
+        const QSize claimed = reader.size();
+        if (claimed.isValid()) {
+            if (static_cast<std::uint64_t>(claimed.width()) * claimed.height() > kMostPreviewPixels)
+                return picture.why = messages::kPreviewTooLarge, picture;
+            if (claimed.width() > width || claimed.height() > height)
+                reader.setScaledSize(claimed.scaled(width, height, Qt::KeepAspectRatio));
+        }
+        QImage image = reader.read();
+        if (image.isNull()) {
+            picture.why = reader.errorString().simplified().toStdString();
+            return picture;
+        }
+        if (image.width() > width || image.height() > height)
+            image = image.scaled(width, height, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        image.convertTo(QImage::Format_RGBA8888);
+        picture.width = image.width();
+        picture.height = image.height();
+        picture.channels = 4;
+        const auto row = static_cast<std::size_t>(picture.width) * 4;
+        picture.pixels.resize(row * static_cast<std::size_t>(picture.height));
+        for (int y = 0; y < picture.height; ++y)
+            std::memcpy(picture.pixels.data() + row * static_cast<std::size_t>(y),
+                        image.constScanLine(y), row);
+        return picture;
+    };
+}
 
 QtPanelView::QtPanelView(CGlitchwerkDlg& logic, QWidget* dialog)
     : QWidget(nullptr, Qt::Tool), m_logic(logic), m_dialog(dialog) {
@@ -77,13 +133,22 @@ QtPanelView::QtPanelView(CGlitchwerkDlg& logic, QWidget* dialog)
             connect(button, &QAbstractButton::clicked, this,
                     [this, id = control.id] { m_logic.OnPanelCommand(id); });
         }
-        if (auto* list = qobject_cast<QListWidget*>(widget)) {
+        if (auto* list = qobject_cast<QListWidget*>(widget); list && control.id == IDC_PARTS) {
+            connect(list, &QListWidget::itemClicked, this,
+                    [this, id = control.id] { m_logic.OnPanelCommand(id); });
+        } else if (list) {
             connect(list, &QListWidget::currentRowChanged, this,
                     [this, id = control.id] { m_logic.OnPanelCommand(id); });
         }
     }
     setFixedSize(map(0, 0, kPanelWidth, kPanelHeight).size());
+    m_workers.setMaxThreadCount(2);
     m_logic.AttachPanel(*this);
+}
+
+QtPanelView::~QtPanelView() {
+    m_workers.clear();
+    m_workers.waitForDone();
 }
 
 void QtPanelView::Open() {
@@ -174,6 +239,53 @@ QtPanelView::AskForSaveName(const std::filesystem::path& suggested, bool& replac
 std::filesystem::path QtPanelView::DataFolder() const {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     return folder.isEmpty() ? std::filesystem::path() : ToPath(folder);
+}
+
+} // namespace glitchwerk
+
+namespace glitchwerk {
+
+void QtPanelView::ShowParts(const std::vector<std::string>& rows) {
+    auto* list = Control<QListWidget>(IDC_PARTS);
+    const QSignalBlocker quiet(list);
+    list->clear();
+    for (const std::string& row : rows)
+        list->addItem(QString::fromStdString(row));
+}
+
+int QtPanelView::SelectedPart() const {
+    return Control<QListWidget>(IDC_PARTS)->currentRow();
+}
+
+ImageDecoder QtPanelView::PreviewDecoder() const {
+    const QSize room = Control<QScrollArea>(IDC_PREVIEW)->viewport()->size() * devicePixelRatioF();
+    return QtImageDecoder(room.width(), room.height());
+}
+
+void QtPanelView::ShowPreview(const PreviewPicture& picture) {
+    auto* area = Control<QScrollArea>(IDC_PREVIEW);
+    auto* label = qobject_cast<QLabel*>(area->widget());
+    if (picture.pixels.empty()) {
+        label->setText(QString::fromStdString(picture.why));
+        return;
+    }
+    const QImage image(picture.pixels.data(), picture.width, picture.height,
+                       picture.width * picture.channels,
+                       picture.channels == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGBA8888);
+    QPixmap pixmap = QPixmap::fromImage(image); // a deep copy
+    if (picture.channels == 1) {
+        // Tiles keep square pixels: as many times their size as fits across.
+        const int times = std::max(1, area->viewport()->width() / picture.width);
+        pixmap = pixmap.scaled(picture.width * times, picture.height * times);
+    }
+    label->setPixmap(pixmap);
+}
+
+void QtPanelView::RunInBackground(std::function<void()> work, std::function<void()> done) {
+    m_workers.start([this, work = std::move(work), done = std::move(done)]() mutable {
+        work();
+        QMetaObject::invokeMethod(this, std::move(done), Qt::QueuedConnection);
+    });
 }
 
 } // namespace glitchwerk

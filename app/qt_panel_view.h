@@ -6,20 +6,29 @@
 
 #include "dialog/panel_view.h"
 
+#include <QThreadPool>
 #include <QWidget>
 
 #include <array>
 #include <cstddef>
 
+class QLabel;
 class QListWidget;
 
 namespace glitchwerk {
 
 class CGlitchwerkDlg;
 
+// Qt's image readers, scaled to fit `width` x `height`; images whose header
+// claims more than kMostPreviewPixels are refused unread.
+ImageDecoder QtImageDecoder(int width, int height);
+
 class QtPanelView : public QWidget, public PanelView {
   public:
     QtPanelView(CGlitchwerkDlg& logic, QWidget* dialog);
+    ~QtPanelView() override;
+    QtPanelView(const QtPanelView&) = delete;
+    QtPanelView& operator=(const QtPanelView&) = delete;
 
     // Opens the panel beside the dialog, or raises it.
     void Open();
@@ -37,6 +46,11 @@ class QtPanelView : public QWidget, public PanelView {
     std::optional<std::filesystem::path> AskForSaveName(const std::filesystem::path& suggested,
                                                         bool& replace) override;
     std::filesystem::path DataFolder() const override;
+    void ShowParts(const std::vector<std::string>& rows) override;
+    int SelectedPart() const override;
+    ImageDecoder PreviewDecoder() const override;
+    void ShowPreview(const PreviewPicture& picture) override;
+    void RunInBackground(std::function<void()> work, std::function<void()> done) override;
 
   private:
     template <typename T> T* Control(int id) const;
@@ -45,6 +59,7 @@ class QtPanelView : public QWidget, public PanelView {
     std::array<QWidget*, kControlCount> m_controls{};
     CGlitchwerkDlg& m_logic;
     QWidget* m_dialog;
+    QThreadPool m_workers; // the previews' decoding, waited for when the panel goes
 };
 
 } // namespace glitchwerk

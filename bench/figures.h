@@ -21,6 +21,7 @@ enum class Target {
     WithinThirtyPercent,     // at most 1.3 times the floor's time
     WithinTwice,             // at most 2 times the floor's time
     TilesInTenMilliseconds,  // 8 KiB in at most 10 ms: 819.2 kB/s at least, whatever the floor
+    ImageIn150Ms,            // a 2560x1600 image (its pixels counted as bytes) in at most 150 ms
     KernelCopy, // at most 0.8 times the floor's time where the kernel copies files, else 1.3
 };
 
@@ -43,6 +44,9 @@ void AddWindowBenchmarks();
 // own, where its backup's data file is created.
 // Tiles drawn from one 8 KiB bank, against memcpy of the bank.
 void AddTileBenchmarks();
+
+// The panel's preview of a JPEG and of an iNES file's tiles (built with Qt only).
+void AddPreviewBenchmarks();
 
 void AddFileBenchmarks(const std::filesystem::path& file, std::uint32_t length,
                        const std::filesystem::path& large);

@@ -28,6 +28,7 @@ class DialogView {
     // The text of an entry field, one byte per typed character (a character
     // that has none becomes '?'), as the hexadecimal fields read it.
     virtual std::string FieldText(int id) const = 0;
+    virtual void SetFieldText(int id, const std::string& text) = 0;
     // Shows `text` in a text control (the file, its size, a result), as plain
     // text: never markup, never a keyboard shortcut.
     virtual void ShowText(int id, const std::string& text) = 0;

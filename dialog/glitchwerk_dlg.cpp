@@ -256,6 +256,7 @@ void CGlitchwerkDlg::Corrupt(bool reCorrupt) {
         return RunCorruptionPass(m_backup, request, stream, results, p);
     });
     m_stream.draw = std::max(m_stream.draw, stream.draw);
+    m_panel.Preview();
     m_panel.Record(step, outcome, results.empty() ? CorruptionResult{0, -1, -1} : results.front(),
                    m_backup.romLength);
     if (reCorrupt)
@@ -282,7 +283,9 @@ void CGlitchwerkDlg::Corrupt(bool reCorrupt) {
 
 void CGlitchwerkDlg::OnRestore() {
     m_panel.EndChain();
-    if (Restore())
+    const bool restored = Restore();
+    m_panel.Preview();
+    if (restored)
         m_panel.Tell(messages::kRestored);
     else
         Message(messages::kRestoreFailed);
@@ -293,6 +296,7 @@ void CGlitchwerkDlg::OnReCorrupt() {
     // A corruption is only worth running on the pristine bytes: when they
     // cannot be put back, say so rather than corrupt a half-restored file.
     if (!Restore()) {
+        m_panel.Preview();
         ResetResults();
         Message(messages::kRestoreFailed);
         return;

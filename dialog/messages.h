@@ -64,6 +64,10 @@ inline std::string HistorySetAside(const std::string& file) {
 }
 inline constexpr char kHistoryNotKept[] = "The history could not be kept.";
 inline constexpr char kRecipeCopied[] = "The recipe is on the clipboard.";
+inline constexpr char kPreviewTooLarge[] = "too large to preview";
+inline constexpr char kPreviewNotRead[] = "The file could not be read for the preview.";
+inline constexpr char kPreviewNoImage[] = "The file no longer decodes as an image.";
+inline constexpr char kPreviewNoTiles[] = "No whole tile in the range.";
 inline constexpr char kNoOriginalCrc[] = "The original's CRC-32 could not be read.";
 inline std::string CommandNotStarted(const std::string& command, const std::string& reason) {
     return "Run after corrupt could not start " + command + ":\n" + reason;

@@ -186,6 +186,58 @@ std::string RecipeOf(const Chain& chain, const std::string& input, const std::st
     return recipe;
 }
 
+PreviewSource ReadPreviewSource(std::FILE* file, std::uint64_t length, const FileParts& parts,
+                                std::uint64_t rangeStart, std::uint64_t rangeEnd) {
+    PreviewSource source;
+    const bool rom = parts.kind == FileKind::INes || parts.kind == FileKind::GameBoy ||
+                     parts.kind == FileKind::Snes;
+    source.image =
+        parts.kind == FileKind::Jpeg || parts.kind == FileKind::Bmp || parts.kind == FileKind::Png;
+    source.layout = parts.kind == FileKind::GameBoy ? TileLayout::GameBoy : TileLayout::Nes;
+    if (source.image && length > kMostPreviewBytes)
+        return source.why = messages::kPreviewTooLarge, source;
+    const auto read = [&](std::uint64_t at, std::uint64_t end, std::vector<std::uint8_t>& bytes) {
+        bytes.resize(static_cast<std::size_t>(end - at));
+        std::size_t got = 0;
+        if (!ReadAt(file, at, bytes.data(), bytes.size(), got))
+            return false;
+        bytes.resize(got);
+        return true;
+    };
+    if (!rom && length <= kMostPreviewBytes && !read(0, length, source.file))
+        return source.why = messages::kPreviewNotRead, source;
+    if (source.image)
+        return source;
+    const FilePart* chr = parts.kind == FileKind::INes ? FindPart(parts, "chr") : nullptr;
+    std::uint64_t start = chr ? chr->start : rangeStart;
+    std::uint64_t end = std::min(chr ? chr->end : rangeEnd, length);
+    end = std::min(end, start + kMostTiles * kTileBytes);
+    if (start >= end)
+        return source;
+    if (!source.file.empty()) {
+        source.tiles.assign(source.file.begin() + static_cast<std::ptrdiff_t>(start),
+                            source.file.begin() + static_cast<std::ptrdiff_t>(end));
+    } else if (!read(start, end, source.tiles)) {
+        source.why = messages::kPreviewNotRead;
+    }
+    return source;
+}
+
+PreviewPicture DrawPreview(const PreviewSource& source, const ImageDecoder& decode) {
+    if (!source.why.empty())
+        return {0, 0, 1, {}, source.why};
+    if (!source.file.empty() && decode) {
+        if (std::optional<PreviewPicture> picture = decode(source.file))
+            return std::move(*picture);
+    }
+    if (source.image)
+        return {0, 0, 1, {}, messages::kPreviewNoImage};
+    GreyImage tiles = DecodeTiles(source.tiles, source.layout);
+    if (tiles.pixels.empty())
+        return {0, 0, 1, {}, messages::kPreviewNoTiles};
+    return {tiles.width, tiles.height, 1, std::move(tiles.pixels), {}};
+}
+
 CPanel::CPanel(CGlitchwerkDlg& dialog, DialogView& dialogView)
     : m_dialog(dialog), m_dialogView(dialogView) {}
 
@@ -209,6 +261,8 @@ void CPanel::OnCommand(int id) {
         return SaveKept();
     case IDC_HISTORY:
         return ShowRows();
+    case IDC_PARTS:
+        return ChoosePart();
     case IDC_KEEP_HISTORY:
         if (m_view->IsChecked(IDC_KEEP_HISTORY))
             return SaveKept();
@@ -234,6 +288,65 @@ void CPanel::Show() {
     if (!m_view->IsChecked(IDC_SPREAD_NTH) && !m_view->IsChecked(IDC_SPREAD_PICK))
         OnCommand(IDC_SPREAD_EVERY);
     ShowRows();
+    ShowParts();
+    Preview();
+}
+
+void CPanel::ShowParts() {
+    // Found once, on the original's bytes in the data file: the parts of what
+    // the user opened, whatever a corruption made of the file since.
+    if (!m_parts && m_dialog.m_backup.dataFile) {
+        std::FILE* data = m_dialog.m_backup.dataFile.get();
+        m_parts =
+            FindParts(m_dialog.m_backup.romLength,
+                      [data](std::uint64_t at, std::uint8_t* buffer, std::size_t size,
+                             std::size_t& got) { return ReadAt(data, at, buffer, size, got); });
+    }
+    std::vector<std::string> rows;
+    if (m_parts) {
+        for (const FilePart& part : m_parts->parts) {
+            rows.push_back(part.name + "  " + HexText(static_cast<std::uint32_t>(part.start)) +
+                           ":" + HexText(static_cast<std::uint32_t>(part.end)));
+        }
+    }
+    m_view->ShowParts(rows);
+}
+
+void CPanel::ChoosePart() {
+    const int row = m_view->SelectedPart();
+    if (!m_parts || row < 0 || row >= static_cast<int>(m_parts->parts.size()))
+        return;
+    const FilePart& part = m_parts->parts[static_cast<std::size_t>(row)];
+    m_dialogView.SetFieldText(IDC_RANGE_START, HexText(static_cast<std::uint32_t>(part.start)));
+    m_dialogView.SetFieldText(IDC_RANGE_END, HexText(static_cast<std::uint32_t>(part.end)));
+    Preview();
+}
+
+void CPanel::Preview() {
+    if (!IsOpen())
+        return;
+    const std::uint64_t number = ++*m_preview;
+    auto source = std::make_shared<PreviewSource>();
+    const FileParts parts = m_parts.value_or(FileParts{FileKind::Other, {}});
+    const Form form = m_dialog.ReadForm();
+    FileHandle file = OpenEditedFile(m_dialog.m_backup, m_dialog.m_backup.romPath);
+    const std::int64_t length = file ? StreamLength(file.get()) : -1;
+    if (length < 0)
+        source->why = messages::kPreviewNotRead;
+    else
+        *source = ReadPreviewSource(file.get(), static_cast<std::uint64_t>(length), parts,
+                                    ParseHexField(form.rangeStart), ParseHexField(form.rangeEnd));
+    file.reset();
+    auto picture = std::make_shared<PreviewPicture>();
+    m_view->RunInBackground(
+        [source, picture, latest = m_preview, number, decode = m_view->PreviewDecoder()] {
+            if (*latest == number)
+                *picture = DrawPreview(*source, decode);
+        },
+        [this, picture, number] {
+            if (*m_preview == number && IsOpen())
+                m_view->ShowPreview(*picture);
+        });
 }
 
 std::filesystem::path CPanel::KeptFile() {
@@ -482,6 +595,7 @@ void CPanel::ApplyAgain() {
     m_chains.push_back(std::move(again));
     m_chainOpen = outcome == PassOutcome::Done;
     ShowRows();
+    Preview();
     SaveKept();
     if (outcome == PassOutcome::Incomplete)
         return (void)m_dialogView.ShowMessage(messages::kCorruptIncomplete, MessageButtons::Ok);

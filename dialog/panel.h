@@ -8,9 +8,13 @@
 #include "dialog/dialog_view.h"
 #include "dialog/panel_view.h"
 #include "engine/corruption_pass.h"
+#include "engine/file_parts.h"
+#include "engine/tiles.h"
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +44,27 @@ std::vector<std::string> SplitCommand(const std::string& line, const std::string
 std::string RecipeOf(const Chain& chain, const std::string& input, const std::string& output,
                      std::uint32_t crc);
 
+// The bytes a preview is drawn from, read on the window's thread so that the
+// worker holds a copy and never the file.
+struct PreviewSource {
+    std::vector<std::uint8_t> file; // the whole file, when it may be an image
+    bool image = false;             // its parts say it is one: a failure is shown
+    std::vector<std::uint8_t> tiles;
+    TileLayout layout = TileLayout::Nes;
+    std::string why; // when nothing could be read
+};
+
+// The most of a file read for a preview, and of pixels an image may claim.
+inline constexpr std::uint64_t kMostPreviewBytes = 64 << 20;
+inline constexpr std::uint64_t kMostPreviewPixels = 64'000'000;
+
+// The bytes of `file` (of `length` bytes now, with the original's `parts`)
+// that its preview needs; `range` is the form's, for tiles of other files.
+PreviewSource ReadPreviewSource(std::FILE* file, std::uint64_t length, const FileParts& parts,
+                                std::uint64_t rangeStart, std::uint64_t rangeEnd);
+// On a worker thread: an image when the platform decodes the file, else tiles.
+PreviewPicture DrawPreview(const PreviewSource& source, const ImageDecoder& decode);
+
 class CPanel {
   public:
     CPanel(CGlitchwerkDlg& dialog, DialogView& dialogView);
@@ -64,12 +89,17 @@ class CPanel {
     // After a successful Corrupt or Re-Corrupt: the command the panel holds.
     void RunAfterCorrupt();
     void CloseProgram() { StopProgram(m_program, 2000); }
+    // After every command that changes the file: the preview is drawn anew,
+    // and a preview still being drawn is dropped.
+    void Preview();
 
   private:
     void ApplyAgain();
     void SaveCopy();
     void CopyRecipe();
     void ShowRows();
+    void ShowParts();
+    void ChoosePart();
     const Chain* Selected() const;
     std::optional<std::uint32_t> OriginalCrc();
     // The kept history and settings: this file's, in the user's data folder.
@@ -87,7 +117,10 @@ class CPanel {
     StartedProgram m_program;
     std::string m_failedCommand; // told once
     std::optional<std::uint32_t> m_crc;
-    bool m_loaded = false; // the kept history was looked for
+    std::optional<FileParts> m_parts; // of the original
+    std::shared_ptr<std::atomic<std::uint64_t>> m_preview =
+        std::make_shared<std::atomic<std::uint64_t>>(0); // the latest preview's number
+    bool m_loaded = false;                               // the kept history was looked for
 };
 
 } // namespace glitchwerk

@@ -8,14 +8,17 @@
 
 #include "dialog/resource.h"
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace glitchwerk {
 
-enum class PanelControlKind { Frame, Radio, Edit, Check, Button, List, Text };
+enum class PanelControlKind { Frame, Radio, Edit, Check, Button, List, Text, Picture };
 
 // One control of the panel, in tab order; places in dialog units as in the
 // dialog's own table.
@@ -27,7 +30,7 @@ struct PanelControl {
 };
 
 inline constexpr char kPanelCaption[] = "Glitchwerk panel";
-inline constexpr int kPanelWidth = 200;
+inline constexpr int kPanelWidth = 366;
 inline constexpr int kPanelHeight = 252;
 
 inline constexpr PanelControl kPanelControls[] = {
@@ -48,9 +51,26 @@ inline constexpr PanelControl kPanelControls[] = {
     {IDC_STATIC, PanelControlKind::Text, "Run after corrupt (%f is the file):", 7, 200, 186, 8},
     {IDC_RUN_AFTER, PanelControlKind::Edit, "", 7, 210, 186, 12},
     {IDC_PANEL_STATUS, PanelControlKind::Text, "", 7, 228, 186, 20},
-    // Room is kept to the right of these (x from 200) for a "Parts" list of
-    // the file and a preview of it; the panel grows wider when they come.
+    {IDC_STATIC, PanelControlKind::Text, "Parts:", 200, 4, 159, 8},
+    {IDC_PARTS, PanelControlKind::List, "", 200, 14, 159, 56},
+    {IDC_PREVIEW, PanelControlKind::Picture, "", 200, 74, 159, 174},
 };
+
+// What the preview shows: 8-bit grey (1 channel) or 32-bit RGBA (4), rows
+// packed; or, when there is no picture, why in one line.
+struct PreviewPicture {
+    int width = 0;
+    int height = 0;
+    int channels = 1;
+    std::vector<std::uint8_t> pixels;
+    std::string why;
+};
+
+// Decodes `bytes` with the platform's image readers, scaled to fit the
+// preview. Nothing when no reader knows them; a picture with `why` when one
+// does and fails. Runs on a worker thread, apart from the view.
+using ImageDecoder =
+    std::function<std::optional<PreviewPicture>(std::span<const std::uint8_t> bytes)>;
 
 class PanelView {
   public:
@@ -85,6 +105,18 @@ class PanelView {
     // The folder for the user's kept history and settings (it may not exist
     // yet), or an empty path when there is none.
     virtual std::filesystem::path DataFolder() const = 0;
+
+    // The parts list (IDC_PARTS) and its selected row (-1: none); a click on a
+    // row is reported as the command IDC_PARTS.
+    virtual void ShowParts(const std::vector<std::string>& rows) = 0;
+    virtual int SelectedPart() const = 0;
+
+    // The preview (IDC_PREVIEW). The decoder scales to the preview's size now.
+    virtual ImageDecoder PreviewDecoder() const = 0;
+    virtual void ShowPreview(const PreviewPicture& picture) = 0;
+    // Runs `work` on a worker thread, then `done` on the window's thread,
+    // unless the panel is gone by then.
+    virtual void RunInBackground(std::function<void()> work, std::function<void()> done) = 0;
 };
 
 } // namespace glitchwerk

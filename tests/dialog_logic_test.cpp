@@ -2,6 +2,7 @@
 #include "dialog/control_table.h"
 #include "dialog/glitchwerk_dlg.h"
 #include "dialog/messages.h"
+#include "engine/tiles.h"
 #include "tests/temp_dir.h"
 #ifdef GLITCHWERK_HAS_CLI
 #include "cli/cli.h"
@@ -45,6 +46,7 @@ struct Session : DialogView {
     CGlitchwerkDlg dialog{*this};
 
     std::string FieldText(int id) const override { return texts[id]; }
+    void SetFieldText(int id, const std::string& text) override { texts[id] = text; }
     void ShowText(int id, const std::string& text) override { texts[id] = text; }
     bool IsChecked(int id) const override { return checked[id]; }
     void SetChecked(int id, bool on) override { checked[id] = on; }
@@ -291,6 +293,18 @@ struct Panel final : PanelView {
     std::optional<fs::path> AskForSaveName(const fs::path&, bool& replaceIt) override {
         return replaceIt = replace, saveName;
     }
+    fs::path DataFolder() const override { return {}; }
+    // Parts and preview: the work runs at once, and the platform decodes no image.
+    Texts parts;
+    int part = -1;
+    PreviewPicture preview;
+    void ShowParts(const Texts& shown) override { parts = shown; }
+    int SelectedPart() const override { return part; }
+    ImageDecoder PreviewDecoder() const override { return {}; }
+    void ShowPreview(const PreviewPicture& picture) override { preview = picture; }
+    void RunInBackground(std::function<void()> work, std::function<void()> done) override {
+        work(), done();
+    }
     fs::path folder;
     fs::path DataFolder() const override { return folder; }
 };
@@ -408,6 +422,34 @@ TEST(DialogLogic, PanelCommandsAndWhatActsOnlyWhileItIsOpen) {
         EXPECT_EQ(run.messages, c.said);
         EXPECT_EQ(ReadFile(run.rom), c.file);
     }
+}
+
+TEST(DialogLogic, APartFillsTheRangeAndThePreviewShowsTheFileAfterEachCommand) {
+    Session run;
+    Bytes rom = {'N', 'E', 'S', 0x1A, 1, 1};
+    rom.resize(0x6010);
+    for (std::size_t i = 0x4010; i < rom.size(); ++i)
+        rom[i] = static_cast<std::uint8_t>(i * 7);
+    WriteFile(run.rom, rom);
+    run.Start();
+    Panel panel;
+    run.dialog.AttachPanel(panel);
+    run.dialog.OnPanelShown();
+    EXPECT_EQ(panel.parts, (Texts{"header  0:10", "prg  10:4010", "chr  4010:6010"}));
+    panel.part = 2;
+    run.dialog.OnPanelCommand(IDC_PARTS);
+    EXPECT_EQ(Texts({run.texts[IDC_RANGE_START], run.texts[IDC_RANGE_END]}),
+              (Texts{"4010", "6010"}));
+    const auto tilesOf = [](const Bytes& file) {
+        return DecodeTiles(std::span(file).subspan(0x4010), TileLayout::Nes).pixels;
+    };
+    EXPECT_EQ(panel.preview.pixels, tilesOf(rom));
+    for (const char* step : {"SEARCH_ALL", "REPLACE_RANDOM", "CORRUPT"})
+        run.Do(step);
+    EXPECT_NE(ReadFile(run.rom), rom);
+    EXPECT_EQ(panel.preview.pixels, tilesOf(ReadFile(run.rom)));
+    run.Do("RESTORE");
+    EXPECT_EQ(panel.preview.pixels, tilesOf(rom));
 }
 
 TEST(DialogLogic, KeptHistoryComesBackUntilUntickedAndADamagedOneIsSetAside) {

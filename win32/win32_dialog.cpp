@@ -111,6 +111,10 @@ std::string Win32Dialog::FieldText(int id) const {
     return bytes;
 }
 
+void Win32Dialog::SetFieldText(int id, const std::string& text) {
+    SetDlgItemTextW(m_window, id, Widen(text).c_str());
+}
+
 void Win32Dialog::ShowText(int id, const std::string& text) {
     SetDlgItemTextW(m_window, id, Widen(text).c_str());
 }

@@ -22,6 +22,7 @@ class Win32Dialog final : public DialogView {
     void DoModal();
 
     std::string FieldText(int id) const override;
+    void SetFieldText(int id, const std::string& text) override;
     void ShowText(int id, const std::string& text) override;
     bool IsChecked(int id) const override;
     void SetChecked(int id, bool checked) override;
