@@ -293,7 +293,6 @@ struct Panel final : PanelView {
     std::optional<fs::path> AskForSaveName(const fs::path&, bool& replaceIt) override {
         return replaceIt = replace, saveName;
     }
-    fs::path DataFolder() const override { return {}; }
     // Parts and preview: the work runs at once, and the platform decodes no image.
     Texts parts;
     int part = -1;
