@@ -15,10 +15,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QTimer>
 
 #include <atomic>
@@ -203,6 +205,16 @@ QtDialogView::QtDialogView(QWidget* parent) : QDialog(parent) {
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFont(DialogFont());
     BuildControls();
+    m_panel = std::make_unique<QtPanelView>(m_logic, this);
+    connect(new QShortcut(Qt::Key_F2, this), &QShortcut::activated, m_panel.get(),
+            &QtPanelView::Open);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        QMenu menu(this);
+        connect(menu.addAction("Show panel"), &QAction::triggered, m_panel.get(),
+                &QtPanelView::Open);
+        menu.exec(mapToGlobal(at));
+    });
 }
 
 template <typename T> T* QtDialogView::Control(int id) const {
@@ -251,7 +263,10 @@ bool QtDialogView::Start() {
     if (!m_logic.OnInitDialog())
         return false;
     Control<QWidget>(IDC_RANGE_START)->setFocus();
-    QTimer::singleShot(0, this, [this] { m_logic.OnShown(); }); // once the window is up
+    QTimer::singleShot(0, this, [this] { // once the window is up
+        m_panel->Open();
+        m_logic.OnShown();
+    });
     return true;
 }
 

@@ -3,6 +3,7 @@
 // The program's one window in Qt: the controls of the control table, the file
 // dialog, message boxes and progress view that the dialog's logic asks for.
 
+#include "app/qt_panel_view.h"
 #include "dialog/dialog_view.h"
 #include "dialog/glitchwerk_dlg.h"
 
@@ -11,6 +12,7 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
 
 namespace glitchwerk {
 
@@ -19,6 +21,9 @@ class QtDialogView : public QDialog, public DialogView {
     explicit QtDialogView(QWidget* parent = nullptr);
 
     CGlitchwerkDlg& Logic() { return m_logic; }
+    // The panel beside the dialog; opened once the window is up, again with F2
+    // or "Show panel" on the dialog's background.
+    QtPanelView& Panel() { return *m_panel; }
 
     // Start-up; once it succeeded, tells about a leftover as soon as the
     // window is up. False when the run ended before the window appears.
@@ -49,6 +54,7 @@ class QtDialogView : public QDialog, public DialogView {
     std::array<QWidget*, kControlCount> m_controls{}; // in the order of the control table
     QIcon m_hIcon;
     CGlitchwerkDlg m_logic{*this};
+    std::unique_ptr<QtPanelView> m_panel; // a window of its own, no child of the dialog
 };
 
 } // namespace glitchwerk
