@@ -55,3 +55,5 @@
 #define IDC_QUIET_RESULTS 1110
 #define IDC_RUN_AFTER 1111
 #define IDC_PANEL_STATUS 1112
+// "Show panel" in the dialog's system menu (a multiple of 16, below 0xF000).
+#define IDM_SHOW_PANEL 0x0110
