@@ -59,6 +59,10 @@ inline constexpr char kCopyNotOverOwn[] =
 inline std::string CopyNotSaved(const std::string& file) {
     return "The copy could not be saved as " + file + ".";
 }
+inline std::string HistorySetAside(const std::string& file) {
+    return "The kept history could not be read. It was set aside as " + file + ".";
+}
+inline constexpr char kHistoryNotKept[] = "The history could not be kept.";
 inline constexpr char kRecipeCopied[] = "The recipe is on the clipboard.";
 inline constexpr char kNoOriginalCrc[] = "The original's CRC-32 could not be read.";
 inline std::string CommandNotStarted(const std::string& command, const std::string& reason) {

@@ -5,8 +5,11 @@
 #include "dialog/messages.h"
 #include "engine/backup_store.h"
 
+#include <nlohmann/json.hpp>
+
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <ctime>
 #include <utility>
 
@@ -98,6 +101,34 @@ std::string Now() {
     return text;
 }
 
+using Json = nlohmann::json;
+
+Json StepJson(const CorruptionStep& step) {
+    const ByteRule& r = step.rule;
+    return {step.startOffset,
+            step.endOffset,
+            static_cast<int>(r.searchMode),
+            r.searchValue,
+            r.searchHigh,
+            static_cast<int>(r.replaceMode),
+            r.replaceValue,
+            static_cast<int>(step.spread.kind),
+            step.spread.n};
+}
+
+CorruptionStep StepOf(const Json& j) {
+    const auto search = j.at(2).get<int>(), replace = j.at(5).get<int>(),
+               spread = j.at(7).get<int>();
+    if (search < 0 || search > 2 || replace < 0 || replace > 3 || spread < 0 || spread > 2)
+        throw std::out_of_range("step");
+    return {j.at(0).get<std::uint32_t>(),
+            j.at(1).get<std::uint32_t>(),
+            {static_cast<SearchMode>(search), j.at(3).get<std::uint8_t>(),
+             j.at(4).get<std::uint8_t>(), static_cast<ReplaceMode>(replace),
+             j.at(6).get<std::uint8_t>()},
+            {static_cast<SpreadKind>(spread), j.at(8).get<std::uint32_t>()}};
+}
+
 } // namespace
 
 // On Windows a backslash outside quotes is a path's, as in C:\Emu\emu.exe.
@@ -180,9 +211,19 @@ void CPanel::OnCommand(int id) {
             m_view->SetChecked(each, each == id);
         m_view->SetEnabled(IDC_SPREAD_N, id == IDC_SPREAD_NTH);
         m_view->SetEnabled(IDC_SPREAD_K, id == IDC_SPREAD_PICK);
-        return;
+        return SaveKept();
+    case IDC_QUIET_RESULTS:
+        return SaveKept();
     case IDC_HISTORY:
         return ShowRows();
+    case IDC_KEEP_HISTORY:
+        if (m_view->IsChecked(IDC_KEEP_HISTORY))
+            return SaveKept();
+        if (const std::filesystem::path file = KeptFile(); !file.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove(file, ignored);
+        }
+        return;
     default:
         return;
     }
@@ -195,9 +236,119 @@ void CPanel::Show() {
         m_view->SetFieldText(IDC_SPREAD_N, "2");
     if (m_view->FieldText(IDC_SPREAD_K).empty())
         m_view->SetFieldText(IDC_SPREAD_K, "16");
+    if (!m_loaded)
+        LoadKept();
     if (!m_view->IsChecked(IDC_SPREAD_NTH) && !m_view->IsChecked(IDC_SPREAD_PICK))
         OnCommand(IDC_SPREAD_EVERY);
     ShowRows();
+}
+
+std::filesystem::path CPanel::KeptFile() {
+    const std::filesystem::path folder = m_view ? m_view->DataFolder() : std::filesystem::path();
+    const std::optional<std::uint32_t> crc = folder.empty() ? std::nullopt : OriginalCrc();
+    if (!crc)
+        return {};
+    char name[64];
+    std::snprintf(name, sizeof name, "history-%08X-%X.jsonl", *crc, m_dialog.m_backup.romLength);
+    return folder / name;
+}
+
+// The first line holds the settings, each further line a chain.
+void CPanel::LoadKept() {
+    m_loaded = true;
+    const std::filesystem::path file = KeptFile();
+    FileHandle in = file.empty() ? nullptr : OpenFile(file, OpenHow::Reading);
+    if (!in)
+        return;
+    std::string text;
+    char block[4096];
+    for (std::size_t got; (got = std::fread(block, 1, sizeof block, in.get())) != 0;)
+        text.append(block, got);
+    const bool read = !std::ferror(in.get());
+    in.reset();
+    std::vector<Chain> kept;
+    try {
+        std::size_t at = 0;
+        for (int line = 0; read && at < text.size(); ++line) {
+            const std::size_t end = std::min(text.find('\n', at), text.size());
+            const Json j = Json::parse(text.substr(at, end - at));
+            at = end + 1;
+            if (line == 0) {
+                for (const auto& [id, key] : {std::pair{IDC_SPREAD_N, "n"},
+                                              {IDC_SPREAD_K, "k"},
+                                              {IDC_RUN_AFTER, "runAfter"}})
+                    m_view->SetFieldText(id, j.at(key).get<std::string>());
+                const int spread = j.at("spread").get<int>();
+                OnCommand(spread == 1   ? IDC_SPREAD_NTH
+                          : spread == 2 ? IDC_SPREAD_PICK
+                                        : IDC_SPREAD_EVERY);
+                m_view->SetChecked(IDC_QUIET_RESULTS, j.at("quiet").get<bool>());
+                continue;
+            }
+            Chain& chain = kept.emplace_back();
+            chain.when = j.at("when").get<std::string>();
+            chain.seed = j.at("seed").get<std::uint32_t>();
+            chain.draw = j.at("draw").get<std::uint64_t>();
+            chain.hits = j.at("hits").get<std::uint64_t>();
+            chain.complete = j.at("complete").get<bool>();
+            for (const Json& step : j.at("steps"))
+                chain.steps.push_back(StepOf(step));
+        }
+        if (!read)
+            throw std::runtime_error("unread");
+    } catch (const std::exception&) {
+        // Set aside, never in the way again; told once.
+        std::filesystem::path aside = file;
+        aside += ".damaged";
+        std::error_code ignored;
+        std::filesystem::rename(file, aside, ignored);
+        m_dialogView.ShowMessage(messages::HistorySetAside(PathText(aside)), MessageButtons::Ok);
+        return;
+    }
+    m_view->SetChecked(IDC_KEEP_HISTORY, true);
+    m_chains.insert(m_chains.begin(), kept.begin(), kept.end());
+}
+
+void CPanel::SaveKept() {
+    if (!m_view || !m_view->IsChecked(IDC_KEEP_HISTORY))
+        return;
+    const std::filesystem::path file = KeptFile();
+    if (file.empty())
+        return;
+    const int spread = m_view->IsChecked(IDC_SPREAD_NTH)    ? 1
+                       : m_view->IsChecked(IDC_SPREAD_PICK) ? 2
+                                                            : 0;
+    std::string text = Json{{"spread", spread},
+                            {"n", m_view->FieldText(IDC_SPREAD_N)},
+                            {"k", m_view->FieldText(IDC_SPREAD_K)},
+                            {"runAfter", m_view->FieldText(IDC_RUN_AFTER)},
+                            {"quiet", m_view->IsChecked(IDC_QUIET_RESULTS)}}
+                           .dump(-1, ' ', false, Json::error_handler_t::replace) +
+                       '\n';
+    for (const Chain& chain : m_chains) {
+        Json steps = Json::array();
+        for (const CorruptionStep& step : chain.steps)
+            steps.push_back(StepJson(step));
+        text += Json{{"when", chain.when}, {"seed", chain.seed},         {"draw", chain.draw},
+                     {"hits", chain.hits}, {"complete", chain.complete}, {"steps", steps}}
+                    .dump() +
+                '\n';
+    }
+    std::error_code error;
+    std::filesystem::create_directories(file.parent_path(), error);
+    std::filesystem::path partial = file;
+    partial += ".partial";
+    std::filesystem::remove(partial, error); // our own, left by a run that stopped
+    FileHandle out = OpenFile(partial, OpenHow::New);
+    const bool written = out &&
+                         std::fwrite(text.data(), 1, text.size(), out.get()) == text.size() &&
+                         FlushToDisk(out.get()) && CloseStream(out);
+    if (written)
+        std::filesystem::rename(partial, file, error);
+    if (!written || error) {
+        std::filesystem::remove(partial, error);
+        m_view->ShowText(IDC_PANEL_STATUS, messages::kHistoryNotKept);
+    }
 }
 
 void CPanel::ShowRows() {
@@ -206,11 +357,16 @@ void CPanel::ShowRows() {
     int selected = m_view->SelectedRow();
     std::vector<std::string> rows;
     for (const Chain& chain : m_chains) {
-        std::string row = chain.when + "  ";
-        for (std::size_t i = 0; i < chain.steps.size(); ++i)
-            row += (i ? "; " : "") + StepWords(chain.steps[i]);
-        row += "  seed " + std::to_string(chain.seed) + ", draw " + std::to_string(chain.draw) +
-               "  " + std::to_string(chain.hits) + " hit" + (chain.complete ? "" : "  incomplete");
+        // When, the seed and draw, the hits, then the steps in short.
+        std::string row = chain.when + "  seed " + std::to_string(chain.seed) + ", draw " +
+                          std::to_string(chain.draw) + "  " + std::to_string(chain.hits) + " hit" +
+                          (chain.complete ? "" : " (incomplete)") + " ";
+        for (const CorruptionStep& step : chain.steps) {
+            std::string words = StepWords(step).substr(std::strlen("--range "));
+            for (std::size_t at; (at = words.find("--")) != std::string::npos;)
+                words.erase(at, 2);
+            row += " | " + words;
+        }
         rows.push_back(std::move(row));
     }
     if (selected >= static_cast<int>(rows.size()))
@@ -251,7 +407,7 @@ void CPanel::BeforeWrite() {
 
 RandomStream& CPanel::StreamFor(RandomStream& runStream) {
     if (!m_chainOpen)
-        m_chainStream = runStream;
+        m_chainStream = m_chainBegin = runStream;
     return m_chainStream;
 }
 
@@ -259,8 +415,8 @@ void CPanel::Record(const CorruptionStep& step, PassOutcome outcome, const Corru
                     std::uint32_t fileLength) {
     if (outcome == PassOutcome::NotOpened)
         return;
-    const RandomStream before = m_chainOpen ? m_chains.back().next : m_chainStream;
     if (!m_chainOpen) {
+        const RandomStream before = m_chainBegin;
         m_chains.push_back({Now(), before.seed, before.draw, {}, 0, before, true});
         m_chainOpen = true;
     }
@@ -275,6 +431,7 @@ void CPanel::Record(const CorruptionStep& step, PassOutcome outcome, const Corru
         chain.hits += static_cast<std::uint64_t>(result.totalBytes);
     }
     ShowRows();
+    SaveKept();
 }
 
 void CPanel::Tell(const std::string& text) {
@@ -332,6 +489,7 @@ void CPanel::ApplyAgain() {
     m_chains.push_back(std::move(again));
     m_chainOpen = outcome == PassOutcome::Done;
     ShowRows();
+    SaveKept();
     if (outcome == PassOutcome::Incomplete)
         return (void)m_dialogView.ShowMessage(messages::kCorruptIncomplete, MessageButtons::Ok);
     Tell(messages::kCorrupted);
@@ -392,14 +550,21 @@ void CPanel::SaveCopy() {
     fs::path partial = fs::path(*target) += ".glitchwerk-partial";
     bool saved = false;
     {
-        FileHandle from = OpenEditedFile(store, rom);
+        // Through the run's own handle: the file it edits, whatever its name leads to now.
+        std::FILE* from = store.editedFile.get();
         FileHandle to = OpenFile(partial, OpenHow::New);
-        const std::int64_t length = from ? StreamLength(from.get()) : -1;
-        saved = from && to && length >= 0 && SeekTo(from.get(), 0) &&
-                CopyBytes(from.get(), to.get(), static_cast<std::uint64_t>(length), kHashedBlock) &&
-                FlushToDisk(to.get()) && CloseStream(to);
         if (!to)
-            partial.clear();
+            partial.clear(); // not ours: never removed
+        const std::int64_t length = from ? StreamLength(from) : -1;
+        std::vector<std::uint8_t> block(kHashedBlock);
+        saved = to && length >= 0;
+        for (std::uint64_t at = 0; saved && at < static_cast<std::uint64_t>(length);) {
+            std::size_t got = 0;
+            saved = ReadAt(from, at, block.data(), block.size(), got) && got != 0 &&
+                    std::fwrite(block.data(), 1, got, to.get()) == got;
+            at += got;
+        }
+        saved = saved && FlushToDisk(to.get()) && CloseStream(to);
     }
     bool existed = false;
     if (saved && !RenameWithoutReplacing(partial, *target, existed)) {

@@ -10,6 +10,7 @@
 #include "engine/corruption_pass.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -71,16 +72,22 @@ class CPanel {
     void ShowRows();
     const Chain* Selected() const;
     std::optional<std::uint32_t> OriginalCrc();
+    // The kept history and settings: this file's, in the user's data folder.
+    std::filesystem::path KeptFile();
+    void LoadKept();
+    void SaveKept();
 
     CGlitchwerkDlg& m_dialog;
     DialogView& m_dialogView;
     PanelView* m_view = nullptr;
     std::vector<Chain> m_chains;
     bool m_chainOpen = false;
-    RandomStream m_chainStream;
+    RandomStream m_chainStream; // where the open chain's stream is
+    RandomStream m_chainBegin;  // where it began
     StartedProgram m_program;
     std::string m_failedCommand; // told once
     std::optional<std::uint32_t> m_crc;
+    bool m_loaded = false; // the kept history was looked for
 };
 
 } // namespace glitchwerk

@@ -578,8 +578,6 @@ void StopProgram(StartedProgram& program, int graceMs) {
 #include <sys/wait.h>
 #include <thread>
 
-extern char** environ;
-
 namespace glitchwerk {
 
 bool StartProgram(const std::vector<std::string>& args, StartedProgram& program,
@@ -589,6 +587,7 @@ bool StartProgram(const std::vector<std::string>& args, StartedProgram& program,
         return false;
     }
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);

@@ -3,11 +3,15 @@
 #include "dialog/glitchwerk_dlg.h"
 #include "dialog/messages.h"
 #include "tests/temp_dir.h"
+#ifdef GLITCHWERK_HAS_CLI
+#include "cli/cli.h"
+#endif
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #ifndef _WIN32
@@ -27,7 +31,7 @@ const Bytes kOriginal = CountingBytes(0x300);
 
 // One run of the dialog on a file of 0x300 counting bytes, in a fresh current directory, through a
 // view the test answers in place of a window and a user (its work on a worker thread, as a face's).
-struct Session final : DialogView {
+struct Session : DialogView {
     TempDir dir{true};
     const fs::path rom = dir / "game.nes";
     mutable std::map<int, std::string> texts; // the fields and the texts shown
@@ -261,6 +265,174 @@ TEST(DialogLogic, ExitAsksBeforeEndingAndSaysWhenTheDataFileStaysFull) {
         EXPECT_EQ(ReadFile(run.rom), answer == Answer::Yes ? kOriginal : Bytes{0xEE});
         EXPECT_EQ(ReadFile(kDataFileName).empty(), answer != Answer::Cancel && said.size() == 1);
     }
+}
+
+// The panel as the test sees it: open or closed, its controls' state, and the answers it gives.
+struct Panel final : PanelView {
+    bool open = true;
+    mutable std::map<int, std::string> texts;
+    mutable std::map<int, bool> checked, enabled;
+    Texts rows;
+    int selected = -1;
+    std::string clipboard;
+    std::optional<fs::path> saveName;
+    bool replace = false;
+
+    bool IsOpen() const override { return open; }
+    std::string FieldText(int id) const override { return texts[id]; }
+    void SetFieldText(int id, const std::string& text) override { texts[id] = text; }
+    void ShowText(int id, const std::string& text) override { texts[id] = text; }
+    bool IsChecked(int id) const override { return checked[id]; }
+    void SetChecked(int id, bool on) override { checked[id] = on; }
+    void SetEnabled(int id, bool on) override { enabled[id] = on; }
+    void ShowHistory(const Texts& shown, int row) override { rows = shown, selected = row; }
+    int SelectedRow() const override { return selected; }
+    void SetClipboardText(const std::string& text) override { clipboard = text; }
+    std::optional<fs::path> AskForSaveName(const fs::path&, bool& replaceIt) override {
+        return replaceIt = replace, saveName;
+    }
+    fs::path folder;
+    fs::path DataFolder() const override { return folder; }
+};
+
+struct PanelSession : Session {
+    Panel panel;
+    explicit PanelSession(const fs::path& dataFolder = {}) {
+        panel.folder = dataFolder;
+        Start();
+        dialog.AttachPanel(panel);
+        dialog.OnPanelShown();
+    }
+    void Spread(int choice, const std::string& n = "") {
+        panel.texts[choice == IDC_SPREAD_NTH ? IDC_SPREAD_N : IDC_SPREAD_K] = n;
+        dialog.OnPanelCommand(choice);
+    }
+};
+
+TEST(DialogLogic, ApplyAgainAndTheCopiedRecipeMakeTheChainsBytes) {
+    PanelSession run;
+    for (const char* step : {"SEARCH_ALL", "REPLACE_RANDOM", "RANGE_START=10", "RANGE_END=300"})
+        run.Do(step);
+    run.Spread(IDC_SPREAD_PICK, "40");
+    run.Do("CORRUPT");
+    run.Spread(IDC_SPREAD_NTH, "3");
+    run.Do("CORRUPT");
+    run.Do("RANGE_START=400"); // processes no byte: left out of the recipe
+    run.Do("CORRUPT");
+    const Bytes chain = ReadFile(run.rom);
+    ASSERT_EQ(run.panel.rows.size(), 1u);
+    EXPECT_NE(run.panel.rows[0].find("seed "), std::string::npos);
+    run.Do("RANGE_START=0");
+    run.Do("RECORRUPT");
+    EXPECT_NE(ReadFile(run.rom), chain);
+
+    run.panel.selected = 0;
+    run.dialog.OnPanelCommand(IDC_APPLY_AGAIN);
+    EXPECT_EQ(ReadFile(run.rom), chain);
+    EXPECT_EQ(run.panel.rows.size(), 3u);
+    run.dialog.OnPanelCommand(IDC_COPY_RECIPE);
+    EXPECT_EQ(run.panel.clipboard.find("--range 400"), std::string::npos) << run.panel.clipboard;
+#ifdef GLITCHWERK_HAS_CLI
+    std::vector<std::string> words = SplitCommand(run.panel.clipboard);
+    ASSERT_EQ(words.front(), "glitchwerk-cli");
+    run.Do("RESTORE"); // the recipe starts from the original
+    std::ostringstream out, err;
+    ASSERT_EQ(RunCli({words.begin() + 1, words.end()}, out, err), 0) << err.str();
+    EXPECT_EQ(ReadFile(run.dir / "game-glitch.nes"), chain);
+#endif
+}
+
+TEST(DialogLogic, PanelCommandsAndWhatActsOnlyWhileItIsOpen) {
+    struct Case {
+        const char* name;
+        std::function<void(PanelSession&)> act;
+        Texts said;
+        Bytes file = kOriginal;
+    };
+    Bytes zeroed = kOriginal;
+    std::fill(zeroed.begin(), zeroed.begin() + 8, 0);
+    const auto corruptAll = [](PanelSession& r) {
+        for (const char* step : {"SEARCH_ALL", "RANGE_END=8", "REPLACE_VALUE=0", "CORRUPT"})
+            r.Do(step);
+    };
+    const auto saveAs = [](const fs::path& name, bool replace = false) {
+        return [=](PanelSession& r) {
+            WriteFile("kept.bin", {7});
+            r.panel.saveName = name.empty() ? r.rom : name;
+            r.panel.replace = replace;
+            r.dialog.OnPanelCommand(IDC_SAVE_COPY);
+        };
+    };
+    const Case cases[] = {
+        {"quiet",
+         [](PanelSession& r) {
+             r.panel.checked[IDC_QUIET_RESULTS] = true;
+             r.Do("RECORRUPT"), r.Do("RESTORE");
+             EXPECT_EQ(r.panel.texts[IDC_PANEL_STATUS], kRestored);
+         },
+         {}},
+        {"closed",
+         [&](PanelSession& r) {
+             r.panel.checked[IDC_QUIET_RESULTS] = true;
+             r.Spread(IDC_SPREAD_PICK, "1");
+             r.panel.texts[IDC_RUN_AFTER] = "no-such-program %f";
+             r.panel.open = false;
+             corruptAll(r);
+             EXPECT_EQ(r.panel.rows.size(), 1u);
+         },
+         {kCorrupted},
+         zeroed},
+        {"missing command",
+         [&](PanelSession& r) {
+             r.panel.texts[IDC_RUN_AFTER] = "no-such-program %f";
+             corruptAll(r), r.Do("CORRUPT");
+             r.messages.erase(r.messages.begin() + 1); // the reason is the system's
+         },
+         {kCorrupted, kCorrupted},
+         zeroed},
+        {"over the file", saveAs({}, true), {kCopyNotOverOwn}},
+        {"over the data file", saveAs(kDataFileName, true), {kCopyNotOverOwn}},
+        {"over another", saveAs("kept.bin"), {CopyNotSaved("kept.bin")}},
+        {"new",
+         [&](PanelSession& r) {
+             saveAs("copy.nes")(r);
+             EXPECT_EQ(ReadFile("copy.nes"), kOriginal);
+             EXPECT_EQ(ReadFile("kept.bin"), Bytes{7});
+         },
+         {kCopySaved}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PanelSession run;
+        c.act(run);
+        EXPECT_EQ(run.messages, c.said);
+        EXPECT_EQ(ReadFile(run.rom), c.file);
+    }
+}
+
+TEST(DialogLogic, KeptHistoryComesBackUntilUntickedAndADamagedOneIsSetAside) {
+    const TempDir data;
+    const fs::path folder = data / "kept"; // made by the first run
+    {
+        PanelSession run(folder);
+        run.panel.checked[IDC_KEEP_HISTORY] = true;
+        run.panel.texts[IDC_RUN_AFTER] = "viewer %f";
+        run.Do("CORRUPT");
+    }
+    const fs::path kept = fs::directory_iterator(folder)->path();
+    for (const int keepAfter : {1, 0}) {
+        PanelSession run(folder);
+        EXPECT_EQ(run.panel.rows.size(), 1u);
+        EXPECT_EQ(run.panel.texts[IDC_RUN_AFTER], "viewer %f");
+        run.panel.checked[IDC_KEEP_HISTORY] = keepAfter;
+        run.dialog.OnPanelCommand(IDC_KEEP_HISTORY);
+        EXPECT_EQ(fs::exists(kept), keepAfter == 1);
+    }
+    WriteFile(kept, {'{', '\n'});
+    PanelSession run(folder);
+    EXPECT_TRUE(run.panel.rows.empty());
+    ASSERT_EQ(run.messages.size(), 1u);
+    EXPECT_EQ(run.messages[0], HistorySetAside(PathText(kept) + ".damaged"));
 }
 
 } // namespace

@@ -246,5 +246,28 @@ TEST(QtDialog, MessageBoxesAndTheFileDialogAnswerAsExpected) {
     }
 }
 
+TEST(QtDialog, ThePanelOpensBesideTheDialogClosesAndOpensAgainWithF2) {
+    Window dialog;
+    const QSize size = dialog.size();
+    QtPanelView& panel = dialog.Panel();
+    EXPECT_FALSE(panel.IsOpen());
+    for (const bool byKey : {false, true}) {
+        SCOPED_TRACE(byKey);
+        if (byKey) {
+            dialog.activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+            QTest::keyClick(&dialog, Qt::Key_F2);
+        }
+        else
+            panel.Open();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+        EXPECT_TRUE(panel.IsOpen());
+        EXPECT_FALSE(panel.frameGeometry().intersects(dialog.frameGeometry()));
+        EXPECT_TRUE(panel.close());
+        EXPECT_FALSE(panel.IsOpen());
+        EXPECT_EQ(dialog.size(), size);
+    }
+}
+
 } // namespace
 } // namespace glitchwerk
