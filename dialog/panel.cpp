@@ -131,6 +131,13 @@ CorruptionStep StepOf(const Json& j) {
 
 } // namespace
 
+// On Windows a backslash outside quotes is a path's, as in C:\Emu\emu.exe.
+#ifdef _WIN32
+constexpr bool kBackslashIsSeparator = true;
+#else
+constexpr bool kBackslashIsSeparator = false;
+#endif
+
 std::vector<std::string> SplitCommand(const std::string& line, const std::string& file) {
     std::vector<std::string> words;
     std::string word;
@@ -159,7 +166,7 @@ std::vector<std::string> SplitCommand(const std::string& line, const std::string
             inWord = true;
             if (c == '\'' || c == '"')
                 quote = c;
-            else if (c == '\\' && i + 1 < line.size())
+            else if (c == '\\' && i + 1 < line.size() && !kBackslashIsSeparator)
                 word += line[++i];
             else if (c == '%' && i + 1 < line.size() && line[i + 1] == 'f')
                 word += file, ++i;

@@ -57,3 +57,5 @@
 #define IDC_PANEL_STATUS 1112
 #define IDC_PARTS 1113
 #define IDC_PREVIEW 1114
+// "Show panel" in the dialog's system menu (a multiple of 16, below 0xF000).
+#define IDM_SHOW_PANEL 0x0110

@@ -20,10 +20,10 @@ fi
 # A Wine of its own (the build lists the tests with it too), quiet, kept out
 # of this machine's menus and file types, made ready before tests start side
 # by side, and ended with them; and a private X server for the windows of
-# glitchwerk.exe.
+# glitchwerk.exe, wide enough for the dialog and its panel side by side.
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/glitchwerk-wine.XXXXXX")
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
-Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$WINEPREFIX.display" 2>/dev/null &
+Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1280x800x24 3>"$WINEPREFIX.display" 2>/dev/null &
 xvfb=$!
 trap 'wineserver -k 2>/dev/null || true; kill "$xvfb"; rm -rf "$WINEPREFIX" "$WINEPREFIX.display"' EXIT
 until [ -s "$WINEPREFIX.display" ]; do

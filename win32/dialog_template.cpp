@@ -2,6 +2,7 @@
 #include "win32/dialog_template.h"
 
 #include "dialog/control_table.h"
+#include "dialog/panel_view.h"
 #include "win32/wide_text.h"
 
 namespace glitchwerk {
@@ -11,6 +12,7 @@ namespace {
 constexpr WORD kButtonClass = 0x0080;
 constexpr WORD kEditClass = 0x0081;
 constexpr WORD kStaticClass = 0x0082;
+constexpr WORD kListBoxClass = 0x0083;
 
 class TemplateWriter {
   public:
@@ -39,9 +41,10 @@ struct ControlStyle {
     DWORD exStyle;
 };
 
-ControlStyle StyleOf(const ControlTemplate& control) {
-    constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
-    switch (control.kind) {
+constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
+
+ControlStyle StyleOf(ControlKind kind) {
+    switch (kind) {
     case ControlKind::Edit:
         return {kEditClass, kChild | WS_BORDER | WS_TABSTOP | WS_GROUP | ES_AUTOHSCROLL, 0};
     case ControlKind::Radio:
@@ -63,45 +66,85 @@ ControlStyle StyleOf(const ControlTemplate& control) {
     return {};
 }
 
-} // namespace
+ControlStyle StyleOf(PanelControlKind kind) {
+    switch (kind) {
+    case PanelControlKind::Frame:
+        return StyleOf(ControlKind::Frame);
+    case PanelControlKind::Radio:
+        // The panel's logic keeps the spread's choices exclusive, in the tab
+        // order so that the keyboard reaches them.
+        return {kButtonClass, kChild | BS_AUTORADIOBUTTON | WS_TABSTOP | WS_GROUP, 0};
+    case PanelControlKind::Edit:
+        return StyleOf(ControlKind::Edit);
+    case PanelControlKind::Check:
+        return {kButtonClass, kChild | BS_AUTOCHECKBOX | WS_TABSTOP | WS_GROUP, 0};
+    case PanelControlKind::Button:
+        return StyleOf(ControlKind::Button);
+    case PanelControlKind::List:
+        return {kListBoxClass,
+                kChild | WS_BORDER | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP | WS_GROUP | LBS_NOTIFY |
+                    LBS_NOINTEGRALHEIGHT,
+                0};
+    case PanelControlKind::Text:
+        return StyleOf(ControlKind::Text);
+    }
+    return {};
+}
 
-std::vector<WORD> BuildDialogTemplate(const std::wstring& font, WORD points) {
+// The window's header, then one record for each control of `controls`.
+template <typename Controls>
+std::vector<WORD> BuildTemplate(DWORD style, DWORD exStyle, const char* caption, int width,
+                                int height, const Controls& controls, const std::wstring& font,
+                                WORD points) {
     TemplateWriter out;
     out.Word(1);      // dlgVer
     out.Word(0xFFFF); // signature: extended
     out.Dword(0);     // helpID
-    out.Dword(WS_EX_APPWINDOW);
-    // Placed at 0, 0 and centred on the screen, as the platform's own dialog
-    // class centres it.
-    out.Dword(DS_MODALFRAME | DS_SETFONT | DS_CENTER | WS_POPUP | WS_VISIBLE | WS_CAPTION |
-              WS_SYSMENU);
-    out.Word(static_cast<WORD>(std::size(kControls)));
+    out.Dword(exStyle);
+    out.Dword(style | DS_SETFONT);
+    out.Word(static_cast<WORD>(std::size(controls)));
     out.Word(0);
     out.Word(0);
-    out.Word(kDialogWidth);
-    out.Word(kDialogHeight);
+    out.Word(static_cast<WORD>(width));
+    out.Word(static_cast<WORD>(height));
     out.Word(0); // no menu
     out.Word(0); // the dialog class
-    out.Text(Widen(kDialogCaption));
+    out.Text(Widen(caption));
     out.Word(points);
     out.Word(FW_NORMAL);
     out.Word(MAKEWORD(FALSE, DEFAULT_CHARSET)); // italic, charset
     out.Text(font);
-    for (const ControlTemplate& control : kControls) {
-        const ControlStyle style = StyleOf(control);
+    for (const auto& control : controls) {
+        const ControlStyle kind = StyleOf(control.kind);
         out.AlignToDword();
         out.Dword(0); // helpID
-        out.Dword(style.exStyle);
-        out.Dword(style.style);
+        out.Dword(kind.exStyle);
+        out.Dword(kind.style);
         for (const int value : {control.x, control.y, control.width, control.height})
             out.Word(static_cast<WORD>(value));
         out.Dword(static_cast<DWORD>(control.id));
         out.Word(0xFFFF);
-        out.Word(style.windowClass);
+        out.Word(kind.windowClass);
         out.Text(Widen(control.caption));
         out.Word(0); // no creation data
     }
     return out.Take();
+}
+
+} // namespace
+
+std::vector<WORD> BuildDialogTemplate(const std::wstring& font, WORD points) {
+    // Placed at 0, 0 and centred on the screen, as the platform's own dialog
+    // class centres it.
+    return BuildTemplate(
+        DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU,
+        WS_EX_APPWINDOW, kDialogCaption, kDialogWidth, kDialogHeight, kControls, font, points);
+}
+
+std::vector<WORD> BuildPanelTemplate(const std::wstring& font, WORD points) {
+    // Hidden until it is placed beside the dialog.
+    return BuildTemplate(DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU, WS_EX_TOOLWINDOW,
+                         kPanelCaption, kPanelWidth, kPanelHeight, kPanelControls, font, points);
 }
 
 std::wstring DialogFontName() {

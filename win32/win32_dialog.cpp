@@ -8,6 +8,7 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <windowsx.h>
 
 #include <atomic>
 #include <exception>
@@ -21,6 +22,9 @@ constexpr wchar_t kTitle[] = L"Glitchwerk"; // every message box's
 constexpr WORD kFontPoints = 8;
 constexpr UINT kShown = WM_APP; // posted at start-up: handled once the window is up
 constexpr DWORD kProgressDelayMs = 500;
+constexpr wchar_t kShowPanel[] = L"Show panel";
+
+Win32Dialog* g_running = nullptr; // the one dialog, for the message filter
 
 HICON LoadMainIcon(int metric) {
     const int size = GetSystemMetrics(metric);
@@ -50,9 +54,42 @@ Win32Dialog::~Win32Dialog() {
 
 void Win32Dialog::DoModal() {
     const std::vector<WORD> dialog = BuildDialogTemplate(DialogFontName(), kFontPoints);
+    g_running = this;
+    m_filter = SetWindowsHookExW(WH_MSGFILTER, FilterProc, nullptr, GetCurrentThreadId());
     DialogBoxIndirectParamW(GetModuleHandleW(nullptr),
                             reinterpret_cast<LPCDLGTEMPLATEW>(dialog.data()), nullptr, DialogProc,
                             reinterpret_cast<LPARAM>(this));
+    UnhookWindowsHookEx(m_filter);
+    g_running = nullptr;
+}
+
+LRESULT CALLBACK Win32Dialog::FilterProc(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == MSGF_DIALOGBOX && g_running && g_running->Filter(*reinterpret_cast<MSG*>(lParam)))
+        return TRUE;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+bool Win32Dialog::Filter(MSG& message) {
+    static bool inPanel = false; // the panel's own IsDialogMessageW comes here too
+    if (!m_panel || inPanel || m_busy || !IsWindowEnabled(m_window))
+        return false;
+    if (message.message == WM_KEYDOWN && message.wParam == VK_F2 && IsOurs(message.hwnd)) {
+        m_panel->Open();
+        return true;
+    }
+    const HWND panel = m_panel->Window();
+    if (message.hwnd != panel && !IsChild(panel, message.hwnd))
+        return false;
+    inPanel = true;
+    const bool handled = IsDialogMessageW(panel, &message);
+    inPanel = false;
+    return handled;
+}
+
+bool Win32Dialog::IsOurs(HWND window) const {
+    const HWND panel = m_panel ? m_panel->Window() : nullptr;
+    return window && (window == m_window || IsChild(m_window, window) ||
+                      (panel && (window == panel || IsChild(panel, window))));
 }
 
 INT_PTR CALLBACK Win32Dialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -64,7 +101,7 @@ INT_PTR CALLBACK Win32Dialog::DialogProc(HWND window, UINT message, WPARAM wPara
     return self ? self->Handle(message, wParam, lParam) : FALSE;
 }
 
-INT_PTR Win32Dialog::Handle(UINT message, WPARAM wParam, LPARAM) {
+INT_PTR Win32Dialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
         m_font = reinterpret_cast<HFONT>(SendMessageW(m_window, WM_GETFONT, 0, 0));
@@ -76,12 +113,46 @@ INT_PTR Win32Dialog::Handle(UINT message, WPARAM wParam, LPARAM) {
         SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
         if (!m_logic.OnInitDialog())
             return FALSE; // ended
+        m_panel = std::make_unique<Win32Panel>(m_logic, m_window);
+        if (const HMENU system = GetSystemMenu(m_window, FALSE)) {
+            AppendMenuW(system, MF_SEPARATOR, 0, nullptr);
+            AppendMenuW(system, MF_STRING, IDM_SHOW_PANEL,
+                        (std::wstring(kShowPanel) + L"\tF2").c_str());
+        }
         PostMessageW(m_window, kShown, 0, 0);
         SetFocus(GetDlgItem(m_window, IDC_RANGE_START));
         return FALSE; // the focus is set
     case kShown:
+        m_panel->Open();
         m_logic.OnShown();
         return TRUE;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) != IDM_SHOW_PANEL)
+            return FALSE;
+        if (!m_busy && m_panel)
+            m_panel->Open();
+        return TRUE;
+    case WM_CONTEXTMENU: {
+        if (m_busy || !m_panel)
+            return FALSE;
+        POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        if (at.x == -1 && at.y == -1) { // from the keyboard
+            at = {};
+            ClientToScreen(m_window, &at);
+        }
+        const HMENU menu = CreatePopupMenu();
+        AppendMenuW(menu, MF_STRING, IDM_SHOW_PANEL, kShowPanel);
+        const BOOL chosen =
+            TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, m_window, nullptr);
+        DestroyMenu(menu);
+        if (chosen == IDM_SHOW_PANEL)
+            m_panel->Open();
+        return TRUE;
+    }
+    case WM_ENABLE: // the panel is modal with the dialog: message boxes and work stop both
+        if (m_panel)
+            EnableWindow(m_panel->Window(), static_cast<BOOL>(wParam));
+        return FALSE;
     case WM_COMMAND:
         // Clicks, Enter (the default button) and Esc (IDCANCEL) all say BN_CLICKED.
         if (!m_busy && HIWORD(wParam) == BN_CLICKED)
@@ -193,8 +264,7 @@ void Win32Dialog::RunWithProgress(const std::string& title,
            WAIT_OBJECT_0) {
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (m_window && IsInput(message) &&
-                (message.hwnd == m_window || IsChild(m_window, message.hwnd)))
+            if (m_window && IsInput(message) && IsOurs(message.hwnd))
                 continue;
             TranslateMessage(&message);
             DispatchMessageW(&message);

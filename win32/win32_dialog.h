@@ -5,8 +5,11 @@
 
 #include "dialog/dialog_view.h"
 #include "dialog/glitchwerk_dlg.h"
+#include "win32/win32_panel.h"
 
 #include <windows.h>
+
+#include <memory>
 
 namespace glitchwerk {
 
@@ -18,7 +21,9 @@ class Win32Dialog final : public DialogView {
     Win32Dialog& operator=(const Win32Dialog&) = delete;
 
     CGlitchwerkDlg& Logic() { return m_logic; }
-    // Runs the dialog until the logic ends it.
+    // Runs the dialog until the logic ends it. The panel opens beside it once
+    // it is up, and again with F2, "Show panel" on the dialog's background or
+    // in its system menu.
     void DoModal();
 
     std::string FieldText(int id) const override;
@@ -36,6 +41,11 @@ class Win32Dialog final : public DialogView {
   private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    // Messages of the dialog's modal loop, before the dialog sees them: F2,
+    // and the panel's keys (Tab, Esc), which that loop knows nothing of.
+    static LRESULT CALLBACK FilterProc(int code, WPARAM wParam, LPARAM lParam);
+    bool Filter(MSG& message);
+    bool IsOurs(HWND window) const;
     // The window that boxes are modal over: the dialog once it is on screen.
     HWND Owner() const;
 
@@ -45,6 +55,8 @@ class Win32Dialog final : public DialogView {
     HICON m_bigIcon = nullptr;
     HICON m_smallIcon = nullptr;
     bool m_busy = false;
+    std::unique_ptr<Win32Panel> m_panel;
+    HHOOK m_filter = nullptr;
 };
 
 } // namespace glitchwerk

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <numeric>
 #include <string>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -49,14 +50,14 @@ class Program {
     bool Ended() { return WaitForSingleObject(m_process.hProcess, 20000) == WAIT_OBJECT_0; }
 
     // The dialog (main) or a message box of the program, once visible.
-    HWND Window(bool main) {
+    HWND Window(bool main, const wchar_t* title = L"Glitchwerk") {
         for (int tries = 0; tries < 1000; ++tries, Sleep(20)) {
             for (HWND window = nullptr;
-                 (window = FindWindowExW(nullptr, window, L"#32770", L"Glitchwerk"));) {
+                 (window = FindWindowExW(nullptr, window, L"#32770", title));) {
                 DWORD pid = 0;
                 GetWindowThreadProcessId(window, &pid);
                 if (pid == m_process.dwProcessId && IsWindowVisible(window) &&
-                    (GetDlgItem(window, IDC_RECORRUPT) != nullptr) == main)
+                    (GetDlgItem(window, IDC_RECORRUPT) || GetDlgItem(window, IDC_HISTORY)) == main)
                     return window;
             }
         }
@@ -158,6 +159,34 @@ TEST_F(Win32Face, EscThenNoKeepsTheCorruption) {
     ASSERT_TRUE(program.Ended());
     EXPECT_EQ(Bytes(Rom()), std::string(256, '\0'));
     EXPECT_EQ(fs::file_size(DataFile()), 0u);
+}
+
+TEST_F(Win32Face, PanelBesideTheDialogClosesAndComesBack) {
+    Program program(m_folder, Rom().wstring());
+    const HWND dialog = program.Window(true);
+    const HWND panel = program.Window(true, L"Glitchwerk panel");
+    RECT size, at;
+    GetWindowRect(dialog, &size);
+    GetWindowRect(panel, &at);
+    EXPECT_TRUE(at.left >= size.right || at.right <= size.left);
+    EXPECT_EQ(at.top, size.top);
+    const auto shown = [&](bool visible) {
+        for (int tries = 0; tries < 250 && IsWindowVisible(panel) != visible; ++tries)
+            Sleep(20);
+        return IsWindowVisible(panel) == visible;
+    };
+    // Closed, then back with F2 (focus in a field) and with the system menu.
+    for (const auto& [message, wParam] :
+         {std::pair{WM_KEYDOWN, VK_F2}, {WM_SYSCOMMAND, IDM_SHOW_PANEL}}) {
+        PostMessageW(panel, WM_CLOSE, 0, 0);
+        EXPECT_TRUE(shown(false));
+        PostMessageW(message == WM_KEYDOWN ? GetDlgItem(dialog, IDC_RANGE_START) : dialog, message,
+                     wParam, 0);
+        EXPECT_TRUE(shown(true));
+    }
+    RECT now;
+    GetWindowRect(dialog, &now);
+    EXPECT_TRUE(EqualRect(&size, &now));
 }
 
 TEST_F(Win32Face, AFileThatCannotBeOpenedEndsTheRun) {

@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// The panel on Windows: a modeless tool window beside the dialog, built from
+// the panel's control table, with the clipboard, the save-file dialog and the
+// roaming application data folder that the panel's logic asks for.
+
+#include "dialog/panel_view.h"
+
+#include <windows.h>
+
+namespace glitchwerk {
+
+class CGlitchwerkDlg;
+
+class Win32Panel final : public PanelView {
+  public:
+    // Created hidden, owned by `dialog`, so that it stays over it.
+    Win32Panel(CGlitchwerkDlg& logic, HWND dialog);
+    ~Win32Panel() override;
+    Win32Panel(const Win32Panel&) = delete;
+    Win32Panel& operator=(const Win32Panel&) = delete;
+
+    HWND Window() const { return m_window; }
+    // Opens the panel beside the dialog, without taking the focus from it.
+    void Open();
+
+    bool IsOpen() const override;
+    std::string FieldText(int id) const override;
+    void SetFieldText(int id, const std::string& text) override;
+    void ShowText(int id, const std::string& text) override;
+    bool IsChecked(int id) const override;
+    void SetChecked(int id, bool checked) override;
+    void SetEnabled(int id, bool enabled) override;
+    void ShowHistory(const std::vector<std::string>& rows, int selected) override;
+    int SelectedRow() const override;
+    void SetClipboardText(const std::string& text) override;
+    std::optional<std::filesystem::path> AskForSaveName(const std::filesystem::path& suggested,
+                                                        bool& replace) override;
+    std::filesystem::path DataFolder() const override;
+
+  private:
+    static INT_PTR CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    CGlitchwerkDlg& m_logic;
+    HWND m_dialog;
+    HWND m_window = nullptr;
+};
+
+} // namespace glitchwerk
