@@ -11,18 +11,8 @@ cd "$(dirname "$0")/.."
 program=$(realpath "${1:-build-mingw/build/win32/glitchwerk.exe}")
 picture=$(realpath -m "${2:-docs/glitchwerk-windows.png}")
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/glitchwerk-picture.XXXXXX")
-export WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
-Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 800x600x24 3>"$work/display" 2>/dev/null &
-xvfb=$!
-trap 'wineserver -k 2>/dev/null || true; kill "$xvfb"; rm -rf "$work"' EXIT
-until [ -s "$work/display" ]; do
-    kill -0 "$xvfb" 2>/dev/null || { echo "Xvfb did not start" >&2 && exit 1; }
-    sleep 0.1
-done
-DISPLAY=:$(cat "$work/display")
-export DISPLAY
-wineboot --init >/dev/null 2>&1
+source scripts/private-wine.sh
+private_wine 800x600
 # Wine stands DejaVu Sans Mono, the Qt window's font, for the Courier New it
 # lacks.
 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Courier New' /d 'DejaVu Sans Mono' /f >/dev/null 2>&1

@@ -40,19 +40,8 @@ echo "Made $out/$name.zip and $out/$name-setup.exe"
 # this, else in a fresh quiet Wine and display of its own; either Wine keeps
 # the Start-menu shortcut out of this machine's own menus.
 if [ -z "${GLITCHWERK_WINE_READY:-}" ]; then
-    WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/glitchwerk-setup.XXXXXX")
-    export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
-    Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$WINEPREFIX.display" 2>/dev/null &
-    xvfb=$!
-    trap 'wineserver -k 2>/dev/null || true; kill "$xvfb"; rm -rf "$WINEPREFIX" "$WINEPREFIX.display"' EXIT
-    until [ -s "$WINEPREFIX.display" ]; do
-        kill -0 "$xvfb" 2>/dev/null || { echo "Xvfb did not start" >&2 && exit 1; }
-        sleep 0.1
-    done
-    DISPLAY=:$(cat "$WINEPREFIX.display")
-    export DISPLAY
-    wineboot --init >/dev/null 2>&1
-    wineserver --wait
+    source scripts/private-wine.sh
+    private_wine 1024x768
 fi
 fail() { echo "FAIL: $*" >&2; exit 1; }
 

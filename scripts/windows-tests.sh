@@ -21,19 +21,8 @@ fi
 # of this machine's menus and file types, made ready before tests start side
 # by side, and ended with them; and a private X server for the windows of
 # glitchwerk.exe, wide enough for the dialog and its panel side by side.
-WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/glitchwerk-wine.XXXXXX")
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
-Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1280x800x24 3>"$WINEPREFIX.display" 2>/dev/null &
-xvfb=$!
-trap 'wineserver -k 2>/dev/null || true; kill "$xvfb"; rm -rf "$WINEPREFIX" "$WINEPREFIX.display"' EXIT
-until [ -s "$WINEPREFIX.display" ]; do
-    kill -0 "$xvfb" 2>/dev/null || { echo "Xvfb did not start" >&2 && exit 1; }
-    sleep 0.1
-done
-DISPLAY=:$(cat "$WINEPREFIX.display")
-export DISPLAY
-wineboot --init >/dev/null 2>&1
-wineserver --wait
+source scripts/private-wine.sh
+private_wine 1280x800
 
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw -j "$(nproc)"
