@@ -101,21 +101,19 @@ class UnstoppableProgress final : public QProgressDialog {
     void closeEvent(QCloseEvent* event) override { event->ignore(); }
 };
 
-// While it lives, the user's input to a window and its children is dropped,
-// not kept for later: a click made during the work never runs afterwards.
+// While it lives, the user's input to every window of the program (the dialog,
+// its panel) is dropped, not kept for later: a click made during the work
+// never runs afterwards, nor while the work still uses the run's state.
 class SwallowInput final : public QObject {
   public:
-    explicit SwallowInput(QWidget* window) : m_window(window) {
-        QCoreApplication::instance()->installEventFilter(this);
-    }
+    SwallowInput() { QCoreApplication::instance()->installEventFilter(this); }
     ~SwallowInput() override { QCoreApplication::instance()->removeEventFilter(this); }
     SwallowInput(const SwallowInput&) = delete;
     SwallowInput& operator=(const SwallowInput&) = delete;
 
   protected:
     bool eventFilter(QObject* target, QEvent* event) override {
-        auto* widget = qobject_cast<QWidget*>(target);
-        if (!widget || (widget != m_window && !m_window->isAncestorOf(widget)))
+        if (!target->isWidgetType())
             return false;
         switch (event->type()) {
         case QEvent::MouseButtonPress:
@@ -137,9 +135,6 @@ class SwallowInput final : public QObject {
             return false;
         }
     }
-
-  private:
-    QWidget* m_window;
 };
 
 QWidget* CreateControl(const ControlTemplate& control, QWidget* parent) {
@@ -383,7 +378,7 @@ void QtDialogView::RunWithProgress(const std::string& title,
 
     QEventLoop loop;
     {
-        const SwallowInput swallow(this);
+        const SwallowInput swallow;
         std::thread worker([&] {
             work([&](std::uint64_t doneNow, std::uint64_t totalNow) {
                 done = doneNow;

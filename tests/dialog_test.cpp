@@ -159,10 +159,14 @@ TEST(QtDialog, ClicksKeysAndTextsReachTheLogic) {
 
 TEST(QtDialog, WorkKeepsEveryInputFromTheWindowAndShowsItsProgressAfterHalfASecond) {
     Window run;
+    run.Panel().Open(); // a window of its own, kept from input too
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&run.Panel()));
+    auto* nth = run.Panel().findChildren<QRadioButton*>().at(1);
     std::atomic<bool> looked = false;
     QWidget* early = nullptr;
     QTimer::singleShot(100, [&] {
         early = QApplication::activeModalWidget();
+        QTest::mouseClick(nth, Qt::LeftButton);
         run.Click("IDC_SEARCH_ALL");
         QTest::keyClicks(run.Find("IDC_RANGE_START"), "12");
         QTest::keyClick(run.Find("IDC_RANGE_START"), Qt::Key_Escape);
@@ -185,6 +189,7 @@ TEST(QtDialog, WorkKeepsEveryInputFromTheWindowAndShowsItsProgressAfterHalfASeco
     EXPECT_EQ(early, nullptr);
     EXPECT_EQ(label, "Working\n0 of 0 MiB");
     EXPECT_FALSE(run.Find<QRadioButton>("IDC_SEARCH_ALL")->isChecked());
+    EXPECT_FALSE(run.Panel().IsChecked(IDC_SPREAD_NTH));
     EXPECT_EQ(run.Find<QLineEdit>("IDC_RANGE_START")->text(), "");
     EXPECT_EQ(run.messages, Texts{});
     EXPECT_TRUE(run.isVisible());
