@@ -110,16 +110,19 @@ ssize_t copy_file_range(int in, off_t* inAt, int out, off_t* outAt, size_t n, un
                ? REAL(copy_file_range)(in, inAt, out, outAt, n, flags)
                : -1;
 }
-// A stream's failure also sets its error flag, as a failed write underneath would.
+// A stream's read or write is short only on an error (or at the end): its
+// error flag is set, as an I/O error underneath would.
 size_t fread(void* buffer, size_t size, size_t n, FILE* file) {
-    if (!Go("fread", OnFile(file), &n))
-        return file->_flags |= _IO_ERR_SEEN, 0;
-    return REAL(fread)(buffer, size, n, file);
+    size_t part = n;
+    const bool go = Go("fread", OnFile(file), &part);
+    const size_t got = go ? REAL(fread)(buffer, size, part, file) : 0;
+    return (!go || part < n) && (file->_flags |= _IO_ERR_SEEN), got;
 }
 size_t fwrite(const void* buffer, size_t size, size_t n, FILE* file) {
-    if (!Go("fwrite", OnFile(file), &n, ENOSPC))
-        return file->_flags |= _IO_ERR_SEEN, 0;
-    return REAL(fwrite)(buffer, size, n, file);
+    size_t part = n;
+    const bool go = Go("fwrite", OnFile(file), &part, ENOSPC);
+    const size_t put = go ? REAL(fwrite)(buffer, size, part, file) : 0;
+    return (!go || part < n) && (file->_flags |= _IO_ERR_SEEN), put;
 }
 int fflush(FILE* file) {
     return Go("fflush", OnFile(file), nullptr, ENOSPC) ? REAL(fflush)(file) : EOF;
