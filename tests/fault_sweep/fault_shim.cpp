@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Preloaded by sweep.sh: counts the file operations on files under
-// GW_FAULT_DIR and, at the GW_FAULT_AT-th, fails it (EIO; ENOSPC for a write),
-// cuts it to half (reads, writes and copies) or kills the process
-// (GW_FAULT_MODE fail, short or crash). With GW_FAULT_AT=0 it only lists the
-// operations, one a line, in GW_FAULT_LOG.
+// Preloaded by sweep.sh: at the GW_FAULT_AT-th file operation under GW_FAULT_DIR,
+// fails it, cuts it to half or kills the process (GW_FAULT_MODE fail, short,
+// crash); with GW_FAULT_AT=0, lists the operations in GW_FAULT_LOG.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/syscall.h>
@@ -71,10 +69,7 @@ bool Go(const char* op, bool ours, std::size_t* size = nullptr, int error = EIO)
     return true;
 }
 
-template <typename F> F Real(F, const char* name) {
-    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
-}
-#define REAL(name) Real(&name, #name)
+#define REAL(name) reinterpret_cast<decltype(&name)>(dlsym(RTLD_NEXT, #name))
 
 } // namespace
 
@@ -85,13 +80,6 @@ int open(const char* path, int flags, ...) {
     const auto mode = static_cast<mode_t>(va_arg(args, int));
     va_end(args);
     return Go("open", OnPath(path)) ? REAL(open)(path, flags, mode) : -1;
-}
-int openat(int dir, const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    const auto mode = static_cast<mode_t>(va_arg(args, int));
-    va_end(args);
-    return Go("openat", OnPath(path)) ? REAL(openat)(dir, path, flags, mode) : -1;
 }
 ssize_t read(int fd, void* buffer, size_t n) {
     return Go("read", OnFd(fd), &n) ? REAL(read)(fd, buffer, n) : -1;
