@@ -159,9 +159,19 @@ void Win32Panel::Open() {
         monitor.cbSize = sizeof monitor;
         GetMonitorInfoW(MonitorFromWindow(m_dialog, MONITOR_DEFAULTTONEAREST), &monitor);
         const int width = panel.right - panel.left;
+        const int pair = dialog.right - dialog.left + kGap + width;
         int x = dialog.right + kGap;
-        if (x + width > monitor.rcWork.right)
+        if (x + width > monitor.rcWork.right && dialog.left - kGap - width < monitor.rcWork.left &&
+            pair <= monitor.rcWork.right - monitor.rcWork.left) {
+            // Room on neither side of the centred dialog: the two, centred together.
+            const int left =
+                monitor.rcWork.left + (monitor.rcWork.right - monitor.rcWork.left - pair) / 2;
+            SetWindowPos(m_dialog, nullptr, left, dialog.top, 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+            x = left + pair - width;
+        } else if (x + width > monitor.rcWork.right) {
             x = std::max(monitor.rcWork.left, dialog.left - kGap - width);
+        }
         SetWindowPos(m_window, nullptr, x, dialog.top, 0, 0,
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         ShowWindow(m_window, SW_SHOWNOACTIVATE);
