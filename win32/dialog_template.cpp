@@ -87,6 +87,9 @@ ControlStyle StyleOf(PanelControlKind kind) {
                 0};
     case PanelControlKind::Text:
         return StyleOf(ControlKind::Text);
+    case PanelControlKind::Picture:
+        // Drawn by the panel; its text is the reason when there is no picture.
+        return {kStaticClass, kChild | SS_OWNERDRAW | WS_BORDER | WS_GROUP, 0};
     }
     return {};
 }

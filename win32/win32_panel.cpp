@@ -2,20 +2,28 @@
 #include "win32/win32_panel.h"
 
 #include "dialog/glitchwerk_dlg.h"
+#include "dialog/messages.h"
 #include "win32/dialog_template.h"
 #include "win32/wide_text.h"
 
 #include <commdlg.h>
 #include <shlobj.h>
+#include <wincodec.h>
+#include <wrl/client.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <thread>
 
 namespace glitchwerk {
 namespace {
 
-constexpr WORD kFontPoints = 8; // the dialog's
-constexpr int kGap = 8;         // pixels between the dialog and the panel
+constexpr WORD kFontPoints = 8;    // the dialog's
+constexpr int kGap = 8;            // pixels between the dialog and the panel
+constexpr UINT kWorkDone = WM_APP; // lParam: the Job whose work has ended
+// What Qt's image readers say of data they know but cannot decode.
+constexpr char kImageNotRead[] = "Unable to read image data";
 
 std::wstring TextOf(HWND control) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
@@ -24,7 +32,63 @@ std::wstring TextOf(HWND control) {
     return text;
 }
 
+// The image in `bytes`, decoded by the Windows Imaging Component and scaled
+// to fit `width` x `height`, on a thread where COM is ready.
+std::optional<PreviewPicture> DecodeImage(std::span<const std::uint8_t> bytes, UINT width,
+                                          UINT height) {
+    using Microsoft::WRL::ComPtr;
+    ComPtr<IWICImagingFactory> factory;
+    ComPtr<IWICStream> stream;
+    ComPtr<IWICBitmapDecoder> decoder;
+    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_PPV_ARGS(&factory))) ||
+        FAILED(factory->CreateStream(&stream)) ||
+        FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(bytes.data()),
+                                            static_cast<DWORD>(bytes.size()))) ||
+        FAILED(factory->CreateDecoderFromStream(stream.Get(), nullptr,
+                                                WICDecodeMetadataCacheOnDemand, &decoder)))
+        return std::nullopt;
+    PreviewPicture picture;
+    picture.why = kImageNotRead;
+    ComPtr<IWICBitmapFrameDecode> frame;
+    UINT w = 0, h = 0;
+    if (FAILED(decoder->GetFrame(0, &frame)) || FAILED(frame->GetSize(&w, &h)) || !w || !h)
+        return picture;
+    // A damaged header can claim any size: it is looked at before any pixel is.
+    if (static_cast<std::uint64_t>(w) * h > kMostPreviewPixels)
+        return picture.why = messages::kPreviewTooLarge, picture;
+    ComPtr<IWICBitmapSource> source = frame;
+    if (w > width || h > height) {
+        const double fit =
+            std::min(static_cast<double>(width) / w, static_cast<double>(height) / h);
+        w = std::max(1u, static_cast<UINT>(w * fit));
+        h = std::max(1u, static_cast<UINT>(h * fit));
+        ComPtr<IWICBitmapScaler> scaler;
+        if (FAILED(factory->CreateBitmapScaler(&scaler)) ||
+            FAILED(scaler->Initialize(frame.Get(), w, h, WICBitmapInterpolationModeFant)))
+            return picture;
+        source = scaler;
+    }
+    ComPtr<IWICFormatConverter> converter;
+    const UINT stride = w * 4;
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(stride) * h);
+    if (FAILED(factory->CreateFormatConverter(&converter)) ||
+        FAILED(converter->Initialize(source.Get(), GUID_WICPixelFormat32bppRGBA,
+                                     WICBitmapDitherTypeNone, nullptr, 0.0,
+                                     WICBitmapPaletteTypeCustom)) ||
+        FAILED(converter->CopyPixels(nullptr, stride, static_cast<UINT>(pixels.size()),
+                                     pixels.data())))
+        return picture;
+    return PreviewPicture{static_cast<int>(w), static_cast<int>(h), 4, std::move(pixels), {}};
+}
+
 } // namespace
+
+struct Win32Panel::Job {
+    std::function<void()> work;
+    std::function<void()> done;
+    std::thread thread;
+};
 
 Win32Panel::Win32Panel(CGlitchwerkDlg& logic, HWND dialog) : m_logic(logic), m_dialog(dialog) {
     const std::vector<WORD> panel = BuildPanelTemplate(DialogFontName(), kFontPoints);
@@ -39,6 +103,13 @@ Win32Panel::Win32Panel(CGlitchwerkDlg& logic, HWND dialog) : m_logic(logic), m_d
 }
 
 Win32Panel::~Win32Panel() {
+    // Their `done` is dropped: what it would show is gone. Their messages, if
+    // still queued, die with the window.
+    for (const std::unique_ptr<Job>& job : m_jobs) {
+        if (job->thread.joinable())
+            job->thread.join();
+    }
+    m_jobs.clear();
     if (m_window)
         DestroyWindow(m_window);
 }
@@ -57,13 +128,21 @@ INT_PTR CALLBACK Win32Panel::PanelProc(HWND window, UINT message, WPARAM wParam,
         if (id == IDCANCEL) { // Esc, like the close box
             ShowWindow(window, SW_HIDE);
         } else if ((HIWORD(wParam) == BN_CLICKED && id != IDOK) ||
-                   (id == IDC_HISTORY && HIWORD(wParam) == LBN_SELCHANGE)) {
+                   ((id == IDC_HISTORY || id == IDC_PARTS) && HIWORD(wParam) == LBN_SELCHANGE)) {
             self->m_logic.OnPanelCommand(id);
         }
         return TRUE;
     }
     case WM_CLOSE:
         ShowWindow(window, SW_HIDE);
+        return TRUE;
+    case WM_DRAWITEM:
+        if (wParam != IDC_PREVIEW)
+            return FALSE;
+        self->DrawPreview(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        return TRUE;
+    case kWorkDone:
+        self->Finish(reinterpret_cast<Job*>(lParam));
         return TRUE;
     default:
         return FALSE;
@@ -80,9 +159,19 @@ void Win32Panel::Open() {
         monitor.cbSize = sizeof monitor;
         GetMonitorInfoW(MonitorFromWindow(m_dialog, MONITOR_DEFAULTTONEAREST), &monitor);
         const int width = panel.right - panel.left;
+        const int pair = dialog.right - dialog.left + kGap + width;
         int x = dialog.right + kGap;
-        if (x + width > monitor.rcWork.right)
+        if (x + width > monitor.rcWork.right && dialog.left - kGap - width < monitor.rcWork.left &&
+            pair <= monitor.rcWork.right - monitor.rcWork.left) {
+            // Room on neither side of the centred dialog: the two, centred together.
+            const int left =
+                monitor.rcWork.left + (monitor.rcWork.right - monitor.rcWork.left - pair) / 2;
+            SetWindowPos(m_dialog, nullptr, left, dialog.top, 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+            x = left + pair - width;
+        } else if (x + width > monitor.rcWork.right) {
             x = std::max(monitor.rcWork.left, dialog.left - kGap - width);
+        }
         SetWindowPos(m_window, nullptr, x, dialog.top, 0, 0,
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         ShowWindow(m_window, SW_SHOWNOACTIVATE);
@@ -199,6 +288,118 @@ std::filesystem::path Win32Panel::DataFolder() const {
         path = std::filesystem::path(folder) / L"Glitchwerk";
     CoTaskMemFree(folder);
     return path;
+}
+
+void Win32Panel::ShowParts(const std::vector<std::string>& rows) {
+    const HWND list = GetDlgItem(m_window, IDC_PARTS);
+    SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    for (const std::string& row : rows)
+        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(row).c_str()));
+}
+
+int Win32Panel::SelectedPart() const {
+    const LRESULT row = SendDlgItemMessageW(m_window, IDC_PARTS, LB_GETCURSEL, 0, 0);
+    return row == LB_ERR ? -1 : static_cast<int>(row);
+}
+
+ImageDecoder Win32Panel::PreviewDecoder() const {
+    RECT room{};
+    GetClientRect(GetDlgItem(m_window, IDC_PREVIEW), &room);
+    const auto width = static_cast<UINT>(std::max(1L, room.right));
+    const auto height = static_cast<UINT>(std::max(1L, room.bottom));
+    return [width, height](std::span<const std::uint8_t> bytes) {
+        const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        std::optional<PreviewPicture> picture = DecodeImage(bytes, width, height);
+        if (SUCCEEDED(com))
+            CoUninitialize();
+        return picture;
+    };
+}
+
+void Win32Panel::ShowPreview(const PreviewPicture& picture) {
+    m_previewWidth = picture.width;
+    m_previewHeight = picture.height;
+    m_tiles = picture.channels == 1;
+    m_previewBits.resize(picture.pixels.size() / static_cast<std::size_t>(picture.channels) * 4);
+    for (std::size_t i = 0, at = 0; i < m_previewBits.size(); i += 4, at += picture.channels) {
+        const std::uint8_t* p = picture.pixels.data() + at;
+        const int alpha = m_tiles ? 255 : p[3];
+        for (int c = 0; c < 3; ++c) // blue, green, red, over white
+            m_previewBits[i + c] = static_cast<std::uint8_t>(
+                (p[m_tiles ? 0 : 2 - c] * alpha + 255 * (255 - alpha)) / 255);
+    }
+    const HWND preview = GetDlgItem(m_window, IDC_PREVIEW);
+    SetWindowTextW(preview, m_previewBits.empty() ? Widen(picture.why).c_str() : L"");
+    InvalidateRect(preview, nullptr, TRUE);
+}
+
+void Win32Panel::DrawPreview(const DRAWITEMSTRUCT& item) const {
+    const RECT box = item.rcItem;
+    const int boxWidth = box.right - box.left, boxHeight = box.bottom - box.top;
+    FillRect(item.hDC, &box, GetSysColorBrush(COLOR_BTNFACE));
+    if (!m_previewBits.empty()) {
+        // Fitted; tiles grow only by whole times, their pixels square and sharp.
+        double fit = std::min(static_cast<double>(boxWidth) / m_previewWidth,
+                              static_cast<double>(boxHeight) / m_previewHeight);
+        if (fit >= 1)
+            fit = m_tiles ? std::floor(fit) : 1;
+        const int width = std::max(1, static_cast<int>(m_previewWidth * fit));
+        const int height = std::max(1, static_cast<int>(m_previewHeight * fit));
+        BITMAPINFO info{};
+        info.bmiHeader = {sizeof(BITMAPINFOHEADER),
+                          m_previewWidth,
+                          -m_previewHeight,
+                          1,
+                          32,
+                          BI_RGB,
+                          0,
+                          0,
+                          0,
+                          0,
+                          0};
+        SetStretchBltMode(item.hDC, COLORONCOLOR);
+        StretchDIBits(item.hDC, box.left + (boxWidth - width) / 2,
+                      box.top + (boxHeight - height) / 2, width, height, 0, 0, m_previewWidth,
+                      m_previewHeight, m_previewBits.data(), &info, DIB_RGB_COLORS, SRCCOPY);
+        return;
+    }
+    const std::wstring why = TextOf(item.hwndItem);
+    const HGDIOBJ old =
+        SelectObject(item.hDC, reinterpret_cast<HGDIOBJ>(SendMessageW(m_window, WM_GETFONT, 0, 0)));
+    SetBkMode(item.hDC, TRANSPARENT);
+    SetTextColor(item.hDC, GetSysColor(COLOR_BTNTEXT));
+    constexpr UINT kFormat = DT_CENTER | DT_WORDBREAK | DT_NOPREFIX;
+    RECT text = box;
+    InflateRect(&text, -4, 0);
+    RECT measured = text;
+    DrawTextW(item.hDC, why.c_str(), -1, &measured, kFormat | DT_CALCRECT);
+    text.top += std::max(0L, (boxHeight - (measured.bottom - measured.top)) / 2);
+    DrawTextW(item.hDC, why.c_str(), -1, &text, kFormat);
+    SelectObject(item.hDC, old);
+}
+
+void Win32Panel::RunInBackground(std::function<void()> work, std::function<void()> done) {
+    Job* job = m_jobs.emplace_back(new Job{std::move(work), std::move(done), {}}).get();
+    job->thread = std::thread([job, window = m_window] {
+        try {
+            job->work();
+        } catch (...) {
+            // No preview rather than no program.
+        }
+        PostMessageW(window, kWorkDone, 0, reinterpret_cast<LPARAM>(job));
+    });
+}
+
+void Win32Panel::Finish(Job* job) {
+    const auto owned =
+        std::find_if(m_jobs.begin(), m_jobs.end(),
+                     [job](const std::unique_ptr<Job>& each) { return each.get() == job; });
+    if (owned == m_jobs.end())
+        return;
+    job->thread.join();
+    const std::function<void()> done = std::move(job->done);
+    m_jobs.erase(owned);
+    done();
 }
 
 } // namespace glitchwerk

@@ -8,6 +8,11 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <vector>
+
 namespace glitchwerk {
 
 class CGlitchwerkDlg;
@@ -37,13 +42,30 @@ class Win32Panel final : public PanelView {
     std::optional<std::filesystem::path> AskForSaveName(const std::filesystem::path& suggested,
                                                         bool& replace) override;
     std::filesystem::path DataFolder() const override;
+    void ShowParts(const std::vector<std::string>& rows) override;
+    int SelectedPart() const override;
+    ImageDecoder PreviewDecoder() const override;
+    void ShowPreview(const PreviewPicture& picture) override;
+    void RunInBackground(std::function<void()> work, std::function<void()> done) override;
 
   private:
+    struct Job;
+
     static INT_PTR CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void Finish(Job* job);
+    void DrawPreview(const DRAWITEMSTRUCT& item) const;
 
     CGlitchwerkDlg& m_logic;
     HWND m_dialog;
     HWND m_window = nullptr;
+    // Work on worker threads, owned here until its `done` has run on the
+    // window's thread, or joined and dropped when the panel goes.
+    std::list<std::unique_ptr<Job>> m_jobs;
+    // The preview as drawn: blue, green, red, unused; or the reason why not.
+    int m_previewWidth = 0;
+    int m_previewHeight = 0;
+    bool m_tiles = false;
+    std::vector<std::uint8_t> m_previewBits;
 };
 
 } // namespace glitchwerk

@@ -189,6 +189,28 @@ TEST_F(Win32Face, PanelBesideTheDialogClosesAndComesBack) {
     EXPECT_TRUE(EqualRect(&size, &now));
 }
 
+TEST_F(Win32Face, APartFillsTheRangeAndThePreviewShowsTiles) {
+    std::ofstream(Rom(), std::ios::binary)
+        << "NES\x1A\x01\x01" << std::string(10, '\0') << std::string(0x6000, '\x55');
+    Program program(m_folder, Rom().wstring());
+    const HWND dialog = program.Window(true);
+    const HWND panel = program.Window(true, L"Glitchwerk panel");
+    const HWND parts = GetDlgItem(panel, IDC_PARTS);
+    wchar_t row[64] = L"";
+    ASSERT_EQ(SendMessageW(parts, LB_GETCOUNT, 0, 0), 3);
+    SendMessageW(parts, LB_GETTEXT, 2, reinterpret_cast<LPARAM>(row));
+    EXPECT_STREQ(row, L"chr  4010:6010");
+    SendMessageW(parts, LB_SETCURSEL, 2, 0);
+    SendMessageW(panel, WM_COMMAND, MAKEWPARAM(IDC_PARTS, LBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(parts));
+    EXPECT_EQ(Program::Text(dialog, IDC_RANGE_START) + Program::Text(dialog, IDC_RANGE_END),
+              L"40106010");
+    Click(dialog, IDC_CORRUPT);
+    program.Answer(L"Corruption sucessful", IDOK);
+    // Tiles, not the reason there are none.
+    EXPECT_EQ(Program::Text(panel, IDC_PREVIEW), L"");
+}
+
 TEST_F(Win32Face, AFileThatCannotBeOpenedEndsTheRun) {
     Program program(m_folder, (m_folder / "missing.nes").wstring());
     program.Answer(L"Error opening file.", IDOK);
