@@ -270,7 +270,7 @@ void QtPanelView::ShowPreview(const PreviewPicture& picture) {
         return;
     }
     const QImage image(picture.pixels.data(), picture.width, picture.height,
-                       picture.width * picture.channels,
+                       static_cast<qsizetype>(picture.width) * picture.channels,
                        picture.channels == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGBA8888);
     QPixmap pixmap = QPixmap::fromImage(image); // a deep copy
     if (picture.channels == 1) {
