@@ -33,14 +33,18 @@ read -ra cmake_args <<<"${CMAKE_ARGS:-}"
 
 deps() { "$root/scripts/install-deps.sh" "$@"; }
 
-configure() { # preset
+configure() { # preset, then CMake settings
     local cache
     cache=$root/$(folder "$1")/CMakeCache.txt
     # A folder configured for make by earlier versions starts afresh.
     if [ -f "$cache" ] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$cache"; then
         rm -rf "$cache" "$(dirname "$cache")/CMakeFiles"
     fi
-    (cd "$root" && cmake --preset "$1" "${cmake_args[@]}" >/dev/null)
+    # The window is in every build of build-run/ but the one made while Qt
+    # installs.
+    local window=()
+    [ "$1" != run ] || window=(-DGLITCHWERK_APP=ON)
+    (cd "$root" && cmake --preset "$1" "${window[@]}" "${@:2}" "${cmake_args[@]}" >/dev/null)
 }
 folder() {
     case $1 in
@@ -61,21 +65,40 @@ build() { # preset, then targets
     compile "$@"
 }
 
+build_programs() { # in build-run/, configured: glitchwerk-cli only where CMake found its libraries
+    local programs=(glitchwerk glitchwerk-cli)
+    ! grep -qx 'GLITCHWERK_CLI:BOOL=OFF' "$root/build-run/CMakeCache.txt" || programs=(glitchwerk)
+    compile run "${programs[@]}"
+}
+
 command=${1:-}
 [ $# -eq 0 ] || shift
 case $command in
 run)
-    deps run
+    deps engine
     echo "Building in build-run/"
+    if ! deps --check run; then
+        # Qt is missing. What needs no Qt (the engine, the dialog's logic and
+        # glitchwerk-cli) builds while it installs, niced, for the
+        # installation is the longer of the two.
+        [ "$(id -u)" -eq 0 ] || ! command -v sudo >/dev/null || sudo -v
+        deps --no-update run &
+        installing=$!
+        configure run -DGLITCHWERK_APP=OFF
+        built=0
+        (cd "$root" && nice -n 10 cmake --build --preset run -j "$jobs") || built=$?
+        wait "$installing" || exit 1
+        [ "$built" -eq 0 ] || exit "$built"
+    fi
     configure run
-    programs=(glitchwerk)
-    ! grep -qx 'GLITCHWERK_CLI:BOOL=ON' "$root/build-run/CMakeCache.txt" || programs+=(glitchwerk-cli)
-    compile run "${programs[@]}"
+    build_programs
     exec "$root/build-run/app/glitchwerk" "$@"
     ;;
 build)
     deps run
-    build run
+    echo "Building in build-run/"
+    configure run
+    build_programs
     ;;
 test)
     deps test

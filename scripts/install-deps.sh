@@ -13,6 +13,8 @@
 # Installs nothing when every package is there already; as root it runs
 # apt-get itself, as anybody else through sudo. Without apt-get, it names the
 # packages and leaves their installation to you.
+#   --check      installs nothing: exits 0 when every package is there, else 1
+#   --no-update  does not run apt-get update first (it has just run)
 set -euo pipefail
 
 declare -A group=(
@@ -29,11 +31,20 @@ declare -A group=(
 declare -A includes=([run]=engine [test]="engine run" [bench]=engine [package]="engine run"
     [ci]="engine run test bench package windows")
 
+check=false update=true
+while [ $# -gt 0 ]; do
+    case $1 in
+    --check) check=true ;;
+    --no-update) update=false ;;
+    *) break ;;
+    esac
+    shift
+done
 [ $# -gt 0 ] || set -- run
 packages=()
 for name in "${@#--}"; do # --windows and --ci as before too
     [ -n "${group[$name]:-}" ] || {
-        echo "usage: $0 [engine|run|test|bench|package|windows|ci]..." >&2
+        echo "usage: $0 [--check] [--no-update] [engine|run|test|bench|package|windows|ci]..." >&2
         exit 2
     }
     for part in ${includes[$name]:-} "$name"; do
@@ -44,6 +55,7 @@ done
 mapfile -t packages < <(printf '%s\n' "${packages[@]}" | sort -u)
 
 if ! command -v apt-get >/dev/null || ! command -v dpkg-query >/dev/null; then
+    ! $check || exit 0
     echo "No apt-get here. Glitchwerk builds with CMake 3.25, a C++20 compiler and Qt 6;"
     echo "for $*, install what these Debian packages hold: ${packages[*]}"
     exit 0
@@ -55,6 +67,7 @@ for package in "${packages[@]}"; do
     [ "$status" = installed ] || missing+=("$package")
 done
 [ ${#missing[@]} -gt 0 ] || exit 0
+! $check || exit 1
 
 sudo=()
 if [ "$(id -u)" -ne 0 ]; then
@@ -70,8 +83,9 @@ log=$(mktemp "${TMPDIR:-/tmp}/glitchwerk-apt.XXXXXX")
 trap 'rm -f "$log"' EXIT
 # apt-get's own lines go to a log that is shown when it fails; of them only
 # the download size and disk space appear.
-if ! "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive sh -c \
-    'apt-get update -q && apt-get install -y -q --no-install-recommends "$@"' apt-get "${missing[@]}" 2>&1 |
+steps='apt-get install -y -q --no-install-recommends "$@"'
+! $update || steps="apt-get update -q && $steps"
+if ! "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive sh -c "$steps" apt-get "${missing[@]}" 2>&1 |
     tee "$log" | sed -u -n -e '/^Need to get/p' -e '/^After this operation/p'; then
     tail -n 20 "$log" >&2
     echo "Installing the packages failed (apt-get's last lines above)." >&2
