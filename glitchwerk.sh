@@ -9,7 +9,8 @@ set -euo pipefail
 usage() {
     cat <<'EOF'
 usage: ./glitchwerk.sh COMMAND [ARGUMENT...]
-  run [FILE]   builds the programs in build-run/ and starts Glitchwerk
+  run [FILE]   builds Glitchwerk in build-run/ and starts it; glitchwerk-cli
+               builds meanwhile
   test         builds with the tests in build/ and runs every test
   bench        builds the benchmarks in build-bench/ and runs them
   package      builds the Debian package in build-run/
@@ -65,6 +66,16 @@ build() { # preset, then targets
     compile "$@"
 }
 
+build_cli() { # in build-run/, niced, saying only what changed
+    local log=$root/build-run/glitchwerk-cli.log
+    if (cd "$root" && nice -n 10 cmake --build --preset run -j "$jobs" --target glitchwerk-cli >"$log" 2>&1); then
+        grep -q 'no work to do' "$log" || echo "glitchwerk-cli is built: build-run/cli/glitchwerk-cli"
+    else
+        tail -n 20 "$log" >&2
+        echo "glitchwerk-cli did not build (above: the end of build-run/glitchwerk-cli.log)" >&2
+        return 1
+    fi
+}
 build_programs() { # in build-run/, configured: glitchwerk-cli only where CMake found its libraries
     local programs=(glitchwerk glitchwerk-cli)
     ! grep -qx 'GLITCHWERK_CLI:BOOL=OFF' "$root/build-run/CMakeCache.txt" || programs=(glitchwerk)
@@ -78,21 +89,32 @@ run)
     deps engine
     echo "Building in build-run/"
     if ! deps --check run; then
-        # Qt is missing. What needs no Qt (the engine, the dialog's logic and
-        # glitchwerk-cli) builds while it installs, niced, for the
-        # installation is the longer of the two.
+        # Qt is missing. The engine and the dialog's logic need no Qt: they
+        # build while it installs, niced, for the installation takes longer.
         [ "$(id -u)" -eq 0 ] || ! command -v sudo >/dev/null || sudo -v
         deps --no-update run &
         installing=$!
         configure run -DGLITCHWERK_APP=OFF
         built=0
-        (cd "$root" && nice -n 10 cmake --build --preset run -j "$jobs") || built=$?
+        (cd "$root" && nice -n 10 cmake --build --preset run -j "$jobs" --target glitchwerk_dialog) || built=$?
         wait "$installing" || exit 1
         [ "$built" -eq 0 ] || exit "$built"
     fi
     configure run
-    build_programs
-    exec "$root/build-run/app/glitchwerk" "$@"
+    compile run glitchwerk
+    # glitchwerk-cli builds while the window is open.
+    cli=
+    if grep -qx 'GLITCHWERK_CLI:BOOL=ON' "$root/build-run/CMakeCache.txt"; then
+        build_cli &
+        cli=$!
+    fi
+    status=0
+    "$root/build-run/app/glitchwerk" "$@" || status=$?
+    if [ -n "$cli" ]; then
+        ! kill -0 "$cli" 2>/dev/null || echo "Waiting for glitchwerk-cli to finish building"
+        wait "$cli" || status=1
+    fi
+    exit "$status"
     ;;
 build)
     deps run
