@@ -90,13 +90,14 @@ run)
     echo "Building in build-run/"
     if ! deps --check run; then
         # Qt is missing. The engine and the dialog's logic need no Qt: they
-        # build while it installs, niced, for the installation takes longer.
+        # build while it installs, on one core and niced, for dpkg waits on
+        # the disk and slows down much when the build takes every core.
         [ "$(id -u)" -eq 0 ] || ! command -v sudo >/dev/null || sudo -v
         deps --no-update run &
         installing=$!
         configure run -DGLITCHWERK_APP=OFF
         built=0
-        (cd "$root" && nice -n 10 cmake --build --preset run -j "$jobs" --target glitchwerk_dialog) || built=$?
+        (cd "$root" && nice -n 10 cmake --build --preset run -j 1 --target glitchwerk_dialog) || built=$?
         wait "$installing" || exit 1
         [ "$built" -eq 0 ] || exit "$built"
     fi
