@@ -86,19 +86,31 @@ command=${1:-}
 [ $# -eq 0 ] || shift
 case $command in
 run)
-    deps engine
-    echo "Building in build-run/"
-    if ! deps --check run; then
-        # Qt is missing. The engine and the dialog's logic need no Qt: they
-        # build while it installs, on one core and niced, for dpkg waits on
-        # the disk and slows down much when the build takes every core.
-        [ "$(id -u)" -eq 0 ] || ! command -v sudo >/dev/null || sudo -v
-        deps --no-update run &
+    if deps --check run; then
+        echo "Building in build-run/"
+    else
+        # Qt's packages download while the compiler installs. Then the engine
+        # and the dialog's logic, which need no Qt, build while Qt installs,
+        # on one core and niced: dpkg slows down much when the build takes
+        # every core.
+        if [ "$(id -u)" -ne 0 ]; then
+            command -v sudo >/dev/null || deps run # which says what to do, and fails
+            sudo -v                                # the password before the work starts
+        fi
+        debs=$(mktemp -d "${TMPDIR:-/tmp}/glitchwerk-debs.XXXXXX")
+        trap 'rm -rf "$debs"' EXIT
+        deps --fetch --cache "$debs" run &
+        fetching=$!
+        deps engine
+        wait "$fetching"
+        echo "Building in build-run/"
+        deps --no-update --cache "$debs" run &
         installing=$!
         configure run -DGLITCHWERK_APP=OFF
         built=0
         (cd "$root" && nice -n 10 cmake --build --preset run -j 1 --target glitchwerk_dialog) || built=$?
         wait "$installing" || exit 1
+        rm -rf "$debs"
         [ "$built" -eq 0 ] || exit "$built"
     fi
     configure run

@@ -15,6 +15,10 @@
 # packages and leaves their installation to you.
 #   --check      installs nothing: exits 0 when every package is there, else 1
 #   --no-update  does not run apt-get update first (it has just run)
+#   --cache DIR  apt-get keeps the package files in DIR, not in its own cache
+#   --fetch      only downloads the package files, into the --cache folder.
+#                It takes no lock and so runs beside another installation;
+#                it fails quietly, leaving the download to the installation.
 set -euo pipefail
 
 declare -A group=(
@@ -31,11 +35,16 @@ declare -A group=(
 declare -A includes=([run]=engine [test]="engine run" [bench]=engine [package]="engine run"
     [ci]="engine run test bench package windows")
 
-check=false update=true
+check=false update=true fetch=false cache=
 while [ $# -gt 0 ]; do
     case $1 in
     --check) check=true ;;
     --no-update) update=false ;;
+    --fetch) fetch=true ;;
+    --cache)
+        cache=$2
+        shift
+        ;;
     *) break ;;
     esac
     shift
@@ -78,14 +87,26 @@ if [ "$(id -u)" -ne 0 ]; then
     }
     sudo=(sudo)
 fi
+options=(-q --no-install-recommends)
+if [ -n "$cache" ]; then
+    mkdir -p "$cache/partial"
+    options+=(-o "Dir::Cache::Archives=$cache/")
+fi
+if $fetch; then
+    [ -n "$cache" ] || exit 2
+    mapfile -t wanted < <(apt-get install -s "${options[@]}" "${missing[@]}" 2>/dev/null |
+        sed -n 's/^Inst \([^ ]*\) (\([^ ]*\) .*/\1=\2/p')
+    [ ${#wanted[@]} -eq 0 ] || (cd "$cache" && apt-get download -q "${wanted[@]}") >/dev/null 2>&1 || true
+    exit 0
+fi
 echo "Installing the Debian packages for $* (and what they depend on): ${missing[*]}"
 log=$(mktemp "${TMPDIR:-/tmp}/glitchwerk-apt.XXXXXX")
 trap 'rm -f "$log"' EXIT
 # apt-get's own lines go to a log that is shown when it fails; of them only
 # the download size and disk space appear.
-steps='apt-get install -y -q --no-install-recommends "$@"'
+steps='apt-get install -y "$@"'
 ! $update || steps="apt-get update -q && $steps"
-if ! "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive sh -c "$steps" apt-get "${missing[@]}" 2>&1 |
+if ! "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive sh -c "$steps" apt-get "${options[@]}" "${missing[@]}" 2>&1 |
     tee "$log" | sed -u -n -e '/^Need to get/p' -e '/^After this operation/p'; then
     tail -n 20 "$log" >&2
     echo "Installing the packages failed (apt-get's last lines above)." >&2
