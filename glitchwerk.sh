@@ -99,9 +99,10 @@ run)
         fi
         debs=$(mktemp -d "${TMPDIR:-/tmp}/glitchwerk-debs.XXXXXX")
         trap 'rm -rf "$debs"' EXIT
-        deps --fetch --cache "$debs" run &
+        deps --fetch --cache "$debs" engine
+        deps --fetch --no-update --cache "$debs" run &
         fetching=$!
-        deps engine
+        deps --no-update --cache "$debs" engine
         wait "$fetching"
         echo "Building in build-run/"
         deps --no-update --cache "$debs" run &

@@ -17,8 +17,9 @@
 #   --no-update  does not run apt-get update first (it has just run)
 #   --cache DIR  apt-get keeps the package files in DIR, not in its own cache
 #   --fetch      only downloads the package files, into the --cache folder.
-#                It takes no lock and so runs beside another installation;
-#                it fails quietly, leaving the download to the installation.
+#                It takes no lock but apt-get update's, and so runs beside
+#                another installation; it fails quietly, leaving the download
+#                to the installation.
 set -euo pipefail
 
 declare -A group=(
@@ -94,6 +95,8 @@ if [ -n "$cache" ]; then
 fi
 if $fetch; then
     [ -n "$cache" ] || exit 2
+    echo "Downloading the Debian packages for $* (and what they depend on)"
+    ! $update || "${sudo[@]}" apt-get update -q >/dev/null 2>&1 || true
     mapfile -t wanted < <(apt-get install -s "${options[@]}" "${missing[@]}" 2>/dev/null |
         sed -n 's/^Inst \([^ ]*\) (\([^ ]*\) .*/\1=\2/p')
     [ ${#wanted[@]} -eq 0 ] || (cd "$cache" && apt-get download -q "${wanted[@]}") >/dev/null 2>&1 || true
