@@ -107,7 +107,7 @@ run)
             sudo -v                                # the password before the work starts
         fi
         debs=$(mktemp -d "${TMPDIR:-/tmp}/glitchwerk-debs.XXXXXX")
-        trap 'rm -rf "$debs"' EXIT
+        trap 'rm -rf "$debs" 2>/dev/null' EXIT
         deps --fetch --cache "$debs" engine
         deps --fetch --no-update --cache "$debs" run &
         fetching=$!
@@ -117,7 +117,10 @@ run)
         deps --no-update --cache "$debs" run &
         installing=$!
         configure run -DGLITCHWERK_APP=OFF
-        (cd "$root" && chrt --idle 0 ionice -c 3 cmake --build --preset run -j 1 --target glitchwerk_dialog) ||
+        idle=()
+        ! chrt --idle 0 true 2>/dev/null || idle+=(chrt --idle 0)
+        ! ionice -c 3 true 2>/dev/null || idle+=(ionice -c 3)
+        (cd "$root" && "${idle[@]}" cmake --build --preset run -j 1 --target glitchwerk_dialog) ||
             { wait "$installing"; exit 1; }
         until unpacked qt6-base-dev || ! kill -0 "$installing" 2>/dev/null; do sleep 0.5; done
         # Should a package Qt needs not be unpacked yet, it builds again after.
@@ -130,7 +133,7 @@ run)
             configure run
             compile run glitchwerk
         fi
-        rm -rf "$debs"
+        rm -rf "$debs" 2>/dev/null || true # apt-get's partial/ may stay behind
     fi
     # glitchwerk-cli builds while the window is open.
     cli=
