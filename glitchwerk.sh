@@ -41,11 +41,7 @@ configure() { # preset, then CMake settings
     if [ -f "$cache" ] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$cache"; then
         rm -rf "$cache" "$(dirname "$cache")/CMakeFiles"
     fi
-    # The window is in every build of build-run/ but the one made while Qt
-    # installs.
-    local window=()
-    [ "$1" != run ] || window=(-DGLITCHWERK_APP=ON)
-    (cd "$root" && cmake --preset "$1" "${window[@]}" "${@:2}" "${cmake_args[@]}" >/dev/null)
+    (cd "$root" && cmake --preset "$@" "${cmake_args[@]}" >/dev/null)
 }
 folder() {
     case $1 in
@@ -82,11 +78,6 @@ build_cli() { # in build-run/, niced, saying only what changed
         return 1
     fi
 }
-build_programs() { # in build-run/, configured: glitchwerk-cli only where CMake found its libraries
-    local programs=(glitchwerk glitchwerk-cli)
-    ! grep -qx 'GLITCHWERK_CLI:BOOL=OFF' "$root/build-run/CMakeCache.txt" || programs=(glitchwerk)
-    compile run "${programs[@]}"
-}
 
 command=${1:-}
 [ $# -eq 0 ] || shift
@@ -102,38 +93,56 @@ run)
         # on one core and only when the other one is idle: dpkg slows down
         # much when the build takes every core. The window builds once Qt's
         # files are unpacked, while dpkg sets up the packages.
+        sudo=() sudo_n=()
         if [ "$(id -u)" -ne 0 ]; then
             command -v sudo >/dev/null || deps run # which says what to do, and fails
             sudo -v                                # the password before the work starts
+            sudo=(sudo) sudo_n=(sudo -n)
         fi
-        debs=$(mktemp -d "${TMPDIR:-/tmp}/glitchwerk-debs.XXXXXX")
-        trap 'rm -rf "$debs" 2>/dev/null' EXIT
-        deps --fetch --cache "$debs" engine
-        deps --fetch --no-update --cache "$debs" run &
+        deps --update-only run
+        # apt-get's files, in a folder only root can write to.
+        debs=$("${sudo[@]}" mktemp -d /var/tmp/glitchwerk-debs.XXXXXX)
+        fetching='' installing=''
+        finish() { # whatever ends the run: dpkg is never left half done
+            [ -z "$fetching" ] || kill "$fetching" 2>/dev/null || true
+            if [ -n "$installing" ] && kill -0 "$installing" 2>/dev/null; then
+                echo "Waiting for the installation of the Debian packages to end" >&2
+                wait "$installing" || true
+            fi
+            [ -z "$debs" ] || "${sudo_n[@]}" rm -rf "$debs" || true
+        }
+        trap finish EXIT
+        deps --fetch --no-update --cache "$debs" engine
+        (trap '' INT && exec "$root/scripts/install-deps.sh" --fetch --no-update --cache "$debs" run) &
         fetching=$!
         deps --no-update --cache "$debs" engine
-        wait "$fetching"
+        wait "$fetching" || true
+        fetching=''
         echo "Building in build-run/"
-        deps --no-update --cache "$debs" run &
+        [ "$(id -u)" -eq 0 ] || sudo -v # for the background, lest it ask there
+        (trap '' INT && exec "$root/scripts/install-deps.sh" --no-update --cache "$debs" run) &
         installing=$!
         configure run -DGLITCHWERK_APP=OFF
         idle=()
         ! chrt --idle 0 true 2>/dev/null || idle+=(chrt --idle 0)
         ! ionice -c 3 true 2>/dev/null || idle+=(ionice -c 3)
-        (cd "$root" && "${idle[@]}" cmake --build --preset run -j 1 --target glitchwerk_dialog) ||
-            { wait "$installing"; exit 1; }
+        (cd "$root" && "${idle[@]}" cmake --build --preset run -j 1 --target glitchwerk_dialog)
         until unpacked qt6-base-dev || ! kill -0 "$installing" 2>/dev/null; do sleep 0.5; done
         # Should a package Qt needs not be unpacked yet, it builds again after.
-        early=$debs/build.log
+        early=$(mktemp "${TMPDIR:-/tmp}/glitchwerk-build.XXXXXX")
         if { configure run && compile run glitchwerk; } >"$early" 2>&1; then
             cat "$early"
+            rm -f "$early"
             wait "$installing" || exit 1
         else
+            rm -f "$early"
             wait "$installing" || exit 1
             configure run
             compile run glitchwerk
         fi
-        rm -rf "$debs" 2>/dev/null || true # apt-get's partial/ may stay behind
+        installing=''
+        finish
+        debs=''
     fi
     # glitchwerk-cli builds while the window is open.
     cli=
@@ -151,9 +160,7 @@ run)
     ;;
 build)
     deps run
-    echo "Building in build-run/"
-    configure run
-    build_programs
+    build run
     ;;
 test)
     deps test

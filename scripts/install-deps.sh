@@ -13,13 +13,15 @@
 # Installs nothing when every package is there already; as root it runs
 # apt-get itself, as anybody else through sudo. Without apt-get, it names the
 # packages and leaves their installation to you.
-#   --check      installs nothing: exits 0 when every package is there, else 1
-#   --no-update  does not run apt-get update first (it has just run)
-#   --cache DIR  apt-get keeps the package files in DIR, not in its own cache
-#   --fetch      only downloads the package files, into the --cache folder.
-#                It takes no lock but apt-get update's, and so runs beside
-#                another installation; it fails quietly, leaving the download
-#                to the installation.
+#   --check        installs nothing: exits 0 when every package is there
+#                  (or there is no apt-get), else 1
+#   --update-only  only runs apt-get update, when a package is missing
+#   --no-update    does not run apt-get update first (it has just run)
+#   --cache DIR    apt-get takes the package files from DIR (a folder that
+#                  only root can write to), downloading there what is missing
+#   --fetch        only downloads the package files into the --cache folder.
+#                  It takes no lock, and so runs beside an installation; it
+#                  fails quietly, leaving the download to the installation.
 set -euo pipefail
 
 declare -A group=(
@@ -36,27 +38,32 @@ declare -A group=(
 declare -A includes=([run]=engine [test]="engine run" [bench]=engine [package]="engine run"
     [ci]="engine run test bench package windows")
 
-check=false update=true fetch=false cache=
+usage() {
+    echo "usage: $0 [--check|--update-only|--fetch] [--no-update] [--cache DIR]" \
+        "[engine|run|test|bench|package|windows|ci]..." >&2
+    exit 2
+}
+check=false update_only=false update=true fetch=false cache=
 while [ $# -gt 0 ]; do
     case $1 in
     --check) check=true ;;
+    --update-only) update_only=true ;;
     --no-update) update=false ;;
     --fetch) fetch=true ;;
     --cache)
-        cache=$2
+        [ $# -ge 2 ] || usage
+        cache=$(realpath -m -- "$2")
         shift
         ;;
     *) break ;;
     esac
     shift
 done
+! $fetch || [ -n "$cache" ] || usage
 [ $# -gt 0 ] || set -- run
 packages=()
 for name in "${@#--}"; do # --windows and --ci as before too
-    [ -n "${group[$name]:-}" ] || {
-        echo "usage: $0 [--check] [--no-update] [engine|run|test|bench|package|windows|ci]..." >&2
-        exit 2
-    }
+    [ -n "${group[$name]:-}" ] || usage
     for part in ${includes[$name]:-} "$name"; do
         read -ra words <<<"${group[$part]//$'\n'/ }"
         packages+=("${words[@]}")
@@ -65,7 +72,6 @@ done
 mapfile -t packages < <(printf '%s\n' "${packages[@]}" | sort -u)
 
 if ! command -v apt-get >/dev/null || ! command -v dpkg-query >/dev/null; then
-    ! $check || exit 0
     echo "No apt-get here. Glitchwerk builds with CMake 3.25, a C++20 compiler and Qt 6;"
     echo "for $*, install what these Debian packages hold: ${packages[*]}"
     exit 0
@@ -88,23 +94,33 @@ if [ "$(id -u)" -ne 0 ]; then
     }
     sudo=(sudo)
 fi
+log=$(mktemp "${TMPDIR:-/tmp}/glitchwerk-apt.XXXXXX")
+trap 'rm -f "$log"' EXIT
+if $update_only; then
+    if ! "${sudo[@]}" apt-get update -q >"$log" 2>&1; then
+        tail -n 20 "$log" >&2
+        echo "apt-get update failed (its last lines above)." >&2
+        exit 1
+    fi
+    exit 0
+fi
 options=(-q --no-install-recommends)
 if [ -n "$cache" ]; then
-    mkdir -p "$cache/partial"
+    "${sudo[@]}" mkdir -p "$cache/partial"
     options+=(-o "Dir::Cache::Archives=$cache/")
 fi
 if $fetch; then
-    [ -n "$cache" ] || exit 2
     echo "Downloading the Debian packages for $* (and what they depend on)"
-    ! $update || "${sudo[@]}" apt-get update -q >/dev/null 2>&1 || true
+    # "Inst NAME (VERSION ...)", or "Inst NAME [OLD] (VERSION ...)" for an upgrade
     mapfile -t wanted < <(apt-get install -s "${options[@]}" "${missing[@]}" 2>/dev/null |
-        sed -n 's/^Inst \([^ ]*\) (\([^ ]*\) .*/\1=\2/p')
-    [ ${#wanted[@]} -eq 0 ] || (cd "$cache" && apt-get download -q "${wanted[@]}") >/dev/null 2>&1 || true
+        sed -n 's/^Inst \([^ ]*\) \(\[[^]]*\] \)\{0,1\}(\([^ ]*\) .*/\1=\3/p')
+    # shellcheck disable=SC2016 # the inner shell expands them
+    [ ${#wanted[@]} -eq 0 ] ||
+        "${sudo[@]}" sh -c 'cd "$1" && shift && exec apt-get download -q "$@"' sh "$cache" "${wanted[@]}" \
+            >/dev/null 2>&1 || true
     exit 0
 fi
 echo "Installing the Debian packages for $* (and what they depend on): ${missing[*]}"
-log=$(mktemp "${TMPDIR:-/tmp}/glitchwerk-apt.XXXXXX")
-trap 'rm -f "$log"' EXIT
 # apt-get's own lines go to a log that is shown when it fails; of them only
 # the download size and disk space appear.
 steps='apt-get install -y "$@"'
