@@ -103,7 +103,7 @@ run)
         # apt-get's files, in a folder only root can write to.
         debs=$("${sudo[@]}" mktemp -d /var/tmp/glitchwerk-debs.XXXXXX)
         fetching='' installing=''
-        finish() { # whatever ends the run: dpkg is never left half done
+        finish() { # however the run ends, dpkg is not left behind
             [ -z "$fetching" ] || kill "$fetching" 2>/dev/null || true
             if [ -n "$installing" ] && kill -0 "$installing" 2>/dev/null; then
                 echo "Waiting for the installation of the Debian packages to end" >&2
@@ -113,14 +113,14 @@ run)
         }
         trap finish EXIT
         deps --fetch --no-update --cache "$debs" engine
-        (trap '' INT && exec "$root/scripts/install-deps.sh" --fetch --no-update --cache "$debs" run) &
+        deps --fetch --no-update --cache "$debs" run &
         fetching=$!
         deps --no-update --cache "$debs" engine
         wait "$fetching" || true
         fetching=''
         echo "Building in build-run/"
         [ "$(id -u)" -eq 0 ] || sudo -v # for the background, lest it ask there
-        (trap '' INT && exec "$root/scripts/install-deps.sh" --no-update --cache "$debs" run) &
+        deps --no-update --cache "$debs" run &
         installing=$!
         configure run -DGLITCHWERK_APP=OFF
         idle=()
