@@ -21,9 +21,11 @@ enum class MessageButtons {
 
 enum class Answer { Ok, Yes, No, Cancel };
 
-class DialogView {
+// A window's controls by identifier, as the dialog and the panel both ask
+// them of their face.
+class ControlsView {
   public:
-    virtual ~DialogView() = default;
+    virtual ~ControlsView() = default;
 
     // The text of an entry field, one byte per typed character (a character
     // that has none becomes '?'), as the hexadecimal fields read it.
@@ -32,10 +34,14 @@ class DialogView {
     // Shows `text` in a text control (the file, its size, a result), as plain
     // text: never markup, never a keyboard shortcut.
     virtual void ShowText(int id, const std::string& text) = 0;
+    // Radio buttons and check boxes.
     virtual bool IsChecked(int id) const = 0;
     virtual void SetChecked(int id, bool checked) = 0;
     virtual void SetEnabled(int id, bool enabled) = 0;
+};
 
+class DialogView : public ControlsView {
+  public:
     // The full path of the file to edit, or nothing when the user cancels.
     // The name need not exist yet.
     virtual std::optional<std::filesystem::path> AskForFile() = 0;

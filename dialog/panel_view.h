@@ -6,6 +6,7 @@
 // DialogView; message boxes still go through the dialog's view. Texts are
 // UTF-8; paths are paths.
 
+#include "dialog/dialog_view.h"
 #include "dialog/resource.h"
 
 #include <cstdint>
@@ -72,23 +73,13 @@ struct PreviewPicture {
 using ImageDecoder =
     std::function<std::optional<PreviewPicture>(std::span<const std::uint8_t> bytes)>;
 
-class PanelView {
+// Its controls: entry fields (IDC_SPREAD_N, IDC_SPREAD_K, IDC_RUN_AFTER) as
+// typed and as set from kept settings, the status text (IDC_PANEL_STATUS),
+// radio buttons and check boxes.
+class PanelView : public ControlsView {
   public:
-    virtual ~PanelView() = default;
-
     // Whether the panel is open: everything it sets acts only then.
     virtual bool IsOpen() const = 0;
-
-    // Entry fields (IDC_SPREAD_N, IDC_SPREAD_K, IDC_RUN_AFTER) as typed, and
-    // set (from kept settings).
-    virtual std::string FieldText(int id) const = 0;
-    virtual void SetFieldText(int id, const std::string& text) = 0;
-    // A text control (IDC_PANEL_STATUS), as plain text.
-    virtual void ShowText(int id, const std::string& text) = 0;
-    // Radio buttons and check boxes.
-    virtual bool IsChecked(int id) const = 0;
-    virtual void SetChecked(int id, bool checked) = 0;
-    virtual void SetEnabled(int id, bool enabled) = 0;
 
     // The history list (IDC_HISTORY): its rows, oldest first, and which is
     // selected (-1: none). A click on a row is reported as the command

@@ -30,13 +30,23 @@ using Texts = std::vector<std::string>;
 
 const Bytes kOriginal = CountingBytes(0x300);
 
+// A window's controls as the test keeps them: the texts set and shown, and each box's state.
+template <class View> struct Controls : View {
+    mutable std::map<int, std::string> texts;
+    mutable std::map<int, bool> checked, enabled;
+    std::string FieldText(int id) const override { return texts[id]; }
+    void SetFieldText(int id, const std::string& text) override { texts[id] = text; }
+    void ShowText(int id, const std::string& text) override { texts[id] = text; }
+    bool IsChecked(int id) const override { return checked[id]; }
+    void SetChecked(int id, bool on) override { checked[id] = on; }
+    void SetEnabled(int id, bool on) override { enabled[id] = on; }
+};
+
 // One run of the dialog on a file of 0x300 counting bytes, in a fresh current directory, through a
 // view the test answers in place of a window and a user (its work on a worker thread, as a face's).
-struct Session : DialogView {
+struct Session : Controls<DialogView> {
     TempDir dir{true};
     const fs::path rom = dir / "game.nes";
-    mutable std::map<int, std::string> texts; // the fields and the texts shown
-    mutable std::map<int, bool> checked, enabled;
     std::optional<fs::path> file = rom; // the file dialog's answer; none cancels
     Answer answer = Answer::Cancel;     // to the questions
     Texts messages;                     // every text shown, questions included
@@ -45,12 +55,6 @@ struct Session : DialogView {
     bool ended = false;
     CGlitchwerkDlg dialog{*this};
 
-    std::string FieldText(int id) const override { return texts[id]; }
-    void SetFieldText(int id, const std::string& text) override { texts[id] = text; }
-    void ShowText(int id, const std::string& text) override { texts[id] = text; }
-    bool IsChecked(int id) const override { return checked[id]; }
-    void SetChecked(int id, bool on) override { checked[id] = on; }
-    void SetEnabled(int id, bool on) override { enabled[id] = on; }
     std::optional<fs::path> AskForFile() override { return file; }
     void EndDialog() override { ended = true; }
     Answer ShowMessage(const std::string& text, MessageButtons buttons) override {
@@ -270,10 +274,8 @@ TEST(DialogLogic, ExitAsksBeforeEndingAndSaysWhenTheDataFileStaysFull) {
 }
 
 // The panel as the test sees it: open or closed, its controls' state, and the answers it gives.
-struct Panel final : PanelView {
+struct Panel final : Controls<PanelView> {
     bool open = true;
-    mutable std::map<int, std::string> texts;
-    mutable std::map<int, bool> checked, enabled;
     Texts rows;
     int selected = -1;
     std::string clipboard;
@@ -281,12 +283,6 @@ struct Panel final : PanelView {
     bool replace = false;
 
     bool IsOpen() const override { return open; }
-    std::string FieldText(int id) const override { return texts[id]; }
-    void SetFieldText(int id, const std::string& text) override { texts[id] = text; }
-    void ShowText(int id, const std::string& text) override { texts[id] = text; }
-    bool IsChecked(int id) const override { return checked[id]; }
-    void SetChecked(int id, bool on) override { checked[id] = on; }
-    void SetEnabled(int id, bool on) override { enabled[id] = on; }
     void ShowHistory(const Texts& shown, int row) override { rows = shown, selected = row; }
     int SelectedRow() const override { return selected; }
     void SetClipboardText(const std::string& text) override { clipboard = text; }
