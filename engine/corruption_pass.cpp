@@ -51,12 +51,10 @@ struct Pass {
     }
 
     // Reads the windows of [start, end) in turn and calls `visit(offset,
-    // count)` on each; with `write`, writes each back after. Returns the bytes
-    // read. The offset is 64-bit so that stepping past the last window cannot
-    // wrap around.
+    // count)` on each; with `write`, writes each back after. The offset is
+    // 64-bit so that stepping past the last window cannot wrap around.
     template <class Visit>
-    std::uint64_t EachWindow(std::uint64_t start, std::uint64_t end, bool write, Visit visit) {
-        std::uint64_t covered = 0;
+    void EachWindow(std::uint64_t start, std::uint64_t end, bool write, Visit visit) {
         for (std::uint64_t offset = start; offset < end; offset += kWindowSize) {
             const auto wanted =
                 static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, end - offset));
@@ -72,7 +70,6 @@ struct Pass {
                 failed = std::ferror(file) != 0;
                 break;
             }
-            covered += got;
             visit(offset, static_cast<std::int32_t>(got));
             if (write) {
                 if (!SeekTo(file, offset)) {
@@ -91,7 +88,6 @@ struct Pass {
             if (progress)
                 progress(done, total);
         }
-        return covered;
     }
 
     // Rewrites the bytes at `chosen` (ascending), reading and writing the
@@ -132,10 +128,9 @@ struct Pass {
         };
         const ByteRule& rule = step.rule;
         const std::uint32_t n = step.spread.n;
-        std::uint64_t covered = 0;
         if (step.spread.kind == SpreadKind::Every ||
             (step.spread.kind == SpreadKind::EveryNth && n == 1)) {
-            covered = EachWindow(start, end, true, [&](std::uint64_t offset, std::int32_t count) {
+            EachWindow(start, end, true, [&](std::uint64_t offset, std::int32_t count) {
                 std::int32_t windowFirst = -1;
                 std::int32_t windowLast = -1;
                 const std::int32_t hits = ApplyByteRule(window.data(), count, rule, drawAt(offset),
@@ -144,7 +139,7 @@ struct Pass {
             });
         } else if (step.spread.kind == SpreadKind::EveryNth) {
             std::int64_t next = 0; // the index of the next hit among the window's matches
-            covered = EachWindow(start, end, true, [&](std::uint64_t offset, std::int32_t count) {
+            EachWindow(start, end, true, [&](std::uint64_t offset, std::int32_t count) {
                 std::int32_t* matches = Matches();
                 const std::int32_t found = FindMatches(window.data(), count, rule, matches);
                 std::int32_t hits = 0;
@@ -164,7 +159,7 @@ struct Pass {
             std::vector<std::pair<std::uint64_t, std::uint64_t>> heap;
             std::vector<std::uint64_t> keys;
             heap.reserve(std::min<std::uint64_t>(n, end > start ? end - start : 0));
-            covered = EachWindow(start, end, false, [&](std::uint64_t offset, std::int32_t count) {
+            EachWindow(start, end, false, [&](std::uint64_t offset, std::int32_t count) {
                 std::int32_t* matches = Matches();
                 const std::int32_t found = FindMatches(window.data(), count, rule, matches);
                 keys.resize(kWindowSize);
@@ -195,9 +190,11 @@ struct Pass {
                           FileOffset(chosen.back(), 0)};
             }
         }
+        // By the range as typed, lowered to the recorded length: never by the
+        // bytes this file happened to hold, so that a replay draws the same.
         if (rule.replaceMode == ReplaceMode::ReplaceRandomByte ||
             step.spread.kind == SpreadKind::Pick)
-            stream.draw += covered;
+            stream.draw += end > start ? end - start : 0;
         return result;
     }
 };

@@ -39,7 +39,8 @@ struct CorruptionStep {
 // range is lowered to `fileLength`. Its first draw D is where the stream is
 // when it starts; its random byte at offset o takes draw D + (o - start),
 // whatever the spread, and a step with random bytes or a pick moves the stream
-// on by the bytes its range covers, matched or not; other steps leave it.
+// on by its range lowered to `fileLength`, matched or not, whatever the file
+// holds now (a shortened file draws as the whole one); other steps leave it.
 // A pick decides its matches on the bytes before the step: one read of the
 // range, then the writes.
 struct CorruptionRequest {

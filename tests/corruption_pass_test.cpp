@@ -52,6 +52,24 @@ TEST(RunCorruptionPass, CorruptsTheRangeWindowByWindowWithinTheFile) {
     }
 }
 
+// A file shortened since it was backed up moves the stream as the whole one: the next step draws
+// the same bytes, so that a chain replays whatever happened to the file meanwhile.
+TEST(RunCorruptionPass, AShortenedFileDrawsAsTheRecordedOne) {
+    testing::TempDir dir;
+    const ByteRule random{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceRandomByte, 0};
+    Bytes made[2];
+    for (const std::size_t length : {0x100, 0x80}) {
+        testing::WriteFile(dir / "f", Bytes(length));
+        RandomStream stream{7, 0};
+        std::vector<CorruptionResult> results;
+        ASSERT_TRUE(RunCorruptionPass(
+            {dir / "f", 0x100, {{0, 0x100, random}, {0x10, 0x20, random}}}, stream, results));
+        EXPECT_EQ(stream.draw, 0x110u);
+        made[length == 0x80] = testing::ReadFile(dir / "f");
+    }
+    EXPECT_EQ(Bytes(made[0].begin(), made[0].begin() + 0x80), made[1]);
+}
+
 TEST(RunCorruptionPass, RefusesWhatIsNoPlainFile) {
     const testing::TempDir dir(true);
     testing::MakePipe("pipe");
