@@ -110,6 +110,10 @@ ByteRule RuleOf(const Form& form) {
         rule.replaceValue = ByteOf(form.stepValue);
         break;
     case ReplaceMode::ReplaceRandomByte:
+    case ReplaceMode::ReplaceXor: // the panel's own rules: no field of the form
+    case ReplaceMode::ReplaceFlipBit:
+    case ReplaceMode::ReplaceRotateLeft:
+    case ReplaceMode::ReplaceTilt:
         break;
     }
     return rule;

@@ -41,6 +41,7 @@ std::string StepWords(const CorruptionStep& step) {
         words += " --subtract " + HexText(rule.replaceValue);
         break;
     case ReplaceMode::ReplaceRandomByte:
+    default:
         words += " --random";
         break;
     }

@@ -108,6 +108,35 @@ struct RandomAt {
     }
 };
 
+struct XorWith {
+    Byte mask;
+    Byte operator()(Byte b, std::int32_t) const { return static_cast<Byte>(b ^ mask); }
+};
+struct RotateLeftBy { // 1 to 7
+    Byte count;
+    Byte operator()(Byte b, std::int32_t) const {
+        const unsigned n = count & 7u;
+        return static_cast<Byte>((b << n) | (b >> ((8 - n) & 7u)));
+    }
+};
+// The drawn rules, from the draw's 32-bit value as RandomAt takes it.
+struct FlipBitAt {
+    RandomAt at;
+    Byte operator()(Byte b, std::int32_t i) const {
+        const std::uint32_t v = Mix(at.key ^ (at.base + static_cast<std::uint32_t>(i) * kGolden));
+        return static_cast<Byte>(b ^ (1u << (v & 7u)));
+    }
+};
+struct TiltAt { // by -N to +N, saturating
+    RandomAt at;
+    Byte n;
+    Byte operator()(Byte b, std::int32_t i) const {
+        const std::uint32_t v = Mix(at.key ^ (at.base + static_cast<std::uint32_t>(i) * kGolden));
+        const auto tilt = static_cast<std::int32_t>(v % (2u * n + 1u)) - n;
+        return static_cast<Byte>(std::clamp(b + tilt, 0, 0xFF));
+    }
+};
+
 // The scans for the first and last hit test a block at a time with a plain OR
 // over it, which vectorizes; only the block that holds the hit is searched
 // byte by byte.
@@ -208,6 +237,17 @@ std::int32_t ApplyWithSearch(Byte* buffer, std::int32_t count, Hit hit, const By
         else
             return Apply(buffer, count, hit, draw, firstIndex, lastIndex);
     }
+    case ReplaceMode::ReplaceXor:
+        return Apply(buffer, count, hit, XorWith{rule.replaceValue}, firstIndex, lastIndex);
+    case ReplaceMode::ReplaceRotateLeft:
+        return Apply(buffer, count, hit, RotateLeftBy{rule.replaceValue}, firstIndex, lastIndex);
+    case ReplaceMode::ReplaceFlipBit:
+    case ReplaceMode::ReplaceTilt: {
+        const RandomAt at{StreamKey(draws.seed), static_cast<std::uint32_t>(draws.draw) * kGolden};
+        if (rule.replaceMode == ReplaceMode::ReplaceFlipBit)
+            return Apply(buffer, count, hit, FlipBitAt{at}, firstIndex, lastIndex);
+        return Apply(buffer, count, hit, TiltAt{at, rule.replaceValue}, firstIndex, lastIndex);
+    }
     }
     return 0;
 }
@@ -289,8 +329,21 @@ std::uint8_t ReplacedByte(std::uint8_t b, const ByteRule& rule, RandomStream at)
         return DecreaseBy{rule.replaceValue}(b, 0);
     case ReplaceMode::ReplaceRandomByte:
         return RandomAt{StreamKey(at.seed), static_cast<std::uint32_t>(at.draw) * kGolden}(b, 0);
+    case ReplaceMode::ReplaceXor:
+        return XorWith{rule.replaceValue}(b, 0);
+    case ReplaceMode::ReplaceRotateLeft:
+        return RotateLeftBy{rule.replaceValue}(b, 0);
+    case ReplaceMode::ReplaceFlipBit:
+        return FlipBitAt{{StreamKey(at.seed), static_cast<std::uint32_t>(at.draw) * kGolden}}(b, 0);
+    case ReplaceMode::ReplaceTilt:
+        return TiltAt{{StreamKey(at.seed), static_cast<std::uint32_t>(at.draw) * kGolden},
+                      rule.replaceValue}(b, 0);
     }
     return b;
+}
+
+std::uint32_t DrawValue(RandomStream at) {
+    return Mix(StreamKey(at.seed) ^ (static_cast<std::uint32_t>(at.draw) * kGolden));
 }
 
 std::uint64_t PickKey(std::uint32_t seed, std::uint64_t firstDraw, std::uint64_t offset) {

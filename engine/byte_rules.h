@@ -17,19 +17,32 @@ enum class SearchMode : std::int32_t {
 };
 
 // What a hit byte becomes; also the radio button index in "Replace With:".
+// The dialog's buttons give the first four; the panel and glitchwerk-cli the
+// rest too. v is the 32-bit value of the byte's draw (DrawValue).
 enum class ReplaceMode : std::int32_t {
     ReplaceSpecificByte = 0, // replaceValue
     ReplaceIncreaseBy = 1,   // b + replaceValue, saturating at 0xFF
     ReplaceDecreaseBy = 2,   // b - replaceValue, saturating at 0x00
-    ReplaceRandomByte = 3,   // one random draw per hit byte, modulo 256
+    ReplaceRandomByte = 3,   // one random draw per hit byte: the low byte of v
+    ReplaceXor = 4,          // b XOR replaceValue
+    ReplaceFlipBit = 5,      // b XOR (1 << (v mod 8))
+    ReplaceRotateLeft = 6,   // b's bits rotated left by replaceValue (1 to 7)
+    ReplaceTilt = 7,         // b + (v mod (2N + 1)) - N, N = replaceValue (1 to FF), saturating
 };
+
+// The rules that take a draw per byte (and so move the stream on).
+constexpr bool DrawsPerByte(ReplaceMode mode) {
+    return mode == ReplaceMode::ReplaceRandomByte || mode == ReplaceMode::ReplaceFlipBit ||
+           mode == ReplaceMode::ReplaceTilt;
+}
 
 struct ByteRule {
     SearchMode searchMode;
     std::uint8_t searchValue; // the byte to find, or the inclusive low bound
     std::uint8_t searchHigh;  // the exclusive high bound of a byte range
     ReplaceMode replaceMode;
-    std::uint8_t replaceValue; // the new byte, or the step
+    std::uint8_t replaceValue; // the new byte, the step, the mask or the count
+    bool operator==(const ByteRule&) const = default;
 };
 
 // Reads an entry field as hexadecimal: each character shifts the value left by
@@ -48,6 +61,9 @@ struct RandomStream {
     std::uint32_t seed = 0;
     std::uint64_t draw = 0; // the draw the next byte of a call takes
 };
+
+// The 32-bit value of draw `at.draw` of the stream of `at.seed`.
+std::uint32_t DrawValue(RandomStream at);
 
 // Applies `rule` to `count` bytes of `buffer` in place and returns the number
 // of hit bytes. A hit byte i takes draw `draws.draw + i` of the stream's seed

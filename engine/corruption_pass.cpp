@@ -192,8 +192,8 @@ struct Pass {
         }
         // By the range as typed, lowered to the recorded length: never by the
         // bytes this file happened to hold, so that a replay draws the same.
-        if (rule.replaceMode == ReplaceMode::ReplaceRandomByte ||
-            step.spread.kind == SpreadKind::Pick)
+        if (DrawsPerByte(rule.replaceMode) || step.spread.kind == SpreadKind::Pick ||
+            step.whole.kind == WholeRule::Shuffle)
             stream.draw += end > start ? end - start : 0;
         return result;
     }

@@ -24,15 +24,47 @@ enum class SpreadKind {
 struct Spread {
     SpreadKind kind = SpreadKind::Every;
     std::uint32_t n = 1; // N of EveryNth (at least 1), K of Pick (at most kMostPicked)
+    bool operator==(const Spread&) const = default;
 };
 // A pick holds its choice in memory, 16 bytes a byte.
 inline constexpr std::uint32_t kMostPicked = 1000000;
+
+// A rule over the range as a whole, in place of the byte rule's replacement:
+// every byte of the range counts as hit, the search is all bytes and the
+// spread every byte. The range is taken as it is before the step, lowered to
+// the recorded length.
+enum class WholeRule : std::int32_t {
+    None,
+    Shift,    // the byte at o takes the byte at o + value (signed) inside the recorded length
+    Reverse,  // each block of `value` bytes reversed, a shorter last one too
+    Swap,     // blocks 2j and 2j+1 of `value` bytes swap; one without a whole partner stays
+    Shuffle,  // the whole blocks of `value` bytes shuffled by the stream
+    CopyFrom, // the byte at o takes the byte at value + (o - start) inside the recorded length
+    Smooth,   // each byte the rounded-down mean of it and the next value - 1, fewer at the end
+};
+struct RangeRule {
+    WholeRule kind = WholeRule::None;
+    std::int64_t value = 0;
+    bool operator==(const RangeRule&) const = default;
+};
+// The blocks of Reverse, Swap, Shuffle and Smooth, and a shuffle's most blocks.
+inline constexpr std::int64_t kMostBlockBytes = 65536;
+inline constexpr std::uint64_t kMostShuffledBlocks = 1000000;
 
 struct CorruptionStep {
     std::uint32_t startOffset; // first offset of the range
     std::uint32_t endOffset;   // offset just past the range, as typed
     ByteRule rule;
     Spread spread{};
+    RangeRule whole{};
+    bool operator==(const CorruptionStep&) const = default;
+};
+
+// Bytes [start, end) that no step hits, counts or matches (a kept part).
+struct KeptRange {
+    std::uint64_t start = 0;
+    std::uint64_t end = 0;
+    bool operator==(const KeptRange&) const = default;
 };
 
 // The steps run in order, each on the bytes the one before left. A step's
@@ -47,6 +79,7 @@ struct CorruptionRequest {
     std::filesystem::path path;
     std::uint32_t fileLength; // the length recorded when the file was backed up
     std::vector<CorruptionStep> steps;
+    std::vector<KeptRange> kept{}; // over every step
 };
 
 struct CorruptionResult {

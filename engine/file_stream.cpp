@@ -2,8 +2,11 @@
 #include "engine/file_stream.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <vector>
 
 #ifdef _WIN32
@@ -24,6 +27,21 @@
 namespace glitchwerk {
 namespace {
 
+thread_local std::string t_failure = "no failure";
+
+// Keeps errno's text as the cause; false, for the caller to return.
+bool FromErrno(int error = errno) {
+    t_failure = ErrnoText(error);
+    return false;
+}
+
+#ifdef _WIN32
+bool FromWin32(DWORD error = GetLastError()) {
+    t_failure = std::system_category().message(static_cast<int>(error));
+    return false;
+}
+#endif
+
 FileHandle Failed(OpenFailure* failure, OpenFailure why) {
     if (failure)
         *failure = why;
@@ -31,6 +49,18 @@ FileHandle Failed(OpenFailure* failure, OpenFailure why) {
 }
 
 } // namespace
+
+std::string LastFailure() {
+    return t_failure;
+}
+
+void SetFailure(std::string cause) {
+    t_failure = std::move(cause);
+}
+
+std::string ErrnoText(int error) {
+    return std::generic_category().message(error);
+}
 
 #ifdef _WIN32
 
@@ -78,6 +108,7 @@ FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure*
     HANDLE handle = Create(path, access, disposition, follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
+        FromWin32(error);
         return Failed(failure, error == ERROR_FILE_NOT_FOUND ? OpenFailure::NotFound
                                : error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
                                    ? OpenFailure::Exists
@@ -99,6 +130,7 @@ FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure*
         if (!same) {
             if (plain != INVALID_HANDLE_VALUE)
                 CloseHandle(plain);
+            SetFailure(link ? "a link stands at the name" : "the name changed meanwhile");
             return Failed(failure, link ? OpenFailure::IsLink : OpenFailure::Other);
         }
         handle = plain;
@@ -107,6 +139,7 @@ FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure*
         _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | (reading ? _O_RDONLY : 0));
     FILE_DISPOSITION_INFO remove{TRUE};
     if (fd < 0) {
+        FromErrno();
         if (how == OpenHow::New)
             SetFileInformationByHandle(handle, FileDispositionInfo, &remove, sizeof remove);
         CloseHandle(handle);
@@ -114,6 +147,7 @@ FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure*
     }
     FileHandle file(_fdopen(fd, reading ? "rb" : "r+b"));
     if (!file) {
+        FromErrno();
         if (how == OpenHow::New)
             SetFileInformationByHandle(handle, FileDispositionInfo, &remove, sizeof remove);
         _close(fd);
@@ -123,7 +157,7 @@ FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure*
 }
 
 bool SeekTo(std::FILE* file, std::uint64_t offset) {
-    return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+    return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0 || FromErrno();
 }
 
 std::int64_t StreamLength(std::FILE* file) {
@@ -187,7 +221,7 @@ bool ReadFacts(std::FILE* file, FileFacts& facts) {
     FILE_STANDARD_INFO standard;
     if (!IdOf(handle, facts.id, info) ||
         !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard))
-        return false;
+        return FromWin32();
     // Reparse points that are links were refused when opened.
     facts.regular = GetFileType(handle) == FILE_TYPE_DISK &&
                     !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -211,11 +245,16 @@ LockResult LockExclusive(std::FILE* file, LockSpan span) {
     if (LockFileEx(OsHandle(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, low,
                    high, &at))
         return LockResult::Locked;
-    return GetLastError() == ERROR_LOCK_VIOLATION ? LockResult::HeldElsewhere : LockResult::Failed;
+    const DWORD error = GetLastError();
+    FromWin32(error);
+    return error == ERROR_LOCK_VIOLATION ? LockResult::HeldElsewhere : LockResult::Failed;
 }
 
 bool ResizeStream(std::FILE* file, std::uint64_t length) {
-    return std::fflush(file) == 0 && _chsize_s(_fileno(file), static_cast<__int64>(length)) == 0;
+    if (std::fflush(file) != 0)
+        return FromErrno();
+    const errno_t error = _chsize_s(_fileno(file), static_cast<__int64>(length));
+    return error == 0 || FromErrno(error);
 }
 
 bool MakePrivate(std::FILE*) {
@@ -223,7 +262,9 @@ bool MakePrivate(std::FILE*) {
 }
 
 bool FlushToDisk(std::FILE* file) {
-    return std::fflush(file) == 0 && FlushFileBuffers(OsHandle(file));
+    if (std::fflush(file) != 0)
+        return FromErrno();
+    return FlushFileBuffers(OsHandle(file)) || FromWin32();
 }
 
 bool FlushFolderToDisk(const std::filesystem::path&) {
@@ -249,8 +290,10 @@ bool ReadAt(std::FILE* file, std::uint64_t offset, void* buffer, std::size_t siz
         OVERLAPPED at = At(offset + got);
         DWORD done = 0;
         const auto wanted = static_cast<DWORD>(std::min<std::size_t>(size - got, 1 << 30));
-        if (!ReadFile(OsHandle(file), static_cast<char*>(buffer) + got, wanted, &done, &at))
-            return GetLastError() == ERROR_HANDLE_EOF;
+        if (!ReadFile(OsHandle(file), static_cast<char*>(buffer) + got, wanted, &done, &at)) {
+            const DWORD error = GetLastError();
+            return error == ERROR_HANDLE_EOF || FromWin32(error);
+        }
         if (done == 0)
             break;
         got += done;
@@ -264,9 +307,10 @@ bool WriteAt(std::FILE* file, std::uint64_t offset, const void* buffer, std::siz
         DWORD done = 0;
         const auto wanted = static_cast<DWORD>(std::min<std::size_t>(size - written, 1 << 30));
         if (!WriteFile(OsHandle(file), static_cast<const char*>(buffer) + written, wanted, &done,
-                       &at) ||
-            done == 0)
-            return false;
+                       &at))
+            return FromWin32();
+        if (done == 0)
+            return FromErrno(ENOSPC);
         written += done;
     }
     return true;
@@ -277,7 +321,7 @@ bool RenameWithoutReplacing(const std::filesystem::path& from, const std::filesy
     const bool moved = MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
     const DWORD error = GetLastError();
     existed = !moved && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
-    return moved;
+    return moved || FromWin32(error);
 }
 
 void IgnoreFileSizeSignal() {}
@@ -295,6 +339,7 @@ FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure*
         flags |= O_CREAT | O_EXCL | O_NOFOLLOW;
     const int fd = ::open(path.c_str(), flags, static_cast<mode_t>(permissions));
     if (fd < 0) {
+        FromErrno();
         return Failed(failure, errno == ENOENT   ? OpenFailure::NotFound
                                : errno == EEXIST ? OpenFailure::Exists
                                : errno == ELOOP  ? OpenFailure::IsLink
@@ -302,6 +347,7 @@ FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure*
     }
     FileHandle file(::fdopen(fd, how == OpenHow::Reading ? "rb" : "r+b"));
     if (!file) {
+        FromErrno();
         // A file made just now is removed again, if the name still leads to it.
         struct stat made {
         }, named{};
@@ -315,20 +361,20 @@ FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure*
 }
 
 bool SeekTo(std::FILE* file, std::uint64_t offset) {
-    return ::fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+    return ::fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0 || FromErrno();
 }
 
 std::int64_t StreamLength(std::FILE* file) {
     struct stat info {};
     if (::fstat(::fileno(file), &info) != 0)
-        return -1;
+        return FromErrno(), -1;
     return info.st_size;
 }
 
 bool ReadFacts(std::FILE* file, FileFacts& facts) {
     struct stat info {};
     if (::fstat(::fileno(file), &info) != 0)
-        return false;
+        return FromErrno();
     facts.id = {static_cast<std::uint64_t>(info.st_dev), 0,
                 static_cast<std::uint64_t>(info.st_ino)};
     facts.regular = S_ISREG(info.st_mode);
@@ -344,28 +390,32 @@ LockResult LockExclusive(std::FILE* file, LockSpan) {
     // Advisory: other programs never notice it, whatever the span.
     if (::flock(::fileno(file), LOCK_EX | LOCK_NB) == 0)
         return LockResult::Locked;
-    return errno == EWOULDBLOCK ? LockResult::HeldElsewhere : LockResult::Failed;
+    const int error = errno;
+    FromErrno(error);
+    return error == EWOULDBLOCK ? LockResult::HeldElsewhere : LockResult::Failed;
 }
 
 bool ResizeStream(std::FILE* file, std::uint64_t length) {
-    return std::fflush(file) == 0 && ::ftruncate(::fileno(file), static_cast<off_t>(length)) == 0;
+    return (std::fflush(file) == 0 &&
+            ::ftruncate(::fileno(file), static_cast<off_t>(length)) == 0) ||
+           FromErrno();
 }
 
 bool MakePrivate(std::FILE* file) {
-    return ::fchmod(::fileno(file), S_IRUSR | S_IWUSR) == 0;
+    return ::fchmod(::fileno(file), S_IRUSR | S_IWUSR) == 0 || FromErrno();
 }
 
 bool FlushToDisk(std::FILE* file) {
-    return std::fflush(file) == 0 && ::fdatasync(::fileno(file)) == 0;
+    return (std::fflush(file) == 0 && ::fdatasync(::fileno(file)) == 0) || FromErrno();
 }
 
 bool FlushFolderToDisk(const std::filesystem::path& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return FromErrno();
     // Some file systems cannot sync a folder at all; that is no failure.
-    const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP;
-    return ::close(fd) == 0 && synced;
+    const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP || FromErrno();
+    return (::close(fd) == 0 || FromErrno()) && synced;
 }
 
 bool KernelCopy(std::FILE* from, std::FILE* to, std::uint64_t length, bool& unsupported,
@@ -373,7 +423,7 @@ bool KernelCopy(std::FILE* from, std::FILE* to, std::uint64_t length, bool& unsu
     unsupported = false;
 #ifdef __linux__
     if (std::fflush(from) != 0 || std::fflush(to) != 0)
-        return false;
+        return FromErrno();
     constexpr std::uint64_t kChunk = 16 << 20; // between two reports of progress
     auto in = static_cast<loff_t>(offset);
     auto out = in;
@@ -382,9 +432,10 @@ bool KernelCopy(std::FILE* from, std::FILE* to, std::uint64_t length, bool& unsu
         const ssize_t copied =
             ::copy_file_range(::fileno(from), &in, ::fileno(to), &out, wanted, 0);
         if (copied <= 0) {
-            unsupported = copied == 0 || errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
-                          errno == EINVAL;
-            return false;
+            const int error = copied == 0 ? 0 : errno;
+            unsupported = copied == 0 || error == EXDEV || error == ENOSYS ||
+                          error == EOPNOTSUPP || error == EINVAL;
+            return error ? FromErrno(error) : false;
         }
         if (progress)
             progress(static_cast<std::uint64_t>(out) - offset, length);
@@ -405,7 +456,7 @@ bool ReadAt(std::FILE* file, std::uint64_t offset, void* buffer, std::size_t siz
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0)
-            return done == 0;
+            return done == 0 || FromErrno();
         got += static_cast<std::size_t>(done);
     }
     return true;
@@ -418,7 +469,7 @@ bool WriteAt(std::FILE* file, std::uint64_t offset, const void* buffer, std::siz
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0)
-            return false;
+            return FromErrno(done == 0 ? ENOSPC : errno);
         written += static_cast<std::size_t>(done);
     }
     return true;
@@ -441,7 +492,7 @@ bool RenameWithoutReplacing(const std::filesystem::path& from, const std::filesy
         }
     }
     existed = result != 0 && errno == EEXIST;
-    return result == 0;
+    return result == 0 || FromErrno();
 }
 
 void IgnoreFileSizeSignal() {
@@ -463,14 +514,14 @@ bool CopyBytes(std::FILE* from, std::FILE* to, std::uint64_t length, std::size_t
         const auto wanted =
             static_cast<std::size_t>(std::min<std::uint64_t>(block, length - copied));
         if (std::fread(buffer.data(), 1, wanted, from) != wanted)
-            return false;
+            return std::ferror(from) ? FromErrno() : (SetFailure("the file ended early"), false);
         if (std::fwrite(buffer.data(), 1, wanted, to) != wanted)
-            return false;
+            return FromErrno();
         copied += wanted;
         if (progress && (copied >> 20) != ((copied - wanted) >> 20))
             progress(copied, length);
     }
-    return std::fflush(to) == 0;
+    return std::fflush(to) == 0 || FromErrno();
 }
 
 bool CopyWhole(std::FILE* from, std::FILE* to, std::uint64_t length, std::size_t block,
@@ -487,7 +538,7 @@ bool TruncateStream(std::FILE* file) {
 }
 
 bool CloseStream(FileHandle& file) {
-    const bool closed = std::fclose(file.release()) == 0;
+    const bool closed = std::fclose(file.release()) == 0 || FromErrno();
     file.get_deleter().buffer.reset();
     return closed;
 }

@@ -19,6 +19,15 @@ namespace glitchwerk {
 // Told now and then how far long work has come: bytes done of the total.
 using Progress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
+// Why the last operation below that failed on this thread failed, in the
+// system's words: errno's or GetLastError's text, taken where the call failed
+// (later calls cannot overwrite it with another), or what was found wrong.
+std::string LastFailure();
+// Sets the cause a caller found itself, for LastFailure to give.
+void SetFailure(std::string cause);
+// The text of errno value `error`.
+std::string ErrnoText(int error);
+
 // Closes a stream, then frees the buffer SetStreamBuffer gave it, if any.
 struct FileCloser {
     std::unique_ptr<char[]> buffer;
