@@ -12,6 +12,10 @@
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace glitchwerk {
 namespace {
 
@@ -337,12 +341,12 @@ bool RestoreFromBackup(BackupStore& store, const Progress& progress) {
     return !store.restoreFailed;
 }
 
-bool ClearBackup(BackupStore& store) {
+bool ClearBackup(BackupStore& store, bool keepCopy) {
     if (!store.dataFile)
         return true;
     bool emptied = true;
     // After a failed restore the data file holds the only original bytes.
-    if (store.restoreFailed &&
+    if ((store.restoreFailed || keepCopy) &&
         !KeepCopy(store.dataFile.get(), store.romLength, store.dataFolder, store.keptFile)) {
         // Left in the data file for the next run to keep, if its name still
         // leads to it; else the run goes on holding the only copy.
@@ -361,6 +365,67 @@ bool ClearBackup(BackupStore& store) {
     store.dataFile.reset();
     store.editedFile.reset();
     return emptied;
+}
+
+BackupCheck CheckBackup(const BackupStore& store, const Progress& progress) {
+    BackupCheck check{0, store.blockHashes.size()};
+    if (!store.dataFile)
+        return check.lost = check.blocks, check;
+    const std::int64_t length = StreamLength(store.dataFile.get());
+    std::vector<unsigned char> block(kHashedBlock);
+    for (std::uint64_t offset = 0; offset < store.romLength; offset += kHashedBlock) {
+        const bool whole = length >= 0 && offset + BlockSize(offset, store.romLength) <=
+                                              static_cast<std::uint64_t>(length);
+        if (!whole || !ReadOriginal(store, offset, block))
+            ++check.lost;
+        if (progress)
+            progress(offset + BlockSize(offset, store.romLength), store.romLength);
+    }
+    return check;
+}
+
+bool CopyOriginal(const BackupStore& store, std::FILE* to, const Progress& progress) {
+    if (!store.dataFile)
+        return false;
+    std::vector<unsigned char> block(kHashedBlock);
+    for (std::uint64_t offset = 0; offset < store.romLength; offset += kHashedBlock) {
+        const std::size_t size = BlockSize(offset, store.romLength);
+        if (!ReadOriginal(store, offset, block)) {
+            SetFailure("Glitchwerk.dat no longer holds the original");
+            return false;
+        }
+        if (!WriteAt(to, offset, block.data(), size))
+            return false;
+        if (progress)
+            progress(offset + size, store.romLength);
+    }
+    return true;
+}
+
+bool IsRunFileName(const std::filesystem::path& path) {
+    std::u8string name = path.filename().u8string();
+#ifdef _WIN32
+    // A file that exists may be named by its short name (GLITCH~1.DAT).
+    std::wstring longName(32768, L'\0');
+    const DWORD got = GetLongPathNameW(path.c_str(), longName.data(),
+                                       static_cast<DWORD>(longName.size()));
+    if (got > 0 && got < longName.size())
+        name = std::filesystem::path(longName.c_str()).filename().u8string();
+    for (char8_t& c : name)
+        c = c >= u8'A' && c <= u8'Z' ? static_cast<char8_t>(c - u8'A' + u8'a') : c;
+    const std::u8string_view stem = u8"glitchwerk", end = u8".dat";
+#else
+    const std::u8string_view stem = u8"Glitchwerk", end = u8".dat";
+#endif
+    return name.size() >= stem.size() + end.size() && name.starts_with(stem) &&
+           name.ends_with(end);
+}
+
+bool HeldByAnotherRun(const std::filesystem::path& path) {
+    // A run's data file is locked whole, the file it edits past its end: the
+    // lock past the end meets both. Taken and let go at once.
+    FileHandle file = OpenFile(path, OpenHow::Reading);
+    return file && LockExclusive(file.get(), LockSpan::BeyondEnd) == LockResult::HeldElsewhere;
 }
 
 } // namespace glitchwerk

@@ -71,12 +71,36 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path,
 bool RestoreFromBackup(BackupStore& store, const Progress& progress = {});
 
 // Empties the data file (it is not deleted) and closes it. After a failed
-// restore the original bytes are first kept under a new name; when that
-// fails, the data file is left holding them. `keptFile` then names the file
-// that holds them. When it is empty, nothing was closed: the run holds the
-// only copy still. Returns false when the data file could not be emptied: it
-// is closed all the same, and the next run keeps its bytes as a leftover.
-bool ClearBackup(BackupStore& store);
+// restore, or with `keepCopy`, the original bytes are first kept under a new
+// name; when that fails, the data file is left holding them. `keptFile` then
+// names the file that holds them. When it is empty, nothing was closed: the
+// run holds the only copy still. Returns false when the data file could not
+// be emptied: it is closed all the same, and the next run keeps its bytes as
+// a leftover.
+bool ClearBackup(BackupStore& store, bool keepCopy = false);
+
+// What the data file still holds of the original, by its blocks of
+// kHashedBlock bytes: those that no longer match their hash, or that a
+// shortened data file lost, are lost. A block that cannot be read counts as
+// lost too.
+struct BackupCheck {
+    std::size_t lost = 0;
+    std::size_t blocks = 0;
+};
+BackupCheck CheckBackup(const BackupStore& store, const Progress& progress = {});
+
+// Writes the original, as the data file holds it, from the start of `to`,
+// each block checked against its hash first. False when a block no longer
+// matches it, or when a read or write fails.
+bool CopyOriginal(const BackupStore& store, std::FILE* to, const Progress& progress = {});
+
+// Whether the name is one a run gives its data file or the copies it keeps:
+// "Glitchwerk*.dat" (without case on Windows), in whatever folder.
+bool IsRunFileName(const std::filesystem::path& path);
+
+// Whether another run holds the file at `path` locked: as its data file, or
+// as the file it edits.
+bool HeldByAnotherRun(const std::filesystem::path& path);
 
 // Opens `path` again for the run: only when it is still the file on disk that
 // was backed up (or made anew by a restore). With `recreate`, a file deleted

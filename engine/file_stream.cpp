@@ -326,6 +326,33 @@ bool RenameWithoutReplacing(const std::filesystem::path& from, const std::filesy
 
 void IgnoreFileSizeSignal() {}
 
+bool ReadFolderFacts(const std::filesystem::path& path, FolderFacts& facts) {
+    facts = {};
+    const HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return FromWin32();
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool read = GetFileInformationByHandle(handle, &info) || FromWin32();
+    if (read) {
+        facts.folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                       !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        facts.ours = OwnedByUs(handle);
+    }
+    CloseHandle(handle);
+    return read;
+}
+
+bool MakePrivateFolders(const std::filesystem::path& path) {
+    // A folder made under the user's profile inherits its protection.
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    return !error || (SetFailure(error.message()), false);
+}
+
 #else
 
 FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure* failure,
@@ -499,6 +526,31 @@ void IgnoreFileSizeSignal() {
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
+bool ReadFolderFacts(const std::filesystem::path& path, FolderFacts& facts) {
+    facts = {};
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return FromErrno();
+    facts.folder = S_ISDIR(info.st_mode);
+    facts.ours = info.st_uid == ::geteuid();
+    facts.othersWrite = (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    return true;
+}
+
+bool MakePrivateFolders(const std::filesystem::path& path) {
+    if (path.empty())
+        return true;
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0)
+        return true; // the caller looks at what it is
+    if (errno != ENOENT)
+        return FromErrno();
+    const std::filesystem::path parent = path.parent_path();
+    if (parent != path && !MakePrivateFolders(parent))
+        return false;
+    return ::mkdir(path.c_str(), S_IRWXU) == 0 || errno == EEXIST || FromErrno();
+}
+
 #endif
 
 bool IsSameFile(std::FILE* a, std::FILE* b) {
@@ -577,14 +629,6 @@ std::wstring QuotedArgument(const std::wstring& arg) {
     return quoted + L"\"";
 }
 
-BOOL CALLBACK CloseWindowOf(HWND window, LPARAM processId) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == static_cast<DWORD>(processId))
-        PostMessageW(window, WM_CLOSE, 0, 0);
-    return TRUE;
-}
-
 } // namespace
 
 bool StartProgram(const std::vector<std::string>& args, StartedProgram& program,
@@ -594,30 +638,86 @@ bool StartProgram(const std::vector<std::string>& args, StartedProgram& program,
         const std::u8string text(arg.begin(), arg.end());
         line += (line.empty() ? L"" : L" ") + QuotedArgument(std::filesystem::path(text).wstring());
     }
+    // In a job before it runs a single instruction, so that whatever it
+    // starts is in the job too; the job ends them all when it is closed.
+    const HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!job || !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
+                                         sizeof limits)) {
+        reason = std::system_category().message(static_cast<int>(GetLastError()));
+        if (job)
+            CloseHandle(job);
+        return false;
+    }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                        nullptr, &startup, &info)) {
         reason = std::system_category().message(static_cast<int>(GetLastError()));
+        CloseHandle(job);
+        return false;
+    }
+    if (!AssignProcessToJobObject(job, info.hProcess) || ResumeThread(info.hThread) == DWORD(-1)) {
+        reason = std::system_category().message(static_cast<int>(GetLastError()));
+        TerminateProcess(info.hProcess, 1);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+        CloseHandle(job);
         return false;
     }
     CloseHandle(info.hThread);
     program.process = info.hProcess;
+    program.job = job;
     return true;
 }
+
+namespace {
+
+// The ids of the processes in the job now.
+std::vector<DWORD> JobProcesses(HANDLE job) {
+    std::vector<ULONG_PTR> buffer(1024);
+    auto* list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer.data());
+    const DWORD room = static_cast<DWORD>(buffer.size() * sizeof(ULONG_PTR));
+    if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, list, room, nullptr))
+        return {};
+    std::vector<DWORD> ids;
+    for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i)
+        ids.push_back(static_cast<DWORD>(list->ProcessIdList[i]));
+    return ids;
+}
+
+BOOL CALLBACK CloseWindowOf(HWND window, LPARAM processIds) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    const auto& ids = *reinterpret_cast<const std::vector<DWORD>*>(processIds);
+    if (std::find(ids.begin(), ids.end(), owner) != ids.end())
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+} // namespace
 
 void StopProgram(StartedProgram& program, int graceMs) {
     if (!program.process)
         return;
-    if (WaitForSingleObject(program.process, 0) == WAIT_TIMEOUT) {
-        EnumWindows(CloseWindowOf, static_cast<LPARAM>(GetProcessId(program.process)));
-        if (WaitForSingleObject(program.process, static_cast<DWORD>(graceMs)) == WAIT_TIMEOUT) {
-            TerminateProcess(program.process, 1);
-            WaitForSingleObject(program.process, INFINITE);
-        }
+    const HANDLE job = program.job;
+    const std::vector<DWORD> ids = JobProcesses(job);
+    if (!ids.empty()) {
+        EnumWindows(CloseWindowOf, reinterpret_cast<LPARAM>(&ids));
+        const DWORD deadline = GetTickCount() + static_cast<DWORD>(graceMs);
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION account{};
+        while (QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &account,
+                                         sizeof account, nullptr) &&
+               account.ActiveProcesses > 0 &&
+               static_cast<LONG>(deadline - GetTickCount()) > 0)
+            Sleep(20);
+        TerminateJobObject(job, 1);
     }
+    WaitForSingleObject(program.process, INFINITE);
     CloseHandle(program.process);
+    CloseHandle(job);
     program = {};
 }
 
@@ -642,9 +742,17 @@ bool StartProgram(const std::vector<std::string>& args, StartedProgram& program,
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
+    // A group of its own, led by the child: whatever it starts in turn (a
+    // wrapper script's emulator) is asked to close with it.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t child = 0;
     // posix_spawnp reports a program that cannot be run (glibc waits for the exec).
-    if (const int error = posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ)) {
+    const int error = posix_spawnp(&child, argv[0], nullptr, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    if (error) {
         reason = std::strerror(error);
         return false;
     }
@@ -655,21 +763,27 @@ bool StartProgram(const std::vector<std::string>& args, StartedProgram& program,
 void StopProgram(StartedProgram& program, int graceMs) {
     if (!program.id)
         return;
-    // Not waited for yet, the child's id cannot have been given to another process.
+    // Until the leader is waited for, its id names the group and no other.
+    // Once it is, the group's id cannot be given to a new process while any
+    // of the group lives; between our looks, a new group of that very id is
+    // all but impossible (ids go round the whole of pid_max first).
     const auto child = static_cast<pid_t>(program.id);
     int status = 0;
-    if (waitpid(child, &status, WNOHANG) == 0) {
-        kill(child, SIGTERM);
+    bool reaped = waitpid(child, &status, WNOHANG) == child;
+    if (kill(-child, SIGTERM) == 0) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
-        while (waitpid(child, &status, WNOHANG) == 0) {
+        while (kill(-child, 0) == 0) {
+            if (!reaped)
+                reaped = waitpid(child, &status, WNOHANG) == child;
             if (std::chrono::steady_clock::now() >= deadline) {
-                kill(child, SIGKILL);
-                waitpid(child, &status, 0);
+                kill(-child, SIGKILL);
                 break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
+    if (!reaped)
+        waitpid(child, &status, 0);
     program = {};
 }
 

@@ -148,11 +148,14 @@ bool RenameWithoutReplacing(const std::filesystem::path& from, const std::filesy
 // of ending the process (POSIX's SIGXFSZ).
 void IgnoreFileSizeSignal();
 
-// A program this one started, known by the handle kept when it started (a
-// process handle, or a child's id, which stays ours until it is waited for).
+// A program this one started, with every program it starts in turn: a
+// process group of its own (POSIX; the child's id, which stays ours until it
+// is waited for, names both), or a job object the process was put in before
+// it ran (Windows; closing the job ends what is left in it).
 struct StartedProgram {
-    long id = 0;             // POSIX: the child's id; 0 when none
+    long id = 0;             // POSIX: the child's id and its group's; 0 when none
     void* process = nullptr; // Windows: the process handle
+    void* job = nullptr;     // Windows: the job object
     bool Running() const { return id != 0 || process != nullptr; }
 };
 
@@ -161,8 +164,21 @@ struct StartedProgram {
 bool StartProgram(const std::vector<std::string>& args, StartedProgram& program,
                   std::string& reason);
 
-// Asks the program, if it still runs, to close (SIGTERM; WM_CLOSE to its
-// windows), ends it after `graceMs`, and forgets it.
+// Asks the whole group, if any of it still runs, to close (SIGTERM to the
+// group; WM_CLOSE to the windows of the job's processes), ends what is left
+// of it after `graceMs`, and forgets it.
 void StopProgram(StartedProgram& program, int graceMs);
+
+// What a folder is, looked at without following a link at its name.
+struct FolderFacts {
+    bool folder = false;        // a folder, not a link to one
+    bool ours = false;          // owned by the user running the program
+    bool othersWrite = false;   // group or others may write to it (POSIX)
+};
+bool ReadFolderFacts(const std::filesystem::path& path, FolderFacts& facts);
+
+// Makes `path` and the folders above it that are missing, each private
+// (0700). False, with the cause, when one cannot be made.
+bool MakePrivateFolders(const std::filesystem::path& path);
 
 } // namespace glitchwerk
