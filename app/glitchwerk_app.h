@@ -21,6 +21,8 @@ class CGlitchwerkApp {
     bool InitInstance();
 
   private:
+    int& m_argc;
+    char** m_argv;
     QApplication m_application;
 };
 

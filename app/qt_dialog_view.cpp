@@ -238,7 +238,15 @@ void QtDialogView::BuildControls() {
             connect(button, &QAbstractButton::clicked, this,
                     [this, id = control.id] { m_logic.OnCommand(id); });
         }
+        // The range typed: once typing pauses, the panel's preview follows.
+        if (control.id == IDC_RANGE_START || control.id == IDC_RANGE_END) {
+            connect(qobject_cast<QLineEdit*>(widget), &QLineEdit::textEdited, &m_rangeTyped,
+                    qOverload<>(&QTimer::start));
+        }
     }
+    m_rangeTyped.setSingleShot(true);
+    m_rangeTyped.setInterval(kTypedRangePauseMs);
+    connect(&m_rangeTyped, &QTimer::timeout, this, [this] { m_logic.OnRangeTyped(); });
     setFixedSize(units.Map(0, 0, kDialogWidth, kDialogHeight).size());
     for (const auto& [id, name] : kAccessibleNames) {
         Control<QWidget>(id)->setProperty(kCaption, name);
@@ -329,6 +337,11 @@ Answer QtDialogView::ShowMessage(const std::string& text, MessageButtons buttons
         box.setStandardButtons(QMessageBox::Ok);
         box.setDefaultButton(QMessageBox::Ok);
         box.setEscapeButton(QMessageBox::Ok);
+    } else if (buttons == MessageButtons::YesNo) {
+        box.setIcon(QMessageBox::Question);
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
     } else {
         box.setIcon(QMessageBox::Question);
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
@@ -344,7 +357,9 @@ Answer QtDialogView::ShowMessage(const std::string& text, MessageButtons buttons
     case QMessageBox::Cancel:
         return Answer::Cancel;
     default: // an OK box, or a box closed without a button
-        return buttons == MessageButtons::Ok ? Answer::Ok : Answer::Cancel;
+        return buttons == MessageButtons::Ok      ? Answer::Ok
+               : buttons == MessageButtons::YesNo ? Answer::No
+                                                  : Answer::Cancel;
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QTimer>
 
 #include <array>
 #include <cstddef>
@@ -54,6 +55,7 @@ class QtDialogView : public QDialog, public DialogView {
     static constexpr std::size_t kControlCount = 34;
     std::array<QWidget*, kControlCount> m_controls{}; // in the order of the control table
     QIcon m_hIcon;
+    QTimer m_rangeTyped; // restarted by each key in a range field
     CGlitchwerkDlg m_logic{*this};
     std::unique_ptr<QtPanelView> m_panel; // a window of its own, no child of the dialog
 };

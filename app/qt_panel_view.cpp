@@ -13,6 +13,7 @@
 #include <QFontMetricsF>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +24,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QStandardPaths>
+#include <QTreeWidget>
 #include <QWindow>
 
 #include <algorithm>
@@ -45,8 +47,21 @@ QWidget* CreateControl(const PanelControl& control, QWidget* parent) {
         return new QCheckBox(caption, parent);
     case PanelControlKind::Button:
         return new QPushButton(caption, parent);
-    case PanelControlKind::List:
-        return new QListWidget(parent);
+    case PanelControlKind::List: {
+        if (control.id != IDC_HISTORY)
+            return new QListWidget(parent);
+        // Two columns, the steps cut short rather than scrolled to.
+        auto* rows = new QTreeWidget(parent);
+        rows->setColumnCount(2);
+        rows->setHeaderHidden(true);
+        rows->setRootIsDecorated(false);
+        rows->setUniformRowHeights(true);
+        rows->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        rows->setTextElideMode(Qt::ElideRight);
+        rows->header()->setStretchLastSection(true);
+        rows->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+        return rows;
+    }
     case PanelControlKind::Text: {
         auto* label = new QLabel(caption, parent);
         label->setTextFormat(Qt::PlainText);
@@ -133,12 +148,24 @@ QtPanelView::QtPanelView(CGlitchwerkDlg& logic, QWidget* dialog)
             connect(button, &QAbstractButton::clicked, this,
                     [this, id = control.id] { m_logic.OnPanelCommand(id); });
         }
-        if (auto* list = qobject_cast<QListWidget*>(widget); list && control.id == IDC_PARTS) {
+        if (auto* list = qobject_cast<QListWidget*>(widget)) {
             connect(list, &QListWidget::itemClicked, this,
                     [this, id = control.id] { m_logic.OnPanelCommand(id); });
-        } else if (list) {
-            connect(list, &QListWidget::currentRowChanged, this,
-                    [this, id = control.id] { m_logic.OnPanelCommand(id); });
+        }
+        if (auto* rows = qobject_cast<QTreeWidget*>(widget)) {
+            connect(rows, &QTreeWidget::currentItemChanged, this,
+                    [this] { m_logic.OnPanelCommand(IDC_HISTORY); });
+            connect(rows, &QTreeWidget::itemDoubleClicked, this,
+                    [this] { m_logic.OnPanelCommand(IDC_USE_FORM); });
+        }
+        // Enter in a field is its command: a spread's runs Re-Corrupt, the
+        // name's renames, the command line's ends the edit.
+        if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+            connect(edit, &QLineEdit::returnPressed, this, [this, edit, id = control.id] {
+                if (id == IDC_RUN_AFTER)
+                    edit->clearFocus();
+                m_logic.OnPanelCommand(id);
+            });
         }
     }
     setFixedSize(map(0, 0, kPanelWidth, kPanelHeight).size());
@@ -207,32 +234,72 @@ void QtPanelView::SetEnabled(int id, bool enabled) {
     Control<QWidget>(id)->setEnabled(enabled);
 }
 
-void QtPanelView::ShowHistory(const std::vector<std::string>& rows, int selected) {
-    auto* list = Control<QListWidget>(IDC_HISTORY);
+void QtPanelView::ShowHistory(const std::vector<HistoryRow>& rows, int selected) {
+    auto* list = Control<QTreeWidget>(IDC_HISTORY);
     const QSignalBlocker quiet(list);
     list->clear();
-    for (const std::string& row : rows)
-        list->addItem(QString::fromStdString(row));
-    list->setCurrentRow(selected);
+    for (const HistoryRow& row : rows) {
+        auto* item = new QTreeWidgetItem(
+            list, {QString::fromStdString(row.summary), QString::fromStdString(row.steps)});
+        item->setToolTip(1, item->text(1));
+    }
+    list->setCurrentItem(selected >= 0 ? list->topLevelItem(selected) : nullptr);
+    if (selected >= 0)
+        list->scrollToItem(list->topLevelItem(selected));
 }
 
 int QtPanelView::SelectedRow() const {
-    return Control<QListWidget>(IDC_HISTORY)->currentRow();
+    auto* list = Control<QTreeWidget>(IDC_HISTORY);
+    return list->currentItem() ? list->indexOfTopLevelItem(list->currentItem()) : -1;
 }
 
 void QtPanelView::SetClipboardText(const std::string& text) {
     QGuiApplication::clipboard()->setText(QString::fromStdString(text));
 }
 
+std::optional<std::string> QtPanelView::ClipboardText() const {
+    const QString text = QGuiApplication::clipboard()->text();
+    if (text.isEmpty())
+        return std::nullopt;
+    return text.toStdString();
+}
+
+namespace {
+
+QString Filters(const std::vector<FileType>& types) {
+    QStringList filters;
+    for (const FileType& type : types) {
+        // Qt's filters name "*" for every file, not "*.*".
+        const QString pattern =
+            type.pattern == "*.*" ? QString("*") : QString::fromStdString(type.pattern);
+        QString name = QString::fromStdString(type.name);
+        filters << name.left(name.indexOf('(')).trimmed() + " (" + pattern + ")";
+    }
+    return filters.join(";;");
+}
+
+} // namespace
+
 std::optional<std::filesystem::path>
-QtPanelView::AskForSaveName(const std::filesystem::path& suggested, bool& replace) {
-    // Qt's dialog asks before it names a file that exists.
-    const QString name =
-        QFileDialog::getSaveFileName(this, "Save copy as", ToText(suggested), QString(), nullptr,
-                                     QFileDialog::DontUseNativeDialog);
+QtPanelView::AskForSaveName(const std::string& title, const std::filesystem::path& suggested,
+                            const std::vector<FileType>& types) {
+    // The logic asks before anything is replaced, in its own words.
+    const QString name = QFileDialog::getSaveFileName(
+        this, QString::fromStdString(title), ToText(suggested), Filters(types), nullptr,
+        QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite);
     if (name.isEmpty())
         return std::nullopt;
-    replace = true;
+    return ToPath(name);
+}
+
+std::optional<std::filesystem::path>
+QtPanelView::AskForOpenName(const std::string& title, const std::filesystem::path& folder,
+                            const std::vector<FileType>& types) {
+    const QString name =
+        QFileDialog::getOpenFileName(this, QString::fromStdString(title), ToText(folder),
+                                     Filters(types), nullptr, QFileDialog::DontUseNativeDialog);
+    if (name.isEmpty())
+        return std::nullopt;
     return ToPath(name);
 }
 

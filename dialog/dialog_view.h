@@ -17,6 +17,7 @@ namespace glitchwerk {
 enum class MessageButtons {
     Ok,          // a plain notice, no icon
     YesNoCancel, // a question with the question-mark icon; Yes is the default, Esc answers Cancel
+    YesNo,       // a question with the question-mark icon; No is the default and Esc's answer
 };
 
 enum class Answer { Ok, Yes, No, Cancel };

@@ -5,9 +5,7 @@
 #include "dialog/resource.h"
 #include "engine/corruption_pass.h"
 
-#include <algorithm>
-#include <ctime>
-#include <type_traits>
+#include <functional>
 #include <utility>
 
 namespace glitchwerk {
@@ -34,11 +32,11 @@ constexpr std::pair<int, Handler> kMessageMap[] = {
     {IDCANCEL, [](CGlitchwerkDlg& d) { d.OnCancel(); }},
 };
 
-// Runs `work` through the view's progress and returns what it returns.
-template <typename Work> auto WithProgress(DialogView& view, const char* title, Work work) {
-    std::invoke_result_t<Work, const Progress&> result{};
-    view.RunWithProgress(title, [&](const Progress& progress) { result = work(progress); });
-    return result;
+// Long work through the view's progress view titled `title`.
+WorkRunner Runner(DialogView& view, const char* title) {
+    return [&view, title](const std::function<void(const Progress&)>& work) {
+        view.RunWithProgress(title, work);
+    };
 }
 
 const char* StartFailure(BackupResult result) {
@@ -119,20 +117,49 @@ ByteRule RuleOf(const Form& form) {
     return rule;
 }
 
+Form FormOf(const CorruptionStep& step) {
+    const ByteRule& rule = step.rule;
+    Form form;
+    form.rangeStart = HexText(step.startOffset);
+    form.rangeEnd = HexText(step.endOffset);
+    form.searchMode = rule.searchMode;
+    if (rule.searchMode == SearchMode::SearchSpecificByte)
+        form.searchValue = HexText(rule.searchValue);
+    if (rule.searchMode == SearchMode::SearchByteRange) {
+        form.searchLow = HexText(rule.searchValue);
+        form.searchHigh = HexText(rule.searchHigh);
+    }
+    // The panel's own rules are no choice of the form's: its replacement is
+    // left at the first button.
+    switch (rule.replaceMode) {
+    case ReplaceMode::ReplaceSpecificByte:
+        form.replaceValue = HexText(rule.replaceValue);
+        break;
+    case ReplaceMode::ReplaceIncreaseBy:
+    case ReplaceMode::ReplaceDecreaseBy:
+        form.stepValue = HexText(rule.replaceValue);
+        [[fallthrough]];
+    case ReplaceMode::ReplaceRandomByte:
+        form.replaceMode = rule.replaceMode;
+        break;
+    default:
+        break;
+    }
+    if (step.whole.kind != WholeRule::None)
+        form.searchMode = SearchMode::SearchAllBytes;
+    return form;
+}
+
 CGlitchwerkDlg::CGlitchwerkDlg(DialogView& view) : m_view(view) {}
 
 bool CGlitchwerkDlg::OnInitDialog() {
-    m_stream = {static_cast<std::uint32_t>(std::time(nullptr)), 0};
-
     const std::optional<std::filesystem::path> path =
         m_fileToOpen ? m_fileToOpen : m_view.AskForFile();
     if (!path) {
         m_view.EndDialog();
         return false;
     }
-    const BackupResult result = WithProgress(m_view, messages::kCopying, [&](const Progress& p) {
-        return CreateBackup(m_backup, *path, p);
-    });
+    const BackupResult result = m_run.Start(*path, Runner(m_view, messages::kCopying));
     if (const char* failure = StartFailure(result)) {
         Message(failure);
         TellKeptLeftover(); // kept before a later step failed
@@ -141,8 +168,8 @@ bool CGlitchwerkDlg::OnInitDialog() {
     }
     SetReplaceMode(ReplaceMode::ReplaceSpecificByte);
     SetSearchMode(SearchMode::SearchSpecificByte);
-    m_view.ShowText(IDC_FILE_SIZE, HexText(m_backup.romLength));
-    m_view.ShowText(IDC_FILE_PATH, PathText(m_backup.romPath));
+    m_view.ShowText(IDC_FILE_SIZE, HexText(Backup().romLength));
+    m_view.ShowText(IDC_FILE_PATH, PathText(Backup().romPath));
     return true;
 }
 
@@ -151,40 +178,55 @@ void CGlitchwerkDlg::OnShown() {
 }
 
 void CGlitchwerkDlg::TellKeptLeftover() {
-    if (!m_backup.keptFile.empty())
-        Message(messages::LeftoverKept(PathText(m_backup.keptFile)));
+    if (!Backup().keptFile.empty())
+        Message(messages::LeftoverKept(PathText(Backup().keptFile)));
 }
 
 void CGlitchwerkDlg::OnCommand(int id) {
     for (const auto& [entry, handler] : kMessageMap) {
-        if (entry == id)
+        if (entry == id) {
+            m_panel.ClearStatus();
             return handler(*this);
+        }
     }
 }
 
+bool CGlitchwerkDlg::DataFileWhole(BackupCheck& check) {
+    check = m_run.Check(Runner(m_view, messages::kChecking));
+    return check.lost == 0;
+}
+
 void CGlitchwerkDlg::OnCancel() {
-    switch (m_view.ShowMessage(messages::kExitQuestion, MessageButtons::YesNoCancel)) {
-    case Answer::Yes:
-        if (!Restore()) {
-            Message(messages::kExitRestoreFailed); // the data file keeps the copy
+    const Answer answer = m_view.ShowMessage(messages::kExitQuestion, MessageButtons::YesNoCancel);
+    if (answer != Answer::Yes && answer != Answer::No)
+        return;
+    BackupCheck check;
+    if (answer == Answer::Yes && !m_run.Restore(Runner(m_view, messages::kRestoring))) {
+        Message(messages::kExitRestoreFailed); // the data file keeps the copy
+        if (!DataFileWhole(check))
+            Message(messages::DataFileChangedStill(check.lost, check.blocks));
+        return;
+    }
+    // Answered No, the file keeps its corruption: the data file must hold the
+    // originals before it is emptied, else what is left of them is kept.
+    if (answer == Answer::No && !DataFileWhole(check)) {
+        if (!m_run.KeepDataFile()) {
+            Message(messages::DataFileChangedStill(check.lost, check.blocks));
             return;
         }
-        break;
-    case Answer::No:
-        break;
-    default:
-        return;
+        Message(messages::DataFileChanged(check.lost, check.blocks, PathText(Backup().keptFile)));
     }
     // After a failed restore the file may be anything; the data file's copy
     // is then kept rather than emptied.
-    const bool keepOriginals = m_backup.restoreFailed;
-    const bool emptied = ClearBackup(m_backup);
-    if (keepOriginals && m_backup.keptFile.empty()) {
+    const bool keepOriginals = Backup().restoreFailed && !Backup().originalsKept;
+    m_panel.OnExit();
+    const bool emptied = m_run.Clear();
+    if (keepOriginals && Backup().keptFile.empty()) {
         Message(messages::kOriginalsNotKept);
         return;
     }
     if (keepOriginals)
-        Message(messages::OriginalsKept(PathText(m_backup.keptFile)));
+        Message(messages::OriginalsKept(PathText(Backup().keptFile)));
     if (!emptied)
         Message(messages::kDataFileNotEmptied);
     m_view.EndDialog();
@@ -233,6 +275,17 @@ Form CGlitchwerkDlg::ReadForm() const {
     return form;
 }
 
+void CGlitchwerkDlg::SetForm(const Form& form) {
+    for (const auto& [id, text] :
+         {std::pair{IDC_RANGE_START, &form.rangeStart}, {IDC_RANGE_END, &form.rangeEnd},
+          {IDC_SEARCH_VALUE, &form.searchValue}, {IDC_SEARCH_LOW, &form.searchLow},
+          {IDC_SEARCH_HIGH, &form.searchHigh}, {IDC_REPLACE_VALUE, &form.replaceValue},
+          {IDC_STEP_VALUE, &form.stepValue}})
+        m_view.SetFieldText(id, *text);
+    SetSearchMode(form.searchMode);
+    SetReplaceMode(form.replaceMode);
+}
+
 void CGlitchwerkDlg::ResetResults() {
     m_view.ShowText(IDC_TOTAL_BYTES, "0");
     m_view.ShowText(IDC_FIRST_BYTE, "");
@@ -240,32 +293,19 @@ void CGlitchwerkDlg::ResetResults() {
 }
 
 void CGlitchwerkDlg::OnCorrupt() {
-    Corrupt(false);
+    Corrupt();
 }
 
-void CGlitchwerkDlg::Corrupt(bool reCorrupt) {
+void CGlitchwerkDlg::Corrupt() {
     ResetResults();
-
     const std::optional<Spread> spread = m_panel.ReadSpread();
     if (!spread)
         return;
     const Form form = ReadForm();
     const CorruptionStep step{ParseHexField(form.rangeStart), ParseHexField(form.rangeEnd),
                               RuleOf(form), *spread};
-    const CorruptionRequest request{m_backup.romPath, m_backup.romLength, {step}};
-    std::vector<CorruptionResult> results;
-    m_panel.BeforeWrite();
-    RandomStream& stream = m_panel.StreamFor(m_stream);
-    const PassOutcome outcome = WithProgress(m_view, messages::kCorrupting, [&](const Progress& p) {
-        return RunCorruptionPass(m_backup, request, stream, results, p);
-    });
-    m_stream.draw = std::max(m_stream.draw, stream.draw);
-    m_panel.Preview();
-    m_panel.Record(step, outcome, results.empty() ? CorruptionResult{0, -1, -1} : results.front(),
-                   m_backup.romLength);
-    if (reCorrupt)
-        m_panel.EndChain();
-    switch (outcome) {
+    const CRun::StepOutcome outcome = m_run.Corrupt(step, Runner(m_view, messages::kCorrupting));
+    switch (outcome.pass) {
     case PassOutcome::Done:
         break;
     case PassOutcome::NotOpened:
@@ -275,43 +315,41 @@ void CGlitchwerkDlg::Corrupt(bool reCorrupt) {
         Message(messages::kCorruptIncomplete);
         return;
     }
-    const CorruptionResult& result = results.front();
+    const CorruptionResult& result = outcome.result;
     if (result.totalBytes != 0) {
         m_view.ShowText(IDC_TOTAL_BYTES, std::to_string(result.totalBytes));
         m_view.ShowText(IDC_FIRST_BYTE, HexText(static_cast<std::uint32_t>(result.firstByte)));
         m_view.ShowText(IDC_LAST_BYTE, HexText(static_cast<std::uint32_t>(result.lastByte)));
     }
     m_panel.Tell(messages::kCorrupted);
-    m_panel.RunAfterCorrupt();
+    if (outcome.nothingHit)
+        m_panel.Status(messages::kNothingHit);
+    m_panel.Corrupted();
 }
 
 void CGlitchwerkDlg::OnRestore() {
-    m_panel.EndChain();
-    const bool restored = Restore();
-    m_panel.Preview();
-    if (restored)
+    if (m_run.Restore(Runner(m_view, messages::kRestoring)))
         m_panel.Tell(messages::kRestored);
     else
-        Message(messages::kRestoreFailed);
+        TellRestoreFailed();
 }
 
 void CGlitchwerkDlg::OnReCorrupt() {
-    m_panel.EndChain();
     // A corruption is only worth running on the pristine bytes: when they
     // cannot be put back, say so rather than corrupt a half-restored file.
-    if (!Restore()) {
-        m_panel.Preview();
+    if (!m_run.Restore(Runner(m_view, messages::kRestoring))) {
         ResetResults();
-        Message(messages::kRestoreFailed);
+        TellRestoreFailed();
         return;
     }
-    Corrupt(true);
+    Corrupt();
 }
 
-bool CGlitchwerkDlg::Restore() {
-    m_panel.BeforeWrite();
-    return WithProgress(m_view, messages::kRestoring,
-                        [this](const Progress& p) { return RestoreFromBackup(m_backup, p); });
+void CGlitchwerkDlg::TellRestoreFailed() {
+    Message(messages::kRestoreFailed);
+    BackupCheck check;
+    if (!DataFileWhole(check))
+        Message(messages::DataFileChangedStill(check.lost, check.blocks));
 }
 
 void CGlitchwerkDlg::Message(const std::string& text) {

@@ -8,6 +8,7 @@
 
 #include "dialog/dialog_view.h"
 #include "dialog/panel.h"
+#include "dialog/run.h"
 #include "engine/backup_store.h"
 #include "engine/byte_rules.h"
 
@@ -47,6 +48,8 @@ class CGlitchwerkDlg {
     // The exit prompt. The Exit button, the Esc key and the close box all
     // come here; the view's EndDialog is what ends the dialog.
     void OnCancel();
+    // The range fields were typed in, and typing has paused.
+    void OnRangeTyped() { m_panel.OnRangeTyped(); }
 
     // The rule selectors: check exactly one button of the group and enable
     // only the fields that mode reads.
@@ -56,9 +59,13 @@ class CGlitchwerkDlg {
     void OnCorrupt();
     void OnRestore();
     void OnReCorrupt();
+    // "Error\nUnable to  restore file", and what the data file lost if it did.
+    void TellRestoreFailed();
 
     // Reads the form from the view: the fields' texts and the checked modes.
     Form ReadForm() const;
+    // Puts a form into the fields and the rule selectors.
+    void SetForm(const Form& form);
 
     // The panel beside the dialog: the face gives its view once, then every
     // click on a button, check box, radio button or history row in it. While
@@ -70,22 +77,26 @@ class CGlitchwerkDlg {
 
     // What the faces may read of the run: the edited file's path and length,
     // the kept file, and whether the last restore failed.
-    const BackupStore& Backup() const { return m_backup; }
+    const BackupStore& Backup() const { return m_run.Backup(); }
 
   private:
-    friend class CPanel; // its commands restore and corrupt the run's file
-    void Corrupt(bool reCorrupt);
-    bool Restore();
+    void Corrupt();
     void ResetResults();
     void Message(const std::string& text);
     void TellKeptLeftover();
+    // After a failed restore or at exit: whether the data file still holds
+    // the whole original, told when it does not.
+    bool DataFileWhole(BackupCheck& check);
 
     DialogView& m_view;
-    BackupStore m_backup;
-    RandomStream m_stream; // one per run, seeded from the time at start
+    CRun m_run;
     std::optional<std::filesystem::path> m_fileToOpen;
-    CPanel m_panel{*this, m_view};
+    CPanel m_panel{*this, m_run, m_view};
 };
+
+// The form a step fills in: its range, search and (for the dialog's four
+// rules) replacement.
+Form FormOf(const CorruptionStep& step);
 
 // The rule the form describes: the fields of its two modes, read as bytes.
 ByteRule RuleOf(const Form& form);

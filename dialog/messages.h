@@ -3,6 +3,7 @@
 // Every text the dialog shows in a message box or a progress view, in one
 // place. '\n' breaks the line; the odd spellings are the program's own.
 
+#include <cstddef>
 #include <string>
 
 namespace glitchwerk::messages {
@@ -49,20 +50,72 @@ inline std::string OriginalsKept(const std::string& keptFile) {
 inline constexpr char kDataFileNotEmptied[] =
     "Glitchwerk.dat could not be emptied.\nThe next start keeps its bytes under a new name.";
 
+// What another program did to the data file, told at exit and after a failed
+// restore, before anything is emptied.
+inline std::string BlocksLost(std::size_t lost, std::size_t blocks) {
+    return "Glitchwerk.dat was changed by another program: " + std::to_string(lost) + " of " +
+           std::to_string(blocks) + " blocks of the original are lost.\n";
+}
+inline std::string DataFileChanged(std::size_t lost, std::size_t blocks,
+                                   const std::string& keptFile) {
+    return BlocksLost(lost, blocks) + "The whole blocks are kept in " + keptFile +
+           "; do not copy it back whole.";
+}
+inline std::string DataFileChangedStill(std::size_t lost, std::size_t blocks) {
+    return BlocksLost(lost, blocks) + "The whole blocks are still in Glitchwerk.dat.";
+}
+inline constexpr char kChecking[] = "Checking Glitchwerk.dat";
+
 // The panel.
+inline constexpr char kReading[] = "Reading the original";
+inline constexpr char kSaving[] = "Saving the file";
 inline constexpr char kBadEvery[] = "Every Nth byte: N is a decimal number of 1 or more.";
 inline constexpr char kBadPick[] =
     "Bytes chosen by the seed: K is a decimal number from 1 to 1000000.";
 inline constexpr char kCopySaved[] = "The copy was saved.";
 inline constexpr char kCopyNotOverOwn[] =
     "A copy cannot be saved over the edited file or Glitchwerk.dat.";
-inline std::string CopyNotSaved(const std::string& file) {
-    return "The copy could not be saved as " + file + ".";
+inline constexpr char kCopyNotOverRunFile[] =
+    "A copy cannot be saved over a data file or a kept copy of a run.";
+inline std::string ReplaceQuestion(const std::string& name) {
+    return name + " exists. Replace it?";
+}
+inline std::string CopyNotSaved(const std::string& file, const std::string& cause) {
+    return "The copy could not be saved as " + file + ":\n" + cause;
+}
+inline std::string TrySaved(const std::string& file) {
+    return "The try was saved as " + file + ", with its recipe.";
 }
 inline std::string HistorySetAside(const std::string& file) {
     return "The kept history could not be read. It was set aside as " + file + ".";
 }
+inline std::string HistoryLinesSetAside(std::size_t lines, const std::string& file) {
+    return std::to_string(lines) + (lines == 1 ? " line" : " lines") +
+           " of the kept history could not be read; set aside in " + file + ".";
+}
+inline std::string HistoryLinesSkipped(std::size_t lines) {
+    return std::to_string(lines) + (lines == 1 ? " line" : " lines") +
+           " of the kept history could not be read; skipped.";
+}
+inline std::string HistoryNotYours(const std::string& folder) {
+    return "The kept history in " + folder + " is not yours alone; it was not used.";
+}
 inline constexpr char kHistoryNotKept[] = "The history could not be kept.";
+inline std::string SettingsSetAside(const std::string& folder) {
+    return "The kept settings in " + folder + " could not be read; set aside as settings.json.damaged.";
+}
+inline constexpr char kForgetSettings[] = "Forget the settings for every file too?";
+inline constexpr char kNothingHit[] = "Nothing was hit; no row added.";
+inline constexpr char kNoRecipe[] = "The clipboard holds no recipe.";
+inline std::string RecipeNotRead(const std::string& why) {
+    return "The recipe could not be read:\n" + why;
+}
+inline constexpr char kRecipeUnchecked[] =
+    "The recipe has no --expect-crc32: it cannot be told whether it is for this file.";
+inline std::string RecipeForAnother(const std::string& theirs, const std::string& ours) {
+    return "The recipe is for another file: its CRC-32 is " + theirs + ", this file's " + ours +
+           ".";
+}
 inline constexpr char kRecipeCopied[] = "The recipe is on the clipboard.";
 inline constexpr char kPreviewTooLarge[] = "too large to preview";
 inline constexpr char kPreviewNotRead[] = "The file could not be read for the preview.";

@@ -1,126 +1,78 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// The panel's logic: the spread of the next corruption, the history of the
-// run's chains with Apply again, Save copy as and Copy recipe, the program run
-// after a corruption, and quiet results. Apart from the history, which is
+// The panel's logic: its controls' commands, handed to its features (the
+// history, the preview, the program run after a corruption, saving copies and
+// recipes), the spread of the next corruption, quiet results, the parts of the
+// original and the user's kept settings. Apart from the history, which is
 // only a record, everything it sets acts only while the panel is open.
 
 #include "dialog/dialog_view.h"
+#include "dialog/history.h"
+#include "dialog/kept_store.h"
+#include "dialog/panel_context.h"
 #include "dialog/panel_view.h"
+#include "dialog/preview.h"
+#include "dialog/recipes.h"
+#include "dialog/run.h"
+#include "dialog/run_after.h"
+#include "dialog/save_copies.h"
 #include "engine/corruption_pass.h"
-#include "engine/file_parts.h"
-#include "engine/tiles.h"
 
-#include <atomic>
-#include <cstdint>
-#include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace glitchwerk {
 
 class CGlitchwerkDlg;
 
-// One row of the history: steps applied in order to the pristine file, along
-// one stream of `seed` from `draw` on.
-struct Chain {
-    std::string when; // "HH:MM:SS"
-    std::uint32_t seed = 0;
-    std::uint64_t draw = 0;
-    std::vector<CorruptionStep> steps; // those that processed a byte
-    std::uint64_t hits = 0;
-    RandomStream next; // where the chain's stream is after its last step
-    bool complete = true;
-};
-
-// A command line split as a shell splits words (blanks, quotes, backslashes),
-// without running one; `file` replaces each %f, inside one argument.
-std::vector<std::string> SplitCommand(const std::string& line, const std::string& file = "%f");
-
-// The glitchwerk-cli command that makes the chain's bytes from the original
-// `input` (of CRC-32 `crc`) into `output`.
-std::string RecipeOf(const Chain& chain, const std::string& input, const std::string& output,
-                     std::uint32_t crc);
-
-// The bytes a preview is drawn from, read on the window's thread so that the
-// worker holds a copy and never the file.
-struct PreviewSource {
-    std::vector<std::uint8_t> file; // the whole file, when it may be an image
-    bool image = false;             // its parts say it is one: a failure is shown
-    std::vector<std::uint8_t> tiles;
-    TileLayout layout = TileLayout::Nes;
-    std::string why; // when nothing could be read
-};
-
-// The most of a file read for a preview, and of pixels an image may claim.
-inline constexpr std::uint64_t kMostPreviewBytes = 64 << 20;
-inline constexpr std::uint64_t kMostPreviewPixels = 64'000'000;
-
-// The bytes of `file` (of `length` bytes now, with the original's `parts`)
-// that its preview needs; `range` is the form's, for tiles of other files.
-PreviewSource ReadPreviewSource(std::FILE* file, std::uint64_t length, const FileParts& parts,
-                                std::uint64_t rangeStart, std::uint64_t rangeEnd);
-// On a worker thread: an image when the platform decodes the file, else tiles.
-PreviewPicture DrawPreview(const PreviewSource& source, const ImageDecoder& decode);
-
-class CPanel {
+class CPanel : public RunWatcher {
   public:
-    CPanel(CGlitchwerkDlg& dialog, DialogView& dialogView);
+    CPanel(CGlitchwerkDlg& dialog, CRun& run, DialogView& dialogView);
+    CPanel(const CPanel&) = delete;
+    CPanel& operator=(const CPanel&) = delete;
 
-    void Attach(PanelView& view) { m_view = &view; }
-    bool IsOpen() const { return m_view && m_view->IsOpen(); }
+    void Attach(PanelView& view) { m_context.view = &view; }
+    bool IsOpen() const { return m_context.IsOpen(); }
     void OnCommand(int id);
     void Show();
 
     // For the dialog's commands. The spread the panel sets (every byte when
     // closed); nothing when its field is out of bounds (told already).
     std::optional<Spread> ReadSpread();
-    // Before a corruption writes: the program started last is closed.
-    void BeforeWrite();
-    // A Corrupt ran `step` on stream `stream` (moved on by the pass).
-    RandomStream& StreamFor(RandomStream& runStream);
-    void Record(const CorruptionStep& step, PassOutcome outcome, const CorruptionResult& result,
-                std::uint32_t fileLength);
-    void EndChain() { m_chainOpen = false; }
-    // The outcome of a command: in the status line when quiet, else in a box.
-    void Tell(const std::string& text);
-    // After a successful Corrupt or Re-Corrupt: the command the panel holds.
-    void RunAfterCorrupt();
-    void CloseProgram() { StopProgram(m_program, 2000); }
-    // After every command that changes the file: the preview is drawn anew,
-    // and a preview still being drawn is dropped.
-    void Preview();
+    void Tell(const std::string& text) { m_context.Tell(text); }
+    void Status(const std::string& text) { m_context.Status(text); }
+    void ClearStatus() { m_context.Status(""); }
+    // After a successful Corrupt, Re-Corrupt or Apply: the program to run.
+    void Corrupted();
+    void OnRangeTyped() { m_preview.Draw(); }
+    // The run ends: what it started is closed.
+    void OnExit() { m_runAfter.Stop(); }
+
+    void BeforeWrite() override;
+    void FileChanged() override { m_preview.Draw(); }
+    void TryChanged(std::size_t index) override;
 
   private:
-    void ApplyAgain();
-    void SaveCopy();
-    void CopyRecipe();
-    void ShowRows();
+    void ChooseSpread(int id);
     void ShowParts();
     void ChoosePart();
-    const Chain* Selected() const;
-    std::optional<std::uint32_t> OriginalCrc();
-    // The kept history and settings: this file's, in the user's data folder.
-    std::filesystem::path KeptFile();
-    void LoadKept();
-    void SaveKept();
+    void LoadSettings();
+    // The settings as the controls hold them, kept when they are kept and
+    // changed.
+    Settings Current() const;
+    void SaveSettings();
+    void KeptTicked();
 
-    CGlitchwerkDlg& m_dialog;
-    DialogView& m_dialogView;
-    PanelView* m_view = nullptr;
-    std::vector<Chain> m_chains;
-    bool m_chainOpen = false;
-    RandomStream m_chainStream; // where the open chain's stream is
-    RandomStream m_chainBegin;  // where it began
-    StartedProgram m_program;
-    std::string m_failedCommand; // told once
-    std::optional<std::uint32_t> m_crc;
-    std::optional<FileParts> m_parts; // of the original
-    std::shared_ptr<std::atomic<std::uint64_t>> m_preview =
-        std::make_shared<std::atomic<std::uint64_t>>(0); // the latest preview's number
-    bool m_loaded = false;                               // the kept history was looked for
+    PanelContext m_context;
+    KeptStore m_store;
+    CHistory m_history;
+    CPreview m_preview{m_context};
+    CRunAfter m_runAfter{m_context};
+    CSaveCopies m_saves{m_context};
+    CRecipes m_recipes{m_context, m_history};
+    bool m_loaded = false;       // the kept settings were looked for
+    bool m_settingsKept = false; // settings.json is the user's to write
+    std::optional<Settings> m_saved;
 };
 
 } // namespace glitchwerk

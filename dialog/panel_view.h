@@ -22,17 +22,25 @@ namespace glitchwerk {
 enum class PanelControlKind { Frame, Radio, Edit, Check, Button, List, Text, Picture };
 
 // One control of the panel, in tab order; places in dialog units as in the
-// dialog's own table.
+// dialog's own table. Where the screen leaves the panel less than its width,
+// the controls that `give` lose the difference from theirs (the lists and the
+// preview of the right-hand column), down to kPanelNarrowest.
 struct PanelControl {
     int id;
     PanelControlKind kind;
     const char* caption; // UTF-8
     int x, y, width, height;
+    bool give = false;
 };
 
 inline constexpr char kPanelCaption[] = "Glitchwerk panel";
 inline constexpr int kPanelWidth = 366;
-inline constexpr int kPanelHeight = 252;
+inline constexpr int kPanelNarrowest = 326;
+inline constexpr int kPanelHeight = 300;
+// Between the dialog and the panel, in pixels.
+inline constexpr int kPanelGap = 8;
+// The preview follows a typed range once typing has paused this long.
+inline constexpr int kTypedRangePauseMs = 400;
 
 inline constexpr PanelControl kPanelControls[] = {
     {IDC_STATIC, PanelControlKind::Frame, "Spread", 7, 4, 186, 52},
@@ -42,19 +50,40 @@ inline constexpr PanelControl kPanelControls[] = {
     {IDC_SPREAD_PICK, PanelControlKind::Radio, "K bytes found, by the seed:", 13, 41, 124, 10},
     {IDC_SPREAD_K, PanelControlKind::Edit, "", 140, 40, 46, 12},
     {IDC_STATIC, PanelControlKind::Text, "History:", 7, 60, 186, 8},
-    {IDC_HISTORY, PanelControlKind::List, "", 7, 70, 186, 82},
-    {IDC_APPLY_AGAIN, PanelControlKind::Button, "Apply again", 7, 155, 58, 14},
-    {IDC_SAVE_COPY, PanelControlKind::Button, "Save copy as\xE2\x80\xA6", 68, 155, 64, 14},
-    {IDC_COPY_RECIPE, PanelControlKind::Button, "Copy recipe", 135, 155, 58, 14},
-    {IDC_KEEP_HISTORY, PanelControlKind::Check, "Keep history and settings", 7, 174, 186, 10},
-    {IDC_QUIET_RESULTS, PanelControlKind::Check, "Show results without a message box", 7, 186, 186,
+    {IDC_HISTORY, PanelControlKind::List, "", 7, 70, 186, 84},
+    {IDC_STATIC, PanelControlKind::Text, "Name:", 7, 159, 22, 8},
+    {IDC_TRY_NAME, PanelControlKind::Edit, "", 30, 157, 103, 12},
+    {IDC_STAR, PanelControlKind::Check, "Starred", 137, 158, 56, 10},
+    {IDC_APPLY_AGAIN, PanelControlKind::Button, "Apply again", 7, 173, 60, 14},
+    {IDC_USE_FORM, PanelControlKind::Button, "Use form", 70, 173, 60, 14},
+    {IDC_SAVE_TRY, PanelControlKind::Button, "Save try\xE2\x80\xA6", 133, 173, 60, 14},
+    {IDC_COPY_RECIPE, PanelControlKind::Button, "Copy recipe", 7, 189, 60, 14},
+    {IDC_OPEN_RECIPE, PanelControlKind::Button, "Open recipe\xE2\x80\xA6", 70, 189, 60, 14},
+    {IDC_PASTE_RECIPE, PanelControlKind::Button, "Paste recipe", 133, 189, 60, 14},
+    {IDC_SAVE_COPY, PanelControlKind::Button, "Save copy as\xE2\x80\xA6", 7, 205, 60, 14},
+    {IDC_KEEP_HISTORY, PanelControlKind::Check, "Keep history and settings", 7, 223, 186, 10},
+    {IDC_QUIET_RESULTS, PanelControlKind::Check, "Show results without a message box", 7, 235, 186,
      10},
-    {IDC_STATIC, PanelControlKind::Text, "Run after corrupt (%f is the file):", 7, 200, 186, 8},
-    {IDC_RUN_AFTER, PanelControlKind::Edit, "", 7, 210, 186, 12},
-    {IDC_PANEL_STATUS, PanelControlKind::Text, "", 7, 228, 186, 20},
-    {IDC_STATIC, PanelControlKind::Text, "Parts:", 200, 4, 159, 8},
-    {IDC_PARTS, PanelControlKind::List, "", 200, 14, 159, 56},
-    {IDC_PREVIEW, PanelControlKind::Picture, "", 200, 74, 159, 174},
+    {IDC_STATIC, PanelControlKind::Text, "Run after corrupt (%f is the file):", 7, 249, 186, 8},
+    {IDC_RUN_AFTER, PanelControlKind::Edit, "", 7, 259, 186, 12},
+    {IDC_PANEL_STATUS, PanelControlKind::Text, "", 7, 276, 186, 20},
+    {IDC_STATIC, PanelControlKind::Text, "Parts:", 200, 4, 159, 8, true},
+    {IDC_PARTS, PanelControlKind::List, "", 200, 14, 159, 56, true},
+    {IDC_PREVIEW, PanelControlKind::Picture, "", 200, 74, 159, 222, true},
+};
+
+// One row of the history: when, its name or star, and its hits; then its
+// steps, in a column of their own.
+struct HistoryRow {
+    std::string summary;
+    std::string steps;
+    bool operator==(const HistoryRow&) const = default;
+};
+
+// A type a file dialog offers: its name and its pattern ("*.nes").
+struct FileType {
+    std::string name;
+    std::string pattern;
 };
 
 // What the preview shows: 8-bit grey (1 channel) or 32-bit RGBA (4), rows
@@ -73,9 +102,11 @@ struct PreviewPicture {
 using ImageDecoder =
     std::function<std::optional<PreviewPicture>(std::span<const std::uint8_t> bytes)>;
 
-// Its controls: entry fields (IDC_SPREAD_N, IDC_SPREAD_K, IDC_RUN_AFTER) as
-// typed and as set from kept settings, the status text (IDC_PANEL_STATUS),
-// radio buttons and check boxes.
+// Its controls: entry fields (IDC_SPREAD_N, IDC_SPREAD_K, IDC_TRY_NAME,
+// IDC_RUN_AFTER) as typed and as set from kept settings, the status text
+// (IDC_PANEL_STATUS), radio buttons and check boxes. Enter in an entry field
+// is reported as that field's command; a double click on a history row as
+// IDC_USE_FORM.
 class PanelView : public ControlsView {
   public:
     // Whether the panel is open: everything it sets acts only then.
@@ -84,15 +115,21 @@ class PanelView : public ControlsView {
     // The history list (IDC_HISTORY): its rows, oldest first, and which is
     // selected (-1: none). A click on a row is reported as the command
     // IDC_HISTORY.
-    virtual void ShowHistory(const std::vector<std::string>& rows, int selected) = 0;
+    virtual void ShowHistory(const std::vector<HistoryRow>& rows, int selected) = 0;
     virtual int SelectedRow() const = 0;
 
     virtual void SetClipboardText(const std::string& text) = 0;
-    // A file name to save a copy under, or nothing when the user cancels. The
-    // face's dialog asks before it names a file that exists (then `replace`
-    // is set); `suggested` is where it starts.
+    // The clipboard's text, or nothing when it holds none.
+    virtual std::optional<std::string> ClipboardText() const = 0;
+    // A file name to save under or to open, or nothing when the user cancels.
+    // The dialog asks nothing of a file that exists (the logic does), offers
+    // `types`, and starts at `suggested` (a name in a folder, or a folder).
     virtual std::optional<std::filesystem::path>
-    AskForSaveName(const std::filesystem::path& suggested, bool& replace) = 0;
+    AskForSaveName(const std::string& title, const std::filesystem::path& suggested,
+                   const std::vector<FileType>& types) = 0;
+    virtual std::optional<std::filesystem::path>
+    AskForOpenName(const std::string& title, const std::filesystem::path& folder,
+                   const std::vector<FileType>& types) = 0;
     // The folder for the user's kept history and settings (it may not exist
     // yet), or an empty path when there is none.
     virtual std::filesystem::path DataFolder() const = 0;

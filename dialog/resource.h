@@ -57,5 +57,11 @@
 #define IDC_PANEL_STATUS 1112
 #define IDC_PARTS 1113
 #define IDC_PREVIEW 1114
+#define IDC_TRY_NAME 1115
+#define IDC_STAR 1116
+#define IDC_USE_FORM 1117
+#define IDC_SAVE_TRY 1118
+#define IDC_OPEN_RECIPE 1119
+#define IDC_PASTE_RECIPE 1120
 // "Show panel" in the dialog's system menu (a multiple of 16, below 0xF000).
 #define IDM_SHOW_PANEL 0x0110

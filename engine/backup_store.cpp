@@ -341,12 +341,22 @@ bool RestoreFromBackup(BackupStore& store, const Progress& progress) {
     return !store.restoreFailed;
 }
 
-bool ClearBackup(BackupStore& store, bool keepCopy) {
+bool KeepOriginals(BackupStore& store) {
+    if (!store.dataFile)
+        return false;
+    const std::int64_t length = StreamLength(store.dataFile.get());
+    store.originalsKept =
+        length >= 0 && KeepCopy(store.dataFile.get(), static_cast<std::uint64_t>(length),
+                                store.dataFolder, store.keptFile);
+    return store.originalsKept;
+}
+
+bool ClearBackup(BackupStore& store) {
     if (!store.dataFile)
         return true;
     bool emptied = true;
     // After a failed restore the data file holds the only original bytes.
-    if ((store.restoreFailed || keepCopy) &&
+    if (store.restoreFailed && !store.originalsKept &&
         !KeepCopy(store.dataFile.get(), store.romLength, store.dataFolder, store.keptFile)) {
         // Left in the data file for the next run to keep, if its name still
         // leads to it; else the run goes on holding the only copy.

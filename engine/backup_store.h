@@ -45,6 +45,7 @@ struct BackupStore {
     // Where the bytes of a leftover data file, or the originals after a failed
     // restore, were kept; empty when none were.
     std::filesystem::path keptFile;
+    bool originalsKept = false; // KeepOriginals copied the data file
 
     // What tells the original bytes from any others without reading the data
     // file: a hash of each kHashedBlock bytes of the copy, with a seed drawn
@@ -71,13 +72,17 @@ BackupResult CreateBackup(BackupStore& store, const std::filesystem::path& path,
 bool RestoreFromBackup(BackupStore& store, const Progress& progress = {});
 
 // Empties the data file (it is not deleted) and closes it. After a failed
-// restore, or with `keepCopy`, the original bytes are first kept under a new
-// name; when that fails, the data file is left holding them. `keptFile` then
-// names the file that holds them. When it is empty, nothing was closed: the
-// run holds the only copy still. Returns false when the data file could not
-// be emptied: it is closed all the same, and the next run keeps its bytes as
-// a leftover.
-bool ClearBackup(BackupStore& store, bool keepCopy = false);
+// restore the original bytes are first kept under a new name, unless
+// KeepOriginals kept them already; when that fails, the data file is left
+// holding them. `keptFile` then names the file that holds them. When it is
+// empty, nothing was closed: the run holds the only copy still. Returns false
+// when the data file could not be emptied: it is closed all the same, and the
+// next run keeps its bytes as a leftover.
+bool ClearBackup(BackupStore& store);
+
+// Copies what the data file holds under a new name beside it (`keptFile`),
+// on the disk before it returns true; the data file stays as it is.
+bool KeepOriginals(BackupStore& store);
 
 // What the data file still holds of the original, by its blocks of
 // kHashedBlock bytes: those that no longer match their hash, or that a

@@ -19,8 +19,10 @@
 #include <aclapi.h>
 #else
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <sys/file.h>
+#include <thread>
 #include <unistd.h>
 #endif
 
@@ -102,9 +104,9 @@ FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure*
     const DWORD access = reading               ? GENERIC_READ
                          : how == OpenHow::New ? GENERIC_READ | GENERIC_WRITE | DELETE
                                                : GENERIC_READ | GENERIC_WRITE;
-    const DWORD disposition = follow                    ? OPEN_EXISTING
-                              : how == OpenHow::OwnFile ? OPEN_ALWAYS
-                                                        : CREATE_NEW;
+    const DWORD disposition = follow || how == OpenHow::Unlinked ? OPEN_EXISTING
+                              : how == OpenHow::OwnFile          ? OPEN_ALWAYS
+                                                                 : CREATE_NEW;
     HANDLE handle = Create(path, access, disposition, follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
@@ -250,6 +252,26 @@ LockResult LockExclusive(std::FILE* file, LockSpan span) {
     return error == ERROR_LOCK_VIOLATION ? LockResult::HeldElsewhere : LockResult::Failed;
 }
 
+LockResult LockRecords(std::FILE* file, int waitMs) {
+    const DWORD deadline = GetTickCount() + static_cast<DWORD>(waitMs);
+    for (;;) {
+        OVERLAPPED at = {};
+        if (LockFileEx(OsHandle(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                       MAXDWORD, MAXDWORD, &at))
+            return LockResult::Locked;
+        const DWORD error = GetLastError();
+        if (error != ERROR_LOCK_VIOLATION) {
+            FromWin32(error);
+            return LockResult::Failed;
+        }
+        if (static_cast<LONG>(deadline - GetTickCount()) <= 0) {
+            FromWin32(error);
+            return LockResult::HeldElsewhere;
+        }
+        Sleep(10);
+    }
+}
+
 bool ResizeStream(std::FILE* file, std::uint64_t length) {
     if (std::fflush(file) != 0)
         return FromErrno();
@@ -326,6 +348,15 @@ bool RenameWithoutReplacing(const std::filesystem::path& from, const std::filesy
 
 void IgnoreFileSizeSignal() {}
 
+bool StillAt(const std::filesystem::path& path, std::FILE* file) {
+    FileHandle named = OpenFile(path, OpenHow::Unlinked);
+    return named && IsSameFile(named.get(), file);
+}
+
+bool MakeFolderPrivate(const std::filesystem::path&) {
+    return true; // a folder under the user's profile has the profile's protection
+}
+
 bool ReadFolderFacts(const std::filesystem::path& path, FolderFacts& facts) {
     facts = {};
     const HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
@@ -364,6 +395,8 @@ FileHandle OpenFile(const std::filesystem::path& path, OpenHow how, OpenFailure*
         flags |= O_CREAT | O_NOFOLLOW;
     if (how == OpenHow::New)
         flags |= O_CREAT | O_EXCL | O_NOFOLLOW;
+    if (how == OpenHow::Unlinked)
+        flags |= O_NOFOLLOW;
     const int fd = ::open(path.c_str(), flags, static_cast<mode_t>(permissions));
     if (fd < 0) {
         FromErrno();
@@ -420,6 +453,24 @@ LockResult LockExclusive(std::FILE* file, LockSpan) {
     const int error = errno;
     FromErrno(error);
     return error == EWOULDBLOCK ? LockResult::HeldElsewhere : LockResult::Failed;
+}
+
+LockResult LockRecords(std::FILE* file, int waitMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    for (;;) {
+        if (::fcntl(::fileno(file), F_SETLK, &whole) == 0)
+            return LockResult::Locked;
+        const int error = errno;
+        FromErrno(error);
+        if (error != EACCES && error != EAGAIN)
+            return LockResult::Failed;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return LockResult::HeldElsewhere;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 bool ResizeStream(std::FILE* file, std::uint64_t length) {
@@ -524,6 +575,24 @@ bool RenameWithoutReplacing(const std::filesystem::path& from, const std::filesy
 
 void IgnoreFileSizeSignal() {
     std::signal(SIGXFSZ, SIG_IGN);
+}
+
+bool StillAt(const std::filesystem::path& path, std::FILE* file) {
+    struct stat named {}, open{};
+    return ::lstat(path.c_str(), &named) == 0 && ::fstat(::fileno(file), &open) == 0 &&
+           named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
+bool MakeFolderPrivate(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return FromErrno();
+    struct stat info {};
+    const bool done = (::fstat(fd, &info) == 0 || FromErrno()) &&
+                      (info.st_uid == ::geteuid() || (SetFailure("not the user's folder"), false)) &&
+                      (::fchmod(fd, S_IRWXU) == 0 || FromErrno());
+    ::close(fd);
+    return done;
 }
 
 bool ReadFolderFacts(const std::filesystem::path& path, FolderFacts& facts) {

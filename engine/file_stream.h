@@ -48,6 +48,7 @@ enum class OpenHow {
     OwnFile,  // created private (0600) when missing, never truncated; a
               // symbolic link at the name is not followed
     New,      // created, never replacing anything, a link included
+    Unlinked, // the file must exist; a symbolic link at the name is not followed
 };
 enum class OpenFailure { None, NotFound, Exists, IsLink, Other };
 
@@ -90,6 +91,13 @@ bool ReadFacts(std::FILE* file, FileFacts& facts);
 // True when both streams are open on the same file on disk (links included).
 bool IsSameFile(std::FILE* a, std::FILE* b);
 
+// True when `path`, its last name not followed if it is a link, is the file
+// `file` is open on. Opens nothing (POSIX), so that it keeps record locks.
+bool StillAt(const std::filesystem::path& path, std::FILE* file);
+
+// Takes group and others' rights off a folder of the user's (not a link).
+bool MakeFolderPrivate(const std::filesystem::path& path);
+
 enum class LockResult { Locked, HeldElsewhere, Failed };
 // Takes an exclusive lock without waiting, released when the stream closes.
 // Only other runs of this program look at it. `BeyondEnd` keeps the locked
@@ -97,6 +105,12 @@ enum class LockResult { Locked, HeldElsewhere, Failed };
 // (Windows), so other programs may still read and write the file.
 enum class LockSpan { WholeFile, BeyondEnd };
 LockResult LockExclusive(std::FILE* file, LockSpan span = LockSpan::WholeFile);
+
+// Takes an exclusive lock of the whole file that other programs taking it
+// wait for (fcntl's; LockFileEx's), trying for up to `waitMs`. Released when
+// the stream closes (POSIX: when any stream of this process on the file
+// closes).
+LockResult LockRecords(std::FILE* file, int waitMs);
 
 // Cuts or extends the file to `length` bytes; the position is unspecified.
 bool ResizeStream(std::FILE* file, std::uint64_t length);

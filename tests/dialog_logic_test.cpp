@@ -9,8 +9,11 @@
 #endif
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -276,18 +279,26 @@ TEST(DialogLogic, ExitAsksBeforeEndingAndSaysWhenTheDataFileStaysFull) {
 // The panel as the test sees it: open or closed, its controls' state, and the answers it gives.
 struct Panel final : Controls<PanelView> {
     bool open = true;
-    Texts rows;
+    std::vector<HistoryRow> rows;
     int selected = -1;
-    std::string clipboard;
-    std::optional<fs::path> saveName;
-    bool replace = false;
+    std::optional<std::string> clipboard;
+    std::optional<fs::path> saveName, openName; // the file dialogs' answers
+    fs::path suggested;                         // what the last one offered
 
     bool IsOpen() const override { return open; }
-    void ShowHistory(const Texts& shown, int row) override { rows = shown, selected = row; }
+    void ShowHistory(const std::vector<HistoryRow>& shown, int row) override {
+        rows = shown, selected = row;
+    }
     int SelectedRow() const override { return selected; }
     void SetClipboardText(const std::string& text) override { clipboard = text; }
-    std::optional<fs::path> AskForSaveName(const fs::path&, bool& replaceIt) override {
-        return replaceIt = replace, saveName;
+    std::optional<std::string> ClipboardText() const override { return clipboard; }
+    std::optional<fs::path> AskForSaveName(const std::string&, const fs::path& offered,
+                                           const std::vector<FileType>&) override {
+        return suggested = offered, saveName;
+    }
+    std::optional<fs::path> AskForOpenName(const std::string&, const fs::path&,
+                                           const std::vector<FileType>&) override {
+        return openName;
     }
     // Parts and preview: the work runs at once, and the platform decodes no image.
     Texts parts;
@@ -316,9 +327,18 @@ struct PanelSession : Session {
         panel.texts[choice == IDC_SPREAD_NTH ? IDC_SPREAD_N : IDC_SPREAD_K] = n;
         dialog.OnPanelCommand(choice);
     }
+    void Select(int row) {
+        panel.selected = row;
+        dialog.OnPanelCommand(IDC_HISTORY);
+    }
+    // "NAME" clicks the panel's IDC_NAME; the dialog's names otherwise.
+    void Click(int id) { dialog.OnPanelCommand(id); }
 };
 
-TEST(DialogLogic, ApplyAgainAndTheCopiedRecipeMakeTheChainsBytes) {
+// Rows: Apply again replays one without adding another, and the next Corrupt begins a new row
+// from it; Save try, Copy, Paste and Open recipe all give a row's bytes from the pristine copy,
+// whatever the file holds now; a recipe of another file, or unchecked, is refused.
+TEST(DialogLogic, TriesReplaySaveAndComeBackFromTheirRecipes) {
     PanelSession run;
     for (const char* step : {"SEARCH_ALL", "REPLACE_RANDOM", "RANGE_START=10", "RANGE_END=300"})
         run.Do(step);
@@ -326,29 +346,155 @@ TEST(DialogLogic, ApplyAgainAndTheCopiedRecipeMakeTheChainsBytes) {
     run.Do("CORRUPT");
     run.Spread(IDC_SPREAD_NTH, "3");
     run.Do("CORRUPT");
-    run.Do("RANGE_START=400"); // processes no byte: left out of the recipe
+    run.Do("RANGE_START=400"); // processes no byte: left out of the row
     run.Do("CORRUPT");
-    const Bytes chain = ReadFile(run.rom);
+    const Bytes first = ReadFile(run.rom);
     ASSERT_EQ(run.panel.rows.size(), 1u);
-    EXPECT_NE(run.panel.rows[0].find("seed "), std::string::npos);
+    EXPECT_NE(run.panel.rows[0].steps.find("10:300 all random pick 40 | 10:300 all random every 3"),
+              std::string::npos)
+        << run.panel.rows[0].steps;
     run.Do("RANGE_START=0");
     run.Do("RECORRUPT");
-    EXPECT_NE(ReadFile(run.rom), chain);
+    const Bytes second = ReadFile(run.rom);
+    for (const char* step : {"SEARCH_SPECIFIC", "SEARCH_VALUE=1", "RANGE_END=1"})
+        run.Do(step); // a Re-Corrupt that hits nothing: no row
+    run.panel.checked[IDC_QUIET_RESULTS] = true;
+    run.Do("RECORRUPT");
+    EXPECT_EQ(run.panel.rows.size(), 2u);
+    EXPECT_EQ(run.panel.texts[IDC_PANEL_STATUS], kNothingHit);
 
-    run.panel.selected = 0;
-    run.dialog.OnPanelCommand(IDC_APPLY_AGAIN);
-    EXPECT_EQ(ReadFile(run.rom), chain);
-    EXPECT_EQ(run.panel.rows.size(), 3u);
-    run.dialog.OnPanelCommand(IDC_COPY_RECIPE);
-    EXPECT_EQ(run.panel.clipboard.find("--range 400"), std::string::npos) << run.panel.clipboard;
+    run.Select(0);
+    run.Click(IDC_APPLY_AGAIN);
+    EXPECT_EQ(ReadFile(run.rom), first);
+    EXPECT_EQ(run.panel.rows.size(), 2u);
+    EXPECT_EQ(run.panel.selected, 0);
+    run.Do("SEARCH_ALL");
+    run.Do("CORRUPT"); // a new row: the replayed one's steps, then this
+    ASSERT_EQ(run.panel.rows.size(), 3u);
+    EXPECT_EQ(run.panel.rows[2].steps, run.panel.rows[0].steps + " | 0:1 all random every 3");
+    run.Click(IDC_USE_FORM); // the last step back in the form
+    EXPECT_EQ(Texts({run.texts[IDC_RANGE_START], run.texts[IDC_RANGE_END]}), (Texts{"0", "1"}));
+
+    // Row 1 saved while row 2 is in the file, with its recipe.
+    run.Select(1);
+    run.panel.saveName = run.dir / "try.nes";
+    run.Click(IDC_SAVE_TRY);
+    EXPECT_EQ(ReadFile(run.dir / "try.nes"), second);
+    const fs::path json = run.dir / "try.glitchwerk.json";
+    const auto saved = nlohmann::json::parse(ReadFile(json), nullptr, false);
+    ASSERT_TRUE(saved.is_object());
+    EXPECT_EQ(run.panel.suggested,
+              run.dir / ("game-" + std::to_string(saved.at("seed").get<std::uint64_t>()) + "-" +
+                         std::to_string(saved.at("draw").get<std::uint64_t>()) + ".nes"));
+    run.Click(IDC_SAVE_TRY); // the same name again: a new one, nothing replaced
+    EXPECT_EQ(ReadFile(run.dir / "try-2.nes"), second);
+
+    run.Select(0);
+    run.Click(IDC_COPY_RECIPE);
+    const std::string recipe = run.panel.clipboard.value_or("");
+    EXPECT_NE(recipe.find("--seed "), std::string::npos);
+    run.Do("RESTORE");
+    const Bytes restored = ReadFile(run.rom);
+    run.Click(IDC_PASTE_RECIPE);
+    EXPECT_EQ(ReadFile(run.rom), first);
+    EXPECT_EQ(run.panel.rows.size(), 4u);
+    run.panel.openName = json;
+    run.Click(IDC_OPEN_RECIPE);
+    EXPECT_EQ(ReadFile(run.rom), second);
+    EXPECT_EQ(run.panel.selected, 4);
+
+    const std::size_t crc = recipe.find("--expect-crc32 ") + 15;
+    const std::pair<std::string, std::string> refused[] = {
+        {std::string(recipe).replace(crc, 8, "12345678"), "12345678"},
+        {std::string(recipe).erase(crc - 16, 24), kRecipeUnchecked},
+        {recipe + " $(reboot)", "could not be read"},
+    };
+    for (const auto& [text, said] : refused) {
+        SCOPED_TRACE(text);
+        run.panel.clipboard = text;
+        run.messages.clear();
+        run.Click(IDC_PASTE_RECIPE);
+        ASSERT_EQ(run.messages.size(), 1u);
+        EXPECT_NE(run.messages[0].find(said), std::string::npos) << run.messages[0];
+    }
+    EXPECT_EQ(run.panel.rows.size(), 5u);
 #ifdef GLITCHWERK_HAS_CLI
-    std::vector<std::string> words = SplitCommand(run.panel.clipboard);
-    ASSERT_EQ(words.front(), "glitchwerk-cli");
-    run.Do("RESTORE"); // the recipe starts from the original
+    // glitchwerk-cli makes the same bytes from the same recipe, and prints it alike.
+    run.Do("RESTORE");
+    EXPECT_EQ(ReadFile(run.rom), restored);
+    std::vector<std::string> words = SplitCommand(recipe);
+    ASSERT_EQ(words.at(1), "corrupt");
     std::ostringstream out, err;
     ASSERT_EQ(RunCli({words.begin() + 1, words.end()}, out, err), 0) << err.str();
-    EXPECT_EQ(ReadFile(run.dir / "game-glitch.nes"), chain);
+    EXPECT_EQ(ReadFile(words.at(4)), first);
+    EXPECT_EQ(out.str().substr(out.str().find("recipe: ") + 8), recipe + "\n");
+    std::ostringstream replayed, why;
+    ASSERT_EQ(RunCli({"corrupt", "--recipe", PathText(json), "-o", "again.nes"}, replayed, why), 0)
+        << why.str();
+    EXPECT_EQ(ReadFile("again.nes"), second);
 #endif
+}
+
+// Save copy as writes the file as it is now, never over a file of this run or another's, and asks
+// before it replaces any other file.
+TEST(DialogLogic, SaveCopyAsNeverGoesOverARunsFiles) {
+    const TempDir other(true); // another run, in a folder of its own
+    WriteFile(other / "theirs.nes", kOriginal);
+    BackupStore theirs;
+    ASSERT_EQ(CreateBackup(theirs, other / "theirs.nes"), BackupResult::BackupCreated);
+    const auto saveAs = [](const fs::path& name, Answer answer = Answer::Cancel) {
+        return [=](PanelSession& r) {
+            WriteFile(r.dir / "kept.bin", {7});
+            fs::create_directory(r.dir / "old");
+            WriteFile(r.dir / "old" / "glitchwerk-20261207-101010.dat", {8});
+            r.panel.saveName = name.empty() ? r.rom : name.is_absolute() ? name : r.dir / name;
+            r.answer = answer;
+            r.Click(IDC_SAVE_COPY);
+        };
+    };
+    const std::tuple<const char*, std::function<void(PanelSession&)>, Texts> cases[] = {
+        {"over the file", saveAs({}), {kCopyNotOverOwn}},
+        {"over the data file", saveAs(kDataFileName), {kCopyNotOverOwn}},
+#ifdef _WIN32
+        {"over a kept copy", saveAs("old/glitchwerk-20261207-101010.dat"), {kCopyNotOverRunFile}},
+#else
+        {"over a kept copy", saveAs("old/Glitchwerk-20261207-101010.dat"), {kCopyNotOverRunFile}},
+#endif
+        {"over another run's data file", saveAs(other / kDataFileName), {kCopyNotOverRunFile}},
+        {"over another run's file", saveAs(other / "theirs.nes"), {kCopyNotOverRunFile}},
+        {"over another, kept", saveAs("kept.bin"), {ReplaceQuestion("kept.bin")}},
+        {"over another, replaced",
+         [&](PanelSession& r) {
+             saveAs("kept.bin", Answer::Yes)(r);
+             EXPECT_EQ(ReadFile(r.dir / "kept.bin"), kOriginal);
+         },
+         {ReplaceQuestion("kept.bin"), kCopySaved}},
+        {"new",
+         [&](PanelSession& r) {
+#ifndef _WIN32 // the original's mode, less the umask
+             fs::permissions(r.rom, fs::perms::owner_all | fs::perms::group_read);
+#endif
+             saveAs("copy.nes")(r);
+             EXPECT_EQ(ReadFile(r.dir / "copy.nes"), kOriginal);
+#ifndef _WIN32
+             EXPECT_EQ(fs::status(r.dir / "copy.nes").permissions() & fs::perms::mask,
+                       fs::perms::owner_all | fs::perms::group_read);
+#endif
+         },
+         {kCopySaved}},
+    };
+    for (const auto& [name, act, said] : cases) {
+        SCOPED_TRACE(name);
+        PanelSession run;
+        act(run);
+        EXPECT_EQ(run.messages, said);
+        EXPECT_EQ(ReadFile(run.rom), kOriginal);
+        EXPECT_EQ(ReadFile(kDataFileName), kOriginal);
+        EXPECT_EQ(ReadFile(other / kDataFileName), kOriginal);
+        EXPECT_EQ(ReadFile(run.dir / "old" / "glitchwerk-20261207-101010.dat"), Bytes{8});
+        EXPECT_EQ(ReadFile(run.dir / "kept.bin") == kOriginal,
+                  std::string(name) == "over another, replaced");
+    }
 }
 
 TEST(DialogLogic, PanelCommandsAndWhatActsOnlyWhileItIsOpen) {
@@ -364,20 +510,14 @@ TEST(DialogLogic, PanelCommandsAndWhatActsOnlyWhileItIsOpen) {
         for (const char* step : {"SEARCH_ALL", "RANGE_END=8", "REPLACE_VALUE=0", "CORRUPT"})
             r.Do(step);
     };
-    const auto saveAs = [](const fs::path& name, bool replace = false) {
-        return [=](PanelSession& r) {
-            WriteFile("kept.bin", {7});
-            r.panel.saveName = name.empty() ? r.rom : name;
-            r.panel.replace = replace;
-            r.dialog.OnPanelCommand(IDC_SAVE_COPY);
-        };
-    };
     const Case cases[] = {
         {"quiet",
          [](PanelSession& r) {
              r.panel.checked[IDC_QUIET_RESULTS] = true;
              r.Do("RECORRUPT"), r.Do("RESTORE");
              EXPECT_EQ(r.panel.texts[IDC_PANEL_STATUS], kRestored);
+             r.Do("SEARCH_ALL"); // the next command clears it
+             EXPECT_EQ(r.panel.texts[IDC_PANEL_STATUS], "");
          },
          {}},
         {"closed",
@@ -399,16 +539,17 @@ TEST(DialogLogic, PanelCommandsAndWhatActsOnlyWhileItIsOpen) {
          },
          {kCorrupted, kCorrupted},
          zeroed},
-        {"over the file", saveAs({}, true), {kCopyNotOverOwn}},
-        {"over the data file", saveAs(kDataFileName, true), {kCopyNotOverOwn}},
-        {"over another", saveAs("kept.bin"), {CopyNotSaved("kept.bin")}},
-        {"new",
+        {"every 0th", [](PanelSession& r) { r.Spread(IDC_SPREAD_NTH, "0"), r.Do("CORRUPT"); },
+         {kBadEvery}},
+        {"Enter in a spread's field",
          [&](PanelSession& r) {
-             saveAs("copy.nes")(r);
-             EXPECT_EQ(ReadFile("copy.nes"), kOriginal);
-             EXPECT_EQ(ReadFile("kept.bin"), Bytes{7});
+             corruptAll(r);
+             r.Click(IDC_SPREAD_K); // Re-Corrupt
+             EXPECT_EQ(r.progress.back(), kCorrupting);
+             EXPECT_EQ(r.panel.rows.size(), 2u);
          },
-         {kCopySaved}},
+         {kCorrupted, kCorrupted},
+         zeroed},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -445,31 +586,216 @@ TEST(DialogLogic, APartFillsTheRangeAndThePreviewShowsTheFileAfterEachCommand) {
     EXPECT_EQ(panel.preview.pixels, tilesOf(ReadFile(run.rom)));
     run.Do("RESTORE");
     EXPECT_EQ(panel.preview.pixels, tilesOf(rom));
+
+    // A file shorter than it was measured: only what could be read.
+    const FileParts bmp{FileKind::Bmp, {{"headers", 0, 0x36}, {"pixels", 0x36, 0x6010}}};
+    const FileParts other{FileKind::Other, {{"all", 0, 0x6010}}};
+    for (const FileParts& parts : {bmp, other}) {
+        FileHandle file = OpenFile(run.rom, OpenHow::Reading);
+        const PreviewSource source = ReadPreviewSource(file.get(), 0x9000, parts, 0x100, 0x7000);
+        EXPECT_EQ(source.file.size(), 0x6010u);
+        EXPECT_EQ(source.tiles.size(), parts.kind == FileKind::Other ? 0x6010u - 0x100 : 0u);
+    }
 }
 
-TEST(DialogLogic, KeptHistoryComesBackUntilUntickedAndADamagedOneIsSetAside) {
+// The settings are the user's, the history each file's; two windows on copies of one file add their
+// rows to it; lines that fail a check are set aside once; a file that is not the user's alone is
+// never used, its command never run; an old history over the limit keeps its starred rows.
+TEST(DialogLogic, KeptHistoryIsTheUsersAloneAndSurvivesDamage) {
     const TempDir data;
     const fs::path folder = data / "kept"; // made by the first run
+    const auto keep = [](PanelSession& r) {
+        r.panel.checked[IDC_KEEP_HISTORY] = true;
+        r.Click(IDC_KEEP_HISTORY);
+    };
+    {
+        PanelSession one(folder);
+        keep(one);
+        one.panel.texts[IDC_RUN_AFTER] = "viewer %f";
+        for (const char* step : {"SEARCH_ALL", "RANGE_END=10", "CORRUPT"})
+            one.Do(step);
+        PanelSession two(folder); // a copy of the same file in a second window
+        for (const char* step : {"SEARCH_ALL", "RANGE_END=20", "CORRUPT"})
+            two.Do(step);
+        one.Do("RECORRUPT");
+        EXPECT_EQ(two.panel.rows.size(), 2u);
+    }
+#ifndef _WIN32
+    EXPECT_EQ(fs::status(folder).permissions() & fs::perms::mask, fs::perms::owner_all);
+#endif
+    fs::path history;
+    for (const auto& entry : fs::directory_iterator(folder))
+        history = entry.path().filename().string().starts_with("history-") ? entry.path() : history;
+    {
+        PanelSession again(folder);
+        EXPECT_EQ(again.panel.rows.size(), 3u);
+        EXPECT_TRUE(again.panel.checked[IDC_KEEP_HISTORY]);
+        EXPECT_EQ(again.panel.texts[IDC_RUN_AFTER], "viewer %f");
+        again.Select(0);
+        again.panel.checked[IDC_STAR] = true;
+        again.Click(IDC_STAR);
+    }
+    {
+        Session other; // another file: the settings, none of the rows
+        WriteFile(other.rom, Bytes(0x40, 1));
+        Panel panel;
+        panel.folder = folder;
+        other.Start();
+        other.dialog.AttachPanel(panel);
+        other.dialog.OnPanelShown();
+        EXPECT_TRUE(panel.rows.empty());
+        EXPECT_EQ(panel.texts[IDC_RUN_AFTER], "viewer %f");
+    }
+    // Damaged lines: not JSON, wrong types, values out of range, a float, a step of another stream.
+    const std::string good = R"({"chain":"00000000000000AA","when":"1","seed":1,"draw":0,)"
+                             R"("step":"--range 0:10 --search-all --set 1","hits":16})";
+    std::ofstream(history, std::ios::app)
+        << "{\n"
+        << R"({"chain":"00000000000000AB","when":"1","seed":4294967297,"draw":0,"step":"--range 0:1 --search-all --set 1","hits":1})"
+        << '\n'
+        << R"({"chain":"00000000000000AC","when":"1","seed":1.5,"draw":0,"step":"--range 0:1 --search-all --set 1","hits":1})"
+        << '\n'
+        << R"({"chain":"00000000000000AD","when":"1","seed":1,"draw":0,"step":"--range 0:1 --search-all --set 1 --every 0","hits":1})"
+        << '\n'
+        << R"({"chain":"00000000000000AE","when":"1","seed":1,"draw":0,"step":"--range 0:1 --search-all --random --pick 4294967295","hits":1})"
+        << '\n'
+        << R"({"chain":"00000000000000AF","star":"yes"})" << '\n'
+        << good << '\n'
+        << R"({"chain":"00000000000000AA","when":"1","seed":2,"draw":0,"step":"--range 0:1 --search-all --set 1","hits":1})"
+        << '\n';
+    const fs::path aside = fs::path(history) += ".damaged";
+    for (const bool first : {true, false}) {
+        PanelSession run(folder);
+        EXPECT_EQ(run.panel.rows.size(), 4u);
+        EXPECT_EQ(run.panel.texts[IDC_PANEL_STATUS],
+                  first ? HistoryLinesSetAside(7, PathText(aside)) : "");
+    }
+    const std::string setAside(ReadFile(aside).begin(), ReadFile(aside).end());
+    EXPECT_EQ(std::count(setAside.begin(), setAside.end(), '\n'), 7);
+    EXPECT_NE(setAside.find("line 2: {\"chain\":\"00000000000000AB\""), std::string::npos);
+
+    // Over the limit: the last rows and the starred one.
+    {
+        std::ofstream lines(history, std::ios::app);
+        for (int i = 0; i < 2100; ++i) {
+            char id[17];
+            std::snprintf(id, sizeof id, "%016X", i + 0x100);
+            lines << std::string(good).replace(10, 16, id) << '\n';
+        }
+    }
     {
         PanelSession run(folder);
-        run.panel.checked[IDC_KEEP_HISTORY] = true;
-        run.panel.texts[IDC_RUN_AFTER] = "viewer %f";
-        run.Do("CORRUPT");
+        ASSERT_EQ(run.panel.rows.size(), 1001u);
+        EXPECT_NE(run.panel.rows[0].summary.find("\xE2\x98\x85"), std::string::npos);
     }
-    const fs::path kept = fs::directory_iterator(folder)->path();
-    for (const int keepAfter : {1, 0}) {
+#ifndef _WIN32
+    // Not the user's alone: writable by the group, or a link. Nothing of it is used.
+    fs::permissions(history, fs::perms::group_write, fs::perm_options::add);
+    {
         PanelSession run(folder);
-        EXPECT_EQ(run.panel.rows.size(), 1u);
-        EXPECT_EQ(run.panel.texts[IDC_RUN_AFTER], "viewer %f");
-        run.panel.checked[IDC_KEEP_HISTORY] = keepAfter;
-        run.dialog.OnPanelCommand(IDC_KEEP_HISTORY);
-        EXPECT_EQ(fs::exists(kept), keepAfter == 1);
+        EXPECT_TRUE(run.panel.rows.empty());
+        EXPECT_FALSE(run.panel.checked[IDC_KEEP_HISTORY]);
+        EXPECT_EQ(run.panel.texts[IDC_PANEL_STATUS], HistoryNotYours(PathText(folder)));
+        run.Do("CORRUPT"); // and nothing is written to it
     }
-    WriteFile(kept, {'{', '\n'});
+    fs::permissions(history, fs::perms::group_write, fs::perm_options::remove);
+    const fs::path settings = folder / "settings.json";
+    fs::rename(settings, data / "elsewhere.json");
+    fs::create_symlink(data / "elsewhere.json", settings);
+    {
+        PanelSession run(folder);
+        EXPECT_EQ(run.panel.texts[IDC_RUN_AFTER], "");
+        EXPECT_EQ(run.panel.texts[IDC_PANEL_STATUS], HistoryNotYours(PathText(folder)));
+    }
+    fs::remove(settings);
+    fs::rename(data / "elsewhere.json", settings);
+#endif
+    // Unticked: this file's history goes; the settings too after a Yes.
     PanelSession run(folder);
-    EXPECT_TRUE(run.panel.rows.empty());
-    ASSERT_EQ(run.messages.size(), 1u);
-    EXPECT_EQ(run.messages[0], HistorySetAside(PathText(kept) + ".damaged"));
+    run.answer = Answer::Yes;
+    run.panel.checked[IDC_KEEP_HISTORY] = false;
+    run.Click(IDC_KEEP_HISTORY);
+    EXPECT_EQ(run.messages, Texts{kForgetSettings});
+    EXPECT_FALSE(fs::exists(history));
+    EXPECT_FALSE(fs::exists(folder / "settings.json"));
+}
+
+// Exit and Restore say what another program took from the data file, before anything is emptied,
+// and never say "kept" of bytes that are not.
+TEST(DialogLogic, ExitSaysWhatTheDataFileLost) {
+    const Bytes original = CountingBytes(3 * kHashedBlock);
+    const auto damage = [](std::size_t at) {
+        std::fstream(kDataFileName, std::ios::in | std::ios::out | std::ios::binary)
+            .seekp(static_cast<std::streamoff>(at))
+            .put(9);
+    };
+    {
+        Session run;
+        WriteFile(run.rom, original);
+        run.Start();
+        damage(kHashedBlock + 5);
+        WriteFile(run.rom, Bytes(original.size(), 0)); // the whole file corrupted
+        run.answer = Answer::Yes;
+        run.Do("RESTORE"); // the damaged block cannot be put back
+        run.Do("IDCANCEL");
+        EXPECT_EQ(run.messages, (Texts{kRestoreFailed, DataFileChangedStill(1, 3), kExitQuestion,
+                                       kExitRestoreFailed, DataFileChangedStill(1, 3)}));
+        EXPECT_FALSE(run.ended);
+        run.messages.clear();
+        run.answer = Answer::No;
+        run.Do("IDCANCEL");
+        EXPECT_TRUE(run.ended);
+        ASSERT_EQ(run.messages.size(), 2u);
+        const std::string kept = PathText(run.dialog.Backup().keptFile);
+        EXPECT_EQ(run.messages[1], DataFileChanged(1, 3, kept));
+        Bytes expected = original;
+        expected[kHashedBlock + 5] = 9;
+        EXPECT_EQ(ReadFile(run.dialog.Backup().keptFile), expected);
+        EXPECT_TRUE(ReadFile(kDataFileName).empty());
+    }
+    Session run; // a data file cut short: two blocks gone, and none kept when there is no room
+    WriteFile(run.rom, original);
+    run.Start();
+    fs::resize_file(kDataFileName, kHashedBlock);
+    run.answer = Answer::No;
+#ifndef _WIN32
+    OnAFullDisk(0, [&] { return run.Do("IDCANCEL"), 0; });
+    EXPECT_EQ(run.messages.back(), DataFileChangedStill(2, 3));
+    EXPECT_FALSE(run.ended);
+    EXPECT_EQ(ReadFile(kDataFileName).size(), kHashedBlock);
+#endif
+    run.Do("IDCANCEL");
+    EXPECT_EQ(run.messages.back(), DataFileChanged(2, 3, PathText(run.dialog.Backup().keptFile)));
+    EXPECT_TRUE(run.ended);
+}
+
+TEST(DialogLogic, RunAfterCorruptSplitsAsAShellAndClosesWhatItStarted) {
+    const std::pair<const char*, Texts> lines[] = {
+        {R"(emu "%f")", {"emu", "a b"}},
+        {R"(emu '%f' --x)", {"emu", "a b", "--x"}},
+        {R"(emu -f=%f %%f 100%%)", {"emu", "-f=a b", "%f", "100%"}},
+        {R"(emu "q\"%f")", {"emu", "q\"a b"}},
+    };
+    for (const auto& [line, words] : lines)
+        EXPECT_EQ(SplitCommand(line, "a b"), words) << line;
+#ifndef _WIN32
+    PanelSession run;
+    // A wrapper that starts the program it stands for, as emulators' scripts do.
+    run.panel.texts[IDC_RUN_AFTER] = "sh -c 'sleep 30 & echo $! >child; wait' %f";
+    run.Do("CORRUPT");
+    for (int tries = 0; tries < 200 && !fs::exists("child"); ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const Bytes id = ReadFile("child");
+    const std::string stat = "/proc/" + std::string(id.begin(), id.end() - 1) + "/stat";
+    ASSERT_TRUE(fs::exists(stat));
+    run.Do("CORRUPT"); // closed, with what it started, before the file is written
+    const auto ended = [&] {
+        std::ifstream in(stat);
+        std::string pid, name, state;
+        return !(in >> pid >> name >> state) || state == "Z";
+    };
+    EXPECT_TRUE(ended());
+#endif
 }
 
 } // namespace

@@ -94,6 +94,19 @@ ControlStyle StyleOf(PanelControlKind kind) {
     return {};
 }
 
+ControlStyle StyleOf(const ControlTemplate& control) {
+    return StyleOf(control.kind);
+}
+
+ControlStyle StyleOf(const PanelControl& control) {
+    ControlStyle style = StyleOf(control.kind);
+    // The history's two columns at a tab stop; its steps cut short, never
+    // scrolled across to.
+    if (control.id == IDC_HISTORY)
+        style.style = (style.style & ~static_cast<DWORD>(WS_HSCROLL)) | LBS_USETABSTOPS;
+    return style;
+}
+
 // The window's header, then one record for each control of `controls`.
 template <typename Controls>
 std::vector<WORD> BuildTemplate(DWORD style, DWORD exStyle, const char* caption, int width,
@@ -118,7 +131,7 @@ std::vector<WORD> BuildTemplate(DWORD style, DWORD exStyle, const char* caption,
     out.Word(MAKEWORD(FALSE, DEFAULT_CHARSET)); // italic, charset
     out.Text(font);
     for (const auto& control : controls) {
-        const ControlStyle kind = StyleOf(control.kind);
+        const ControlStyle kind = StyleOf(control);
         out.AlignToDword();
         out.Dword(0); // helpID
         out.Dword(kind.exStyle);

@@ -2,6 +2,7 @@
 #include "win32/win32_dialog.h"
 
 #include "dialog/control_table.h"
+#include "dialog/panel_view.h"
 #include "win32/dialog_template.h"
 #include "win32/progress_window.h"
 #include "win32/wide_text.h"
@@ -23,6 +24,7 @@ constexpr WORD kFontPoints = 8;
 constexpr UINT kShown = WM_APP; // posted at start-up: handled once the window is up
 constexpr DWORD kProgressDelayMs = 500;
 constexpr wchar_t kShowPanel[] = L"Show panel";
+constexpr UINT_PTR kRangeTyped = 1; // the timer of a pause in typing a range
 
 Win32Dialog* g_running = nullptr; // the one dialog, for the message filter
 
@@ -157,6 +159,17 @@ INT_PTR Win32Dialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         // Clicks, Enter (the default button) and Esc (IDCANCEL) all say BN_CLICKED.
         if (!m_busy && HIWORD(wParam) == BN_CLICKED)
             m_logic.OnCommand(LOWORD(wParam));
+        // The range typed: once typing pauses, the panel's preview follows.
+        if (HIWORD(wParam) == EN_CHANGE &&
+            (LOWORD(wParam) == IDC_RANGE_START || LOWORD(wParam) == IDC_RANGE_END))
+            SetTimer(m_window, kRangeTyped, kTypedRangePauseMs, nullptr);
+        return TRUE;
+    case WM_TIMER:
+        if (wParam != kRangeTyped)
+            return FALSE;
+        KillTimer(m_window, kRangeTyped);
+        if (!m_busy)
+            m_logic.OnRangeTyped();
         return TRUE;
     case WM_CLOSE: // the close box, like Esc and Exit
         if (!m_busy)
@@ -224,7 +237,9 @@ std::optional<std::filesystem::path> Win32Dialog::AskForFile() {
 }
 
 Answer Win32Dialog::ShowMessage(const std::string& text, MessageButtons buttons) {
-    const UINT type = buttons == MessageButtons::Ok ? MB_OK : MB_YESNOCANCEL | MB_ICONQUESTION;
+    const UINT type = buttons == MessageButtons::Ok      ? MB_OK
+                      : buttons == MessageButtons::YesNo ? MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2
+                                                         : MB_YESNOCANCEL | MB_ICONQUESTION;
     switch (MessageBoxW(Owner(), Widen(text).c_str(), kTitle, type)) {
     case IDYES:
         return Answer::Yes;

@@ -125,10 +125,20 @@ INT_PTR CALLBACK Win32Panel::PanelProc(HWND window, UINT message, WPARAM wParam,
     switch (message) {
     case WM_COMMAND: {
         const int id = LOWORD(wParam);
+        const WORD code = HIWORD(wParam);
         if (id == IDCANCEL) { // Esc, like the close box
             ShowWindow(window, SW_HIDE);
-        } else if ((HIWORD(wParam) == BN_CLICKED && id != IDOK) ||
-                   ((id == IDC_HISTORY || id == IDC_PARTS) && HIWORD(wParam) == LBN_SELCHANGE)) {
+        } else if (id == IDOK) {
+            // Enter in a field is that field's command.
+            const int focused = GetDlgCtrlID(GetFocus());
+            for (const int field : {IDC_SPREAD_N, IDC_SPREAD_K, IDC_TRY_NAME, IDC_RUN_AFTER}) {
+                if (field == focused && IsChild(window, GetFocus()))
+                    self->m_logic.OnPanelCommand(field);
+            }
+        } else if (id == IDC_HISTORY && code == LBN_DBLCLK) {
+            self->m_logic.OnPanelCommand(IDC_USE_FORM);
+        } else if (code == BN_CLICKED ||
+                   ((id == IDC_HISTORY || id == IDC_PARTS) && code == LBN_SELCHANGE)) {
             self->m_logic.OnPanelCommand(id);
         }
         return TRUE;
@@ -207,24 +217,28 @@ void Win32Panel::SetEnabled(int id, bool enabled) {
     EnableWindow(GetDlgItem(m_window, id), enabled);
 }
 
-void Win32Panel::ShowHistory(const std::vector<std::string>& rows, int selected) {
+void Win32Panel::ShowHistory(const std::vector<HistoryRow>& rows, int selected) {
     const HWND list = GetDlgItem(m_window, IDC_HISTORY);
     SendMessageW(list, LB_RESETCONTENT, 0, 0);
-    // Rows are wider than the list: it scrolls across to the widest.
+    // The steps' column starts past the widest summary.
     const HDC context = GetDC(list);
     const HGDIOBJ old =
         SelectObject(context, reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0)));
     LONG widest = 0;
-    for (const std::string& row : rows) {
-        const std::wstring text = Widen(row);
-        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    for (const HistoryRow& row : rows) {
+        const std::wstring summary = Widen(row.summary);
         SIZE size{};
-        GetTextExtentPoint32W(context, text.c_str(), static_cast<int>(text.size()), &size);
-        widest = std::max(widest, size.cx + 8);
+        GetTextExtentPoint32W(context, summary.c_str(), static_cast<int>(summary.size()), &size);
+        widest = std::max(widest, size.cx);
+        const std::wstring text = summary + L"\t" + Widen(row.steps);
+        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
     }
     SelectObject(context, old);
     ReleaseDC(list, context);
-    SendMessageW(list, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(widest), 0);
+    RECT units{0, 0, 4, 0};
+    MapDialogRect(m_window, &units); // pixels in four dialog units across
+    const int stop = static_cast<int>((widest + 12) * 4 / std::max(1L, units.right));
+    SendMessageW(list, LB_SETTABSTOPS, 1, reinterpret_cast<LPARAM>(&stop));
     SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(selected), 0); // -1: none
 }
 
@@ -232,6 +246,28 @@ int Win32Panel::SelectedRow() const {
     const LRESULT row = SendDlgItemMessageW(m_window, IDC_HISTORY, LB_GETCURSEL, 0, 0);
     return row == LB_ERR ? -1 : static_cast<int>(row);
 }
+
+namespace {
+
+// Another program may hold the clipboard for a moment.
+bool OpenTheClipboard(HWND owner) {
+    for (int tries = 0; tries < 10; ++tries, Sleep(20)) {
+        if (OpenClipboard(owner))
+            return true;
+    }
+    return false;
+}
+
+// The filter string of a file dialog: each type's name and pattern, ended by
+// an empty one.
+std::wstring Filter(const std::vector<FileType>& types) {
+    std::wstring filter;
+    for (const FileType& type : types)
+        filter += Widen(type.name) + L'\0' + Widen(type.pattern) + L'\0';
+    return filter + L'\0';
+}
+
+} // namespace
 
 void Win32Panel::SetClipboardText(const std::string& text) {
     const std::wstring wide = Widen(text);
@@ -241,10 +277,7 @@ void Win32Panel::SetClipboardText(const std::string& text) {
         return;
     std::memcpy(GlobalLock(memory), wide.c_str(), bytes);
     GlobalUnlock(memory);
-    // Another program may hold the clipboard for a moment.
-    bool open = false;
-    for (int tries = 0; tries < 10 && !(open = OpenClipboard(m_window)); ++tries)
-        Sleep(20);
+    const bool open = OpenTheClipboard(m_window);
     if (open && EmptyClipboard() && SetClipboardData(CF_UNICODETEXT, memory)) {
         CloseClipboard();
         return;
@@ -254,31 +287,68 @@ void Win32Panel::SetClipboardText(const std::string& text) {
     GlobalFree(memory);
 }
 
+std::optional<std::string> Win32Panel::ClipboardText() const {
+    if (!OpenTheClipboard(m_window))
+        return std::nullopt;
+    std::optional<std::string> text;
+    if (const HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* wide = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = Narrow(wide);
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
 std::optional<std::filesystem::path>
-Win32Panel::AskForSaveName(const std::filesystem::path& suggested, bool& replace) {
+Win32Panel::AskForSaveName(const std::string& title, const std::filesystem::path& suggested,
+                           const std::vector<FileType>& types) {
     std::wstring file(32768, L'\0'); // long paths too
     const std::wstring name = suggested.filename().wstring();
     std::copy(name.begin(),
               name.begin() + static_cast<std::ptrdiff_t>(std::min(name.size(), file.size() - 1)),
               file.begin());
     const std::wstring folder = suggested.parent_path().wstring();
+    const std::wstring filter = Filter(types);
+    const std::wstring caption = Widen(title);
     OPENFILENAMEW ask{};
     ask.lStructSize = sizeof ask;
     // Over the dialog, which it disables, and the panel with it.
     ask.hwndOwner = m_dialog;
+    ask.lpstrFilter = filter.c_str();
+    ask.nFilterIndex = 1;
     ask.lpstrFile = file.data();
     ask.nMaxFile = static_cast<DWORD>(file.size());
     ask.lpstrInitialDir = folder.c_str();
-    ask.lpstrTitle = L"Save copy as";
-    ask.Flags =
-        OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
+    ask.lpstrTitle = caption.c_str();
+    // No question of its own about a file that exists: the logic asks.
+    ask.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST;
     if (!GetSaveFileNameW(&ask))
         return std::nullopt;
-    const std::filesystem::path chosen(file.c_str());
-    std::error_code error;
-    // The dialog asked before it named a file that exists.
-    replace = std::filesystem::exists(chosen, error);
-    return chosen;
+    return std::filesystem::path(file.c_str());
+}
+
+std::optional<std::filesystem::path>
+Win32Panel::AskForOpenName(const std::string& title, const std::filesystem::path& folder,
+                           const std::vector<FileType>& types) {
+    std::wstring file(32768, L'\0');
+    const std::wstring start = folder.wstring();
+    const std::wstring filter = Filter(types);
+    const std::wstring caption = Widen(title);
+    OPENFILENAMEW ask{};
+    ask.lStructSize = sizeof ask;
+    ask.hwndOwner = m_dialog;
+    ask.lpstrFilter = filter.c_str();
+    ask.nFilterIndex = 1;
+    ask.lpstrFile = file.data();
+    ask.nMaxFile = static_cast<DWORD>(file.size());
+    ask.lpstrInitialDir = start.c_str();
+    ask.lpstrTitle = caption.c_str();
+    ask.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST;
+    if (!GetOpenFileNameW(&ask))
+        return std::nullopt;
+    return std::filesystem::path(file.c_str());
 }
 
 std::filesystem::path Win32Panel::DataFolder() const {

@@ -36,11 +36,16 @@ class Win32Panel final : public PanelView {
     bool IsChecked(int id) const override;
     void SetChecked(int id, bool checked) override;
     void SetEnabled(int id, bool enabled) override;
-    void ShowHistory(const std::vector<std::string>& rows, int selected) override;
+    void ShowHistory(const std::vector<HistoryRow>& rows, int selected) override;
     int SelectedRow() const override;
     void SetClipboardText(const std::string& text) override;
-    std::optional<std::filesystem::path> AskForSaveName(const std::filesystem::path& suggested,
-                                                        bool& replace) override;
+    std::optional<std::string> ClipboardText() const override;
+    std::optional<std::filesystem::path> AskForSaveName(const std::string& title,
+                                                        const std::filesystem::path& suggested,
+                                                        const std::vector<FileType>& types) override;
+    std::optional<std::filesystem::path> AskForOpenName(const std::string& title,
+                                                        const std::filesystem::path& folder,
+                                                        const std::vector<FileType>& types) override;
     std::filesystem::path DataFolder() const override;
     void ShowParts(const std::vector<std::string>& rows) override;
     int SelectedPart() const override;

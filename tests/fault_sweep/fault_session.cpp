@@ -11,6 +11,7 @@
 
 #include <iostream>
 #include <map>
+#include <vector>
 
 namespace {
 using namespace glitchwerk;
@@ -51,12 +52,53 @@ struct View : DialogView {
     void EndDialog() override { ended = true; }
 };
 
+// The panel, answering as a user who keeps the history and saves copies.
+struct PanelAnswers : PanelView {
+    mutable std::map<int, std::string> texts;
+    mutable std::map<int, bool> checked;
+    std::vector<HistoryRow> rows;
+    int selected = -1;
+    std::filesystem::path saveAs;
+
+    std::string FieldText(int id) const override { return texts[id]; }
+    void SetFieldText(int id, const std::string& text) override { texts[id] = text; }
+    void ShowText(int id, const std::string& text) override { texts[id] = text; }
+    bool IsChecked(int id) const override { return checked[id]; }
+    void SetChecked(int id, bool on) override { checked[id] = on; }
+    void SetEnabled(int, bool) override {}
+    bool IsOpen() const override { return true; }
+    void ShowHistory(const std::vector<HistoryRow>& shown, int row) override {
+        rows = shown, selected = row;
+    }
+    int SelectedRow() const override { return selected; }
+    void SetClipboardText(const std::string&) override {}
+    std::optional<std::string> ClipboardText() const override { return std::nullopt; }
+    std::optional<std::filesystem::path> AskForSaveName(const std::string&,
+                                                        const std::filesystem::path&,
+                                                        const std::vector<FileType>&) override {
+        return saveAs;
+    }
+    std::optional<std::filesystem::path> AskForOpenName(const std::string&,
+                                                        const std::filesystem::path&,
+                                                        const std::vector<FileType>&) override {
+        return std::nullopt;
+    }
+    std::filesystem::path DataFolder() const override { return "kept"; }
+    void ShowParts(const std::vector<std::string>&) override {}
+    int SelectedPart() const override { return -1; }
+    ImageDecoder PreviewDecoder() const override { return {}; }
+    void ShowPreview(const PreviewPicture&) override {}
+    void RunInBackground(std::function<void()> work, std::function<void()> done) override {
+        work(), done();
+    }
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
     const std::string original = Raw(argc == 3 ? argv[2] : ""), answer = argc == 3 ? argv[1] : "";
     View view;
-    view.exitAnswer = answer == "yes" ? Answer::Yes : Answer::No;
+    view.exitAnswer = answer == "no" ? Answer::No : Answer::Yes;
     CGlitchwerkDlg dialog(view);
     dialog.OpenAtStart("game.bin");
     int violations = 0;
@@ -67,19 +109,44 @@ int main(int argc, char** argv) {
             ++violations, std::cout << "VIOLATION after " << command << '\n';
         view.last.clear();
     };
+    PanelAnswers panel;
     if (dialog.OnInitDialog()) {
         dialog.OnShown();
         view.texts[IDC_RANGE_START] = "1000";
         view.texts[IDC_RANGE_END] = "40000";
         dialog.OnCommand(IDC_SEARCH_ALL);
         dialog.OnCommand(IDC_REPLACE_RANDOM);
-        const int steps[] = {IDC_CORRUPT, IDC_RESTORE, IDC_RECORRUPT, IDC_RESTORE};
-        for (std::size_t i = 0; i < (answer == "yes" ? 3U : 4U); ++i) {
-            dialog.OnCommand(steps[i]);
-            check(std::to_string(steps[i]), false);
+        if (answer == "panel") {
+            // History kept, a pick, a copy, Apply again, the copy again over the first.
+            dialog.AttachPanel(panel);
+            dialog.OnPanelShown();
+            panel.checked[IDC_KEEP_HISTORY] = true;
+            dialog.OnPanelCommand(IDC_KEEP_HISTORY);
+            panel.texts[IDC_SPREAD_K] = "500";
+            dialog.OnPanelCommand(IDC_SPREAD_PICK);
+            dialog.OnCommand(IDC_CORRUPT);
+            check("Corrupt", false);
+            view.exitAnswer = Answer::Yes; // to "Replace it?", and at exit
+            for (const int command : {IDC_SAVE_COPY, IDC_APPLY_AGAIN, IDC_SAVE_COPY}) {
+                const std::string before = Raw("game.bin");
+                panel.selected = 0;
+                panel.saveAs = "copy.bin";
+                dialog.OnPanelCommand(command);
+                if (view.last == messages::kCopySaved && Raw("copy.bin") != before)
+                    ++violations, std::cout << "VIOLATION the copy is not the file\n";
+                check("panel " + std::to_string(command), false);
+            }
+            dialog.OnCommand(IDC_RESTORE);
+            check("Restore", false);
+        } else {
+            const int steps[] = {IDC_CORRUPT, IDC_RESTORE, IDC_RECORRUPT, IDC_RESTORE};
+            for (std::size_t i = 0; i < (answer == "yes" ? 3U : 4U); ++i) {
+                dialog.OnCommand(steps[i]);
+                check(std::to_string(steps[i]), false);
+            }
         }
         dialog.OnCommand(IDCANCEL);
-        check("Exit", view.ended && answer == "yes");
+        check("Exit", view.ended && answer != "no");
     }
     return violations ? 1 : 0;
 }

@@ -1,7 +1,9 @@
 #!/bin/bash
 # SPDX-License-Identifier: MIT
-# The I/O fault sweep: runs a dialog session (Exit answered Yes, and No) and
-# glitchwerk-cli once to count their file operations, then again for each
+# The I/O fault sweep: runs a dialog session (Exit answered Yes, and No), one
+# with the panel (kept history, a pick, Save copy as, Apply again, the copy
+# saved over the first, Restore, Exit) and glitchwerk-cli once to count their
+# file operations, then again for each
 # operation N and each of fail, short and crash, and checks that no bytes were
 # lost and no failure was told as a success. Usage: sweep.sh BUILD_DIR
 set -u
@@ -96,6 +98,7 @@ sweep() { # NAME FILE CHECK DRIVER...
     { echo "glitchwerk-cli fails without faults" && exit 1; }
 sweep session-yes game.bin check_session "$session" yes "$work/original"
 sweep session-no game.bin check_session "$session" no "$work/original"
+sweep session-panel game.bin check_session "$session" panel "$work/original"
 sweep cli in.bin check_cli "$cli" "${cli_args[@]}"
 echo "runs=$runs violations=$violations seconds=$((SECONDS - start))"
 [[ $violations -eq 0 ]]
