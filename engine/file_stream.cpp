@@ -235,6 +235,42 @@ bool ReadFacts(std::FILE* file, FileFacts& facts) {
     return true;
 }
 
+bool FactsAtName(const std::filesystem::path& path, FileFacts& facts, bool& found) {
+    found = false;
+    // Attributes alone, so that no program's sharing stands in the way; a
+    // folder opens too, and a link as itself.
+    const HANDLE handle =
+        CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || FromWin32(error);
+    }
+    found = true;
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_STANDARD_INFO standard;
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    const bool read =
+        IdOf(handle, facts.id, info) &&
+        GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard) &&
+        GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag);
+    const DWORD error = GetLastError();
+    if (read) {
+        const bool link = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                          IsReparseTagNameSurrogate(tag.ReparseTag);
+        facts.regular = GetFileType(handle) == FILE_TYPE_DISK &&
+                        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !link;
+        facts.ours = OwnedByUs(handle);
+        facts.links = info.nNumberOfLinks;
+        facts.length = standard.EndOfFile.QuadPart;
+        facts.deleted = standard.DeletePending || info.nNumberOfLinks == 0;
+        facts.permissions = 0;
+    }
+    CloseHandle(handle);
+    return read || FromWin32(error);
+}
+
 LockResult LockExclusive(std::FILE* file, LockSpan span) {
     OVERLAPPED at = {};
     DWORD low = MAXDWORD;
@@ -281,6 +317,14 @@ bool ResizeStream(std::FILE* file, std::uint64_t length) {
 
 bool MakePrivate(std::FILE*) {
     return true;
+}
+
+bool SetPermissions(std::FILE*, unsigned) {
+    return true;
+}
+
+unsigned UserMask() {
+    return 0;
 }
 
 bool FlushToDisk(std::FILE* file) {
@@ -344,6 +388,12 @@ bool RenameWithoutReplacing(const std::filesystem::path& from, const std::filesy
     const DWORD error = GetLastError();
     existed = !moved && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
     return moved || FromWin32(error);
+}
+
+bool RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+    return MoveFileExW(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
+           FromWin32();
 }
 
 void IgnoreFileSizeSignal() {}
@@ -431,10 +481,7 @@ std::int64_t StreamLength(std::FILE* file) {
     return info.st_size;
 }
 
-bool ReadFacts(std::FILE* file, FileFacts& facts) {
-    struct stat info {};
-    if (::fstat(::fileno(file), &info) != 0)
-        return FromErrno();
+static void FillFacts(const struct stat& info, FileFacts& facts) {
     facts.id = {static_cast<std::uint64_t>(info.st_dev), 0,
                 static_cast<std::uint64_t>(info.st_ino)};
     facts.regular = S_ISREG(info.st_mode);
@@ -443,6 +490,22 @@ bool ReadFacts(std::FILE* file, FileFacts& facts) {
     facts.length = info.st_size;
     facts.deleted = info.st_nlink == 0;
     facts.permissions = info.st_mode & 0777;
+}
+
+bool ReadFacts(std::FILE* file, FileFacts& facts) {
+    struct stat info {};
+    if (::fstat(::fileno(file), &info) != 0)
+        return FromErrno();
+    FillFacts(info, facts);
+    return true;
+}
+
+bool FactsAtName(const std::filesystem::path& path, FileFacts& facts, bool& found) {
+    struct stat info {};
+    found = ::lstat(path.c_str(), &info) == 0;
+    if (!found)
+        return errno == ENOENT || errno == ENOTDIR || FromErrno();
+    FillFacts(info, facts);
     return true;
 }
 
@@ -483,6 +546,28 @@ bool MakePrivate(std::FILE* file) {
     return ::fchmod(::fileno(file), S_IRUSR | S_IWUSR) == 0 || FromErrno();
 }
 
+bool SetPermissions(std::FILE* file, unsigned permissions) {
+    return ::fchmod(::fileno(file), static_cast<mode_t>(permissions & 07777)) == 0 || FromErrno();
+}
+
+unsigned UserMask() {
+    // Read where the kernel tells it: setting it to learn it would leave
+    // other threads a moment in which their files are made without it.
+    if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned mask = 0;
+        bool read = false;
+        while (!read && std::fgets(line, sizeof line, status))
+            read = std::sscanf(line, "Umask: %o", &mask) == 1;
+        std::fclose(status);
+        if (read)
+            return mask & 0777;
+    }
+    const mode_t mask = ::umask(0077);
+    ::umask(mask);
+    return static_cast<unsigned>(mask) & 0777;
+}
+
 bool FlushToDisk(std::FILE* file) {
     return (std::fflush(file) == 0 && ::fdatasync(::fileno(file)) == 0) || FromErrno();
 }
@@ -511,8 +596,8 @@ bool KernelCopy(std::FILE* from, std::FILE* to, std::uint64_t length, bool& unsu
             ::copy_file_range(::fileno(from), &in, ::fileno(to), &out, wanted, 0);
         if (copied <= 0) {
             const int error = copied == 0 ? 0 : errno;
-            unsupported = copied == 0 || error == EXDEV || error == ENOSYS ||
-                          error == EOPNOTSUPP || error == EINVAL;
+            unsupported = copied == 0 || error == EXDEV || error == ENOSYS || error == EOPNOTSUPP ||
+                          error == EINVAL;
             return error ? FromErrno(error) : false;
         }
         if (progress)
@@ -571,6 +656,10 @@ bool RenameWithoutReplacing(const std::filesystem::path& from, const std::filesy
     }
     existed = result != 0 && errno == EEXIST;
     return result == 0 || FromErrno();
+}
+
+bool RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0 || FromErrno();
 }
 
 void IgnoreFileSizeSignal() {

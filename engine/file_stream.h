@@ -88,6 +88,11 @@ struct FileFacts {
 };
 bool ReadFacts(std::FILE* file, FileFacts& facts);
 
+// What the name `path` itself holds, a link not followed (a link is no plain
+// file). True with `found` false when nothing is there; false when it cannot
+// be looked at.
+bool FactsAtName(const std::filesystem::path& path, FileFacts& facts, bool& found);
+
 // True when both streams are open on the same file on disk (links included).
 bool IsSameFile(std::FILE* a, std::FILE* b);
 
@@ -119,6 +124,13 @@ bool TruncateStream(std::FILE* file);
 
 // Makes the file readable and writable by its owner alone (POSIX).
 bool MakePrivate(std::FILE* file);
+
+// Gives the file the POSIX mode bits `permissions` as they are (no umask;
+// nothing on Windows).
+bool SetPermissions(std::FILE* file, unsigned permissions);
+
+// The process's umask (POSIX; 0 on Windows).
+unsigned UserMask();
 
 // Writes out the stream's buffer and waits until the file's bytes are on the
 // disk.
@@ -157,6 +169,9 @@ bool WriteAt(std::FILE* file, std::uint64_t offset, const void* buffer, std::siz
 // something is, even if it appeared a moment ago.
 bool RenameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
                             bool& existed);
+
+// Renames `from` to `to`, replacing what is there in one step.
+bool RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // A write past the process's file size limit then fails with an error instead
 // of ending the process (POSIX's SIGXFSZ).

@@ -26,18 +26,19 @@ struct PublishTarget {
     std::optional<FileId> replaces;
 };
 
-// The process's umask (POSIX; 0 on Windows).
-unsigned UserMask();
-
 enum class PublishResult {
     Published,
     Taken,  // something else than `replaces` (anything, without it) is at the name
     Failed, // the cause in LastFailure()
+    // At the name, complete and on the disk, but the folder's new entry may
+    // not be yet: the cause in LastFailure().
+    Unsynced,
 };
 
-// Creates the new file, lets `write` fill it through the stream (false from
-// it fails the whole), and publishes it at `target.path`. On any other result
-// than Published nothing is replaced and the new file is gone.
+// Creates the new file as `.glitchwerk-XXXXXXXX.partial` beside the target,
+// lets `write` fill it through the stream (false from it fails the whole, its
+// cause in LastFailure()), and publishes it at `target.path`. On Taken and
+// Failed nothing is replaced and the new file is gone.
 PublishResult PublishFile(const PublishTarget& target,
                           const std::function<bool(std::FILE*)>& write);
 

@@ -16,6 +16,8 @@
 
 namespace glitchwerk {
 
+// The linker keeps it apart from the panel's history row of the same name.
+inline namespace recipe_chain {
 // What makes the bytes of a try from its original.
 struct Chain {
     std::uint32_t seed = 0;
@@ -27,6 +29,7 @@ struct Chain {
     bool mend = false;             // checksums valid on the original are mended after the steps
     bool operator==(const Chain&) const = default;
 };
+} // namespace recipe_chain
 
 // Whether a step draws from the stream (and so moves it on).
 bool UsesStream(const CorruptionStep& step);
@@ -50,6 +53,7 @@ struct CorruptCommand {
     // glitchwerk-play's: a contact sheet of the variants' frames.
     std::string sheet;
     std::optional<std::uint32_t> frames;
+    bool operator==(const CorruptCommand&) const = default;
 };
 
 // Reads the words after `glitchwerk-cli corrupt`. Nothing, with the reason in
@@ -95,23 +99,26 @@ std::string RecipeText(const Chain& chain, std::string_view input, std::string_v
 
 // What a run of the recipe gave, for its JSON.
 struct RecipeOutcome {
-    std::vector<CorruptionResult> results;     // one per step
-    std::optional<std::uint32_t> crc32Bare;    // without the iNES header, for an iNES ROM
-    std::vector<std::string> mended;           // the checksums mended
-    std::string part;                          // the parts --range named, joined by ", "
+    std::vector<CorruptionResult> results;  // one per step
+    std::optional<std::uint32_t> crc32Bare; // without the iNES header, for an iNES ROM
+    std::vector<std::string> mended;        // the checksums mended
+    std::vector<std::string> parts;         // per step, the part --range named ("" for none)
 };
 
 // The recipe as one line of JSON (no line break), the object glitchwerk-cli's
 // --json prints: output, seed, draw, crc32, crc32_without_header, size, hits,
 // first, last, steps (range, search, replace, spread, hits, first, last; part),
-// keep, mend, mended, recipe; with `input` when it is not empty. A name that
-// is no UTF-8 gets U+FFFD.
+// keep, mend, mended, recipe, and part (the steps' parts joined by ", ", when
+// any); with `input` first when it is not empty. A name that is no UTF-8 gets
+// U+FFFD.
 std::string RecipeJson(const Chain& chain, std::string_view input, std::string_view output,
                        const RecipeOutcome& outcome);
 
-// A recipe as RecipeText or RecipeJson wrote it (blanks around it allowed):
-// its command. Nothing, with the reason, for any other text: a shell's $…,
-// backquote or $(…) that the writer does not write is refused, never run.
-std::optional<CorruptCommand> ParseRecipe(std::string_view text, std::string& error);
+// A recipe as RecipeText (for `shell`) or RecipeJson wrote it (blanks around
+// it allowed): its command. Nothing, with the reason, for any other text: a
+// shell's $…, backquote or $(…) that the writer does not write is refused,
+// never run. JSON's numbers are read only when they are whole and in bounds.
+std::optional<CorruptCommand> ParseRecipe(std::string_view text, std::string& error,
+                                          Shell shell = kNativeShell);
 
 } // namespace glitchwerk

@@ -115,7 +115,9 @@ TEST(Cli, RefusalsAndFailuresWriteNothing) {
         {"{n}.nes --range 0:1 --random --variants 100001", 2, "--variants: from 1 to 100000"},
         {"{n}.nes --range 0:1 --random --variants 2 --seed 4294967295", 2, "the last seed would"},
         {"{n}.nes --range 0:1 --random --variants 2", 1, "2.nes exists"},
-        {"out.nes --range 0:1 --random --expect-crc32 1234ABCD", 1, "(79942C62 without its iNES"},
+        {"out.nes --range 0:1 --random --expect-crc32 1234ABCD", 1,
+         "game.nes has the CRC-32 B91E5A63 (79942C62 without its iNES header), not 1234ABCD. If "
+         "Glitchwerk is editing it, Restore it there first."},
         {"out.nes --range 0:1 --random --expect-crc32 79942C62", 0, ""},
         {"out.nes --range 0:10 --search-byte FF --set 0", 0, "no byte of out.nes was hit"},
         {"out.nes --range 0:1 --random=false --set 1", 2, "--random: takes no value"},
@@ -131,6 +133,20 @@ TEST(Cli, RefusalsAndFailuresWriteNothing) {
         {"game.nes --range 0:1 --random --force", 1, "game.nes is the input file"},
         {"folder --range 0:1 --random --force", 1, "folder is no plain file"},
         {"no\x1b/out.nes --range 0:1 --random", 1, "cannot create no\\033/out.nes"},
+        {"out.nes --range 0:1 --search-byte 1 --shift -1", 2, "--shift: over the range as a whole"},
+        {"out.nes --range 0:1 --every 2 --reverse 4", 2, "--reverse: over the range as a whole"},
+        {"out.nes --range 0:1 --pick 1 --shuffle 4", 2, "--shuffle: over the range as a whole"},
+        {"out.nes --range 0:1 --search-range 0:1 --smooth 2", 2, "--smooth: over the range as a"},
+        {"out.nes --range 0:1 --search-all --every 1 --swap 65536", 0, ""},
+        {"out.nes --range 0:1 --swap 65537", 2, "--swap: from 1 to 65536: 65537"},
+        {"out.nes --range 0:1 --shift 2147483648", 2, "--shift: from -2147483647 to 2147483647"},
+        {"out.nes --range 0:1 --rotate-left 8", 2, "--rotate-left: from 1 to 7: 8"},
+        {"out.nes --range 0:1 --tilt 0", 2, "--tilt: at least 1: 0"},
+        {"out.nes --range 0:1 --xor 1 --flip-bit", 2, "--xor and --flip-bit: choose one"},
+        {"out.nes --range 0:1 --random --keep chx", 2, "--keep: not a part of game.nes (its"},
+        {"out.nes --range 0:1 --random --then --range 1:2 --set 1 --mend", 2, "--mend: before the"},
+        {"out.nes --range 0:1 --random --recipe r.json", 2, "--range: not beside --recipe"},
+        {"out.nes --recipe nothing.json", 1, "cannot read nothing.json: "},
     };
     for (const auto& [words, status, message] : cases) {
         SCOPED_TRACE(words);
@@ -138,6 +154,7 @@ TEST(Cli, RefusalsAndFailuresWriteNothing) {
         EXPECT_EQ(cli.status, status);
         EXPECT_NE(cli.err.find(message), std::string::npos) << cli.err;
         EXPECT_TRUE(status != 2 || cli.err.ends_with(" --help\n")) << cli.err;
+        EXPECT_EQ(cli.err.find(": Success"), std::string::npos); // a cause taken elsewhere
 #ifndef _WIN32 // a copy is no more readable than its input
         EXPECT_TRUE(status || (fs::status("out.nes").permissions() & fs::perms::mask) ==
                                   (fs::perms::owner_read | fs::perms::owner_write));
@@ -177,12 +194,12 @@ TEST(Cli, VariantsFromConsecutiveSeedsInJson) {
     ASSERT_EQ(cli.status, 0) << cli.err;
     EXPECT_EQ(
         cli.out.substr(0, cli.out.find('\n')),
-        R"({"output":"1-41.nes","seed":41,"draw":0,"crc32":"B91E5A63","crc32_without_header":)"
-        R"("79942C62","hits":2,"first":"7","last":"107","steps":[{"range":"0:12C","search":)"
-        R"("--search-byte 7","replace":"--add 1","spread":"","hits":2,"first":"7","last":)"
-        R"("107"}],"recipe":"glitchwerk-cli corrupt )"
-        R"('game.nes' -o '1-41.nes' --range 0:12C --search-byte 7 --add 1 --expect-crc32 )"
-        R"(B91E5A63"})");
+        R"({"input":"game.nes","output":"1-41.nes","seed":41,"draw":0,"crc32":"B91E5A63",)"
+        R"("crc32_without_header":"79942C62","size":300,"hits":2,"first":"7","last":"107",)"
+        R"("steps":[{"range":"0:12C","search":"--search-byte 7","replace":"--add 1","spread":)"
+        R"("","hits":2,"first":"7","last":"107"}],"keep":[],"mend":false,"mended":[],)"
+        R"("recipe":"glitchwerk-cli corrupt 'game.nes' -o '1-41.nes' --range 0:12C )"
+        R"(--search-byte 7 --add 1 --expect-crc32 B91E5A63"})");
     Bytes expected = Rom();
     expected[7] = expected[0x107] = 8;
     EXPECT_EQ(ReadFile("1-41.nes"), expected);
@@ -192,9 +209,29 @@ TEST(Cli, VariantsFromConsecutiveSeedsInJson) {
     // recipe no longer replays.
     const Cli odd(
         {"corrupt", "game.nes", "-o", "\x1b\xff.nes", "--range", "0:1", "--set", "1", "--json"});
-    EXPECT_NE(odd.out.find(R"({"output":"\u001b\ufffd.nes")"), std::string::npos) << odd.out;
+    EXPECT_NE(odd.out.find(R"("output":"\u001b\ufffd.nes")"), std::string::npos) << odd.out;
     EXPECT_NE(odd.out.find(R"(-o \"$(printf '\\033')\"'\ufffd.nes')"), std::string::npos);
 #endif
+}
+
+// The JSON that --json printed replays the copy, its names the defaults; the chain is its alone.
+TEST(Cli, RecipeFilesReplayTheirCopy) {
+    const TempDir dir(true);
+    WriteFile("game.nes", Rom());
+    const Cli first({"corrupt", "game.nes", "-o",      "a.nes",  "--range", "10:12C", "--pick",
+                     "30",      "--tilt",   "9",       "--draw", "5",       "--keep", "header",
+                     "--json",  "--then",   "--range", "0:100",  "--swap",  "7"});
+    ASSERT_EQ(first.status, 0) << first.err;
+    WriteFile("a.json", Bytes(first.out.begin(), first.out.end()));
+    const Bytes copy = ReadFile("a.nes");
+    for (const auto& args : {std::vector<std::string>{"corrupt", "--recipe", "a.json", "--force"},
+                             {"corrupt", "game.nes", "--recipe", "a.json", "-o", "b.nes"}}) {
+        const Cli again(args);
+        ASSERT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(ReadFile(args.size() == 4 ? "a.nes" : "b.nes"), copy);
+    }
+    EXPECT_NE(Cli({"corrupt", "--recipe", "a.json", "--draw", "5"}).err.find("--draw: not beside"),
+              std::string::npos);
 }
 
 // A part's name as the range: its offsets go into the recipe, which replays.
