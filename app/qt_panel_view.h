@@ -45,12 +45,12 @@ class QtPanelView : public QWidget, public PanelView {
     int SelectedRow() const override;
     void SetClipboardText(const std::string& text) override;
     std::optional<std::string> ClipboardText() const override;
-    std::optional<std::filesystem::path> AskForSaveName(const std::string& title,
-                                                        const std::filesystem::path& suggested,
-                                                        const std::vector<FileType>& types) override;
-    std::optional<std::filesystem::path> AskForOpenName(const std::string& title,
-                                                        const std::filesystem::path& folder,
-                                                        const std::vector<FileType>& types) override;
+    std::optional<std::filesystem::path>
+    AskForSaveName(const std::string& title, const std::filesystem::path& suggested,
+                   const std::vector<FileType>& types) override;
+    std::optional<std::filesystem::path>
+    AskForOpenName(const std::string& title, const std::filesystem::path& folder,
+                   const std::vector<FileType>& types) override;
     std::filesystem::path DataFolder() const override;
     void ShowParts(const std::vector<std::string>& rows) override;
     int SelectedPart() const override;

@@ -276,11 +276,13 @@ Form CGlitchwerkDlg::ReadForm() const {
 }
 
 void CGlitchwerkDlg::SetForm(const Form& form) {
-    for (const auto& [id, text] :
-         {std::pair{IDC_RANGE_START, &form.rangeStart}, {IDC_RANGE_END, &form.rangeEnd},
-          {IDC_SEARCH_VALUE, &form.searchValue}, {IDC_SEARCH_LOW, &form.searchLow},
-          {IDC_SEARCH_HIGH, &form.searchHigh}, {IDC_REPLACE_VALUE, &form.replaceValue},
-          {IDC_STEP_VALUE, &form.stepValue}})
+    for (const auto& [id, text] : {std::pair{IDC_RANGE_START, &form.rangeStart},
+                                   {IDC_RANGE_END, &form.rangeEnd},
+                                   {IDC_SEARCH_VALUE, &form.searchValue},
+                                   {IDC_SEARCH_LOW, &form.searchLow},
+                                   {IDC_SEARCH_HIGH, &form.searchHigh},
+                                   {IDC_REPLACE_VALUE, &form.replaceValue},
+                                   {IDC_STEP_VALUE, &form.stepValue}})
         m_view.SetFieldText(id, *text);
     SetSearchMode(form.searchMode);
     SetReplaceMode(form.replaceMode);

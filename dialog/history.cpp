@@ -4,6 +4,7 @@
 #include "dialog/glitchwerk_dlg.h"
 #include "dialog/messages.h"
 
+#include <string_view>
 #include <vector>
 
 namespace glitchwerk {
@@ -14,10 +15,12 @@ HistoryRow RowOf(const Try& made) {
                   (made.name.empty() ? "" : "  " + made.name) + "  " + std::to_string(made.hits) +
                   (made.hits == 1 ? " hit" : " hits") + (made.complete ? "" : " (incomplete)");
     for (const CorruptionStep& step : made.chain.steps) {
-        // The recipe's words, shorter: no dashes, the range first.
+        // The recipe's words, shorter: no dashes, no search of all bytes.
         std::string words = StepText(step).substr(std::string("--range ").size());
-        for (std::size_t at; (at = words.find("--")) != std::string::npos;)
-            words.erase(at, 2);
+        for (const std::string_view gone : {" --search-all", "--"}) {
+            for (std::size_t at; (at = words.find(gone)) != std::string::npos;)
+                words.erase(at, gone.size());
+        }
         row.steps += (row.steps.empty() ? "" : " | ") + words;
     }
     return row;
@@ -124,17 +127,16 @@ void CHistory::Keep(bool loadFirst) {
         std::optional<KeptStore::History> kept = m_store.LoadHistory(crc, length, notOurs);
         if (!kept) {
             m_context.view->SetChecked(IDC_KEEP_HISTORY, false);
-            return m_context.Status(
-                notOurs ? messages::HistoryNotYours(PathText(m_store.Folder()))
-                        : messages::kHistoryNotKept);
+            return m_context.Status(notOurs ? messages::HistoryNotYours(PathText(m_store.Folder()))
+                                            : messages::kHistoryNotKept);
         }
         m_olderSettings = kept->settings;
         for (const Try& made : kept->tries)
             m_written[made.id] = made.chain.steps.size();
         m_context.run.AddKept(std::move(kept->tries));
         if (kept->damaged > 0) {
-            m_context.Status(kept->setAside ? messages::HistoryLinesSetAside(
-                                                  kept->damaged, PathText(kept->aside))
+            m_context.Status(kept->setAside ? messages::HistoryLinesSetAside(kept->damaged,
+                                                                             PathText(kept->aside))
                                             : messages::HistoryLinesSkipped(kept->damaged));
         }
     }

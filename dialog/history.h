@@ -51,7 +51,7 @@ class CHistory {
     KeptStore& m_store;
     std::function<void()> m_corrupted;
     bool m_keeping = false;
-    bool m_loaded = false; // the kept history joined the run's tries
+    bool m_loaded = false;                        // the kept history joined the run's tries
     std::map<std::string, std::size_t> m_written; // steps kept of each try, by id
     std::optional<Settings> m_olderSettings;
 };

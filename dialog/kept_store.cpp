@@ -35,10 +35,10 @@ enum class Found { Yes, Missing, NotOurs, Failed };
 FileHandle OpenKept(const fs::path& path, bool create, Found& found) {
     OpenFailure failure{};
     FileHandle file = OpenFile(path, create ? OpenHow::OwnFile : OpenHow::Unlinked, &failure);
-    found = file                                ? Found::Yes
-            : failure == OpenFailure::NotFound  ? Found::Missing
-            : failure == OpenFailure::IsLink    ? Found::NotOurs
-                                                : Found::Failed;
+    found = file                               ? Found::Yes
+            : failure == OpenFailure::NotFound ? Found::Missing
+            : failure == OpenFailure::IsLink   ? Found::NotOurs
+                                               : Found::Failed;
     FileFacts facts;
     if (file && !ReadFacts(file.get(), facts))
         return found = Found::Failed, nullptr;
@@ -70,8 +70,8 @@ std::optional<std::uint64_t> Unsigned(const Json& json, const char* key, std::ui
 
 std::optional<std::string> Text(const Json& json, const char* key) {
     const auto field = json.find(key);
-    if (field == json.end() || !field->is_string() || field->get_ref<const std::string&>().size() >
-                                                          kMostText)
+    if (field == json.end() || !field->is_string() ||
+        field->get_ref<const std::string&>().size() > kMostText)
         return std::nullopt;
     return field->get<std::string>();
 }
@@ -103,8 +103,8 @@ std::optional<Settings> SettingsOf(const Json& json) {
 }
 
 Json SettingsJson(const Settings& settings) {
-    return {{"keep", settings.keep},   {"spread", settings.spread}, {"n", settings.n},
-            {"k", settings.k},         {"quiet", settings.quiet},   {"runAfter", settings.runAfter}};
+    return {{"keep", settings.keep}, {"spread", settings.spread}, {"n", settings.n},
+            {"k", settings.k},       {"quiet", settings.quiet},   {"runAfter", settings.runAfter}};
 }
 
 // A step of the first format: nine numbers.
@@ -415,17 +415,17 @@ std::optional<KeptStore::History> KeptStore::LoadHistory(std::uint32_t crc, std:
     }
     FileFacts facts;
     const std::string rewritten = HistoryText(history.tries);
-    setAside = setAside && ReadFacts(file.get(), facts) &&
-               PublishFile({path, 0600, facts.id}, [&](std::FILE* out) {
-                   return std::fwrite(rewritten.data(), 1, rewritten.size(), out) ==
-                          rewritten.size();
-               }) == PublishResult::Published;
+    setAside =
+        setAside && ReadFacts(file.get(), facts) &&
+        PublishFile({path, 0600, facts.id}, [&](std::FILE* out) {
+            return std::fwrite(rewritten.data(), 1, rewritten.size(), out) == rewritten.size();
+        }) == PublishResult::Published;
     history.setAside = setAside && !read.damaged.empty();
     return history;
 }
 
-bool KeptStore::Append(std::uint32_t crc, std::uint64_t length, const Try& made,
-                       std::size_t from, bool marks) const {
+bool KeptStore::Append(std::uint32_t crc, std::uint64_t length, const Try& made, std::size_t from,
+                       bool marks) const {
     const std::string lines = TryLines(made, from, marks ? Marks::All : Marks::None);
     if (lines.empty())
         return true;

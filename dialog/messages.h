@@ -102,7 +102,8 @@ inline std::string HistoryNotYours(const std::string& folder) {
 }
 inline constexpr char kHistoryNotKept[] = "The history could not be kept.";
 inline std::string SettingsSetAside(const std::string& folder) {
-    return "The kept settings in " + folder + " could not be read; set aside as settings.json.damaged.";
+    return "The kept settings in " + folder +
+           " could not be read; set aside as settings.json.damaged.";
 }
 inline constexpr char kForgetSettings[] = "Forget the settings for every file too?";
 inline constexpr char kNothingHit[] = "Nothing was hit; no row added.";

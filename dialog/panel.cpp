@@ -23,8 +23,7 @@ constexpr int kSpreads[] = {IDC_SPREAD_EVERY, IDC_SPREAD_NTH, IDC_SPREAD_PICK};
 } // namespace
 
 CPanel::CPanel(CGlitchwerkDlg& dialog, CRun& run, DialogView& dialogView)
-    : m_context{dialog, run, dialogView},
-      m_history(m_context, m_store, [this] { Corrupted(); }) {
+    : m_context{dialog, run, dialogView}, m_history(m_context, m_store, [this] { Corrupted(); }) {
     run.Watch(*this);
 }
 

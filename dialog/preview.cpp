@@ -44,7 +44,8 @@ PreviewSource ReadPreviewSource(std::FILE* file, std::uint64_t length, const Fil
         const std::uint64_t held = source.file.size();
         if (start < held) {
             source.tiles.assign(source.file.begin() + static_cast<std::ptrdiff_t>(start),
-                                source.file.begin() + static_cast<std::ptrdiff_t>(std::min(end, held)));
+                                source.file.begin() +
+                                    static_cast<std::ptrdiff_t>(std::min(end, held)));
         }
     } else if (!read(start, end, source.tiles)) {
         source.why = messages::kPreviewNotRead;

@@ -122,9 +122,9 @@ CRun::StepOutcome CRun::Corrupt(const CorruptionStep& step, const WorkRunner& ru
     const RandomStream before = m_openStream;
     std::vector<CorruptionResult> results;
     runner([&](const Progress& progress) {
-        outcome.pass = RunCorruptionPass(
-            m_backup, {m_backup.romPath, m_backup.romLength, {step}, {}}, m_openStream, results,
-            progress);
+        outcome.pass =
+            RunCorruptionPass(m_backup, {m_backup.romPath, m_backup.romLength, {step}, {}},
+                              m_openStream, results, progress);
     });
     m_stream.draw = std::max(m_stream.draw, m_openStream.draw);
     if (outcome.pass == PassOutcome::NotOpened) {
@@ -144,8 +144,8 @@ CRun::StepOutcome CRun::Corrupt(const CorruptionStep& step, const WorkRunner& ru
     std::optional<std::size_t> grown;
     if (keep) {
         if (fresh || replayed) {
-            Try made{NewTryId(), Now(), chain, replayed ? m_tries[*m_open].hits : 0, true, false,
-                     {}};
+            Try made{NewTryId(), Now(), chain, replayed ? m_tries[*m_open].hits : 0,
+                     true,       false, {}};
             made.chain.size = m_backup.romLength;
             m_tries.push_back(std::move(made));
             m_open = m_tries.size() - 1;

@@ -118,8 +118,8 @@ class CRun {
     std::optional<Original> m_original;
     std::vector<Try> m_tries;
     std::optional<std::size_t> m_open; // the try a Corrupt adds its step to
-    bool m_replayed = false;            // that try was applied again: a Corrupt copies it first
-    RandomStream m_openStream;          // where that try's stream is
+    bool m_replayed = false;           // that try was applied again: a Corrupt copies it first
+    RandomStream m_openStream;         // where that try's stream is
     std::vector<RunWatcher*> m_watchers;
 };
 

@@ -99,8 +99,8 @@ void CSaveCopies::SaveCopyAs() {
     if (result == PublishResult::Published)
         return m_context.Tell(messages::kCopySaved);
     m_context.Message(messages::CopyNotSaved(
-        PathText(*target), result == PublishResult::Taken ? "another file took the name meanwhile"
-                                                          : LastFailure()));
+        PathText(*target),
+        result == PublishResult::Taken ? "another file took the name meanwhile" : LastFailure()));
 }
 
 void CSaveCopies::SaveTry() {
@@ -145,8 +145,8 @@ void CSaveCopies::SaveTry() {
         return m_context.Message(messages::CopyNotSaved(PathText(recipe), LastFailure()));
     }
     m_context.Message(messages::CopyNotSaved(
-        PathText(target), result == PublishResult::Taken ? "another file took the name meanwhile"
-                                                         : LastFailure()));
+        PathText(target),
+        result == PublishResult::Taken ? "another file took the name meanwhile" : LastFailure()));
 }
 
 } // namespace glitchwerk

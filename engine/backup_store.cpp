@@ -417,8 +417,8 @@ bool IsRunFileName(const std::filesystem::path& path) {
 #ifdef _WIN32
     // A file that exists may be named by its short name (GLITCH~1.DAT).
     std::wstring longName(32768, L'\0');
-    const DWORD got = GetLongPathNameW(path.c_str(), longName.data(),
-                                       static_cast<DWORD>(longName.size()));
+    const DWORD got =
+        GetLongPathNameW(path.c_str(), longName.data(), static_cast<DWORD>(longName.size()));
     if (got > 0 && got < longName.size())
         name = std::filesystem::path(longName.c_str()).filename().u8string();
     for (char8_t& c : name)
@@ -427,8 +427,7 @@ bool IsRunFileName(const std::filesystem::path& path) {
 #else
     const std::u8string_view stem = u8"Glitchwerk", end = u8".dat";
 #endif
-    return name.size() >= stem.size() + end.size() && name.starts_with(stem) &&
-           name.ends_with(end);
+    return name.size() >= stem.size() + end.size() && name.starts_with(stem) && name.ends_with(end);
 }
 
 bool HeldByAnotherRun(const std::filesystem::path& path) {

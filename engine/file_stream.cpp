@@ -409,11 +409,10 @@ bool MakeFolderPrivate(const std::filesystem::path&) {
 
 bool ReadFolderFacts(const std::filesystem::path& path, FolderFacts& facts) {
     facts = {};
-    const HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                      nullptr);
+    const HANDLE handle =
+        CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return FromWin32();
     BY_HANDLE_FILE_INFORMATION info;
@@ -667,7 +666,8 @@ void IgnoreFileSizeSignal() {
 }
 
 bool StillAt(const std::filesystem::path& path, std::FILE* file) {
-    struct stat named {}, open{};
+    struct stat named {
+    }, open{};
     return ::lstat(path.c_str(), &named) == 0 && ::fstat(::fileno(file), &open) == 0 &&
            named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
@@ -677,9 +677,10 @@ bool MakeFolderPrivate(const std::filesystem::path& path) {
     if (fd < 0)
         return FromErrno();
     struct stat info {};
-    const bool done = (::fstat(fd, &info) == 0 || FromErrno()) &&
-                      (info.st_uid == ::geteuid() || (SetFailure("not the user's folder"), false)) &&
-                      (::fchmod(fd, S_IRWXU) == 0 || FromErrno());
+    const bool done =
+        (::fstat(fd, &info) == 0 || FromErrno()) &&
+        (info.st_uid == ::geteuid() || (SetFailure("not the user's folder"), false)) &&
+        (::fchmod(fd, S_IRWXU) == 0 || FromErrno());
     ::close(fd);
     return done;
 }
@@ -801,8 +802,8 @@ bool StartProgram(const std::vector<std::string>& args, StartedProgram& program,
     const HANDLE job = CreateJobObjectW(nullptr, nullptr);
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (!job || !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
-                                         sizeof limits)) {
+    if (!job ||
+        !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
         reason = std::system_category().message(static_cast<int>(GetLastError()));
         if (job)
             CloseHandle(job);
@@ -868,8 +869,7 @@ void StopProgram(StartedProgram& program, int graceMs) {
         JOBOBJECT_BASIC_ACCOUNTING_INFORMATION account{};
         while (QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &account,
                                          sizeof account, nullptr) &&
-               account.ActiveProcesses > 0 &&
-               static_cast<LONG>(deadline - GetTickCount()) > 0)
+               account.ActiveProcesses > 0 && static_cast<LONG>(deadline - GetTickCount()) > 0)
             Sleep(20);
         TerminateJobObject(job, 1);
     }

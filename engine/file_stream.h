@@ -200,9 +200,9 @@ void StopProgram(StartedProgram& program, int graceMs);
 
 // What a folder is, looked at without following a link at its name.
 struct FolderFacts {
-    bool folder = false;        // a folder, not a link to one
-    bool ours = false;          // owned by the user running the program
-    bool othersWrite = false;   // group or others may write to it (POSIX)
+    bool folder = false;      // a folder, not a link to one
+    bool ours = false;        // owned by the user running the program
+    bool othersWrite = false; // group or others may write to it (POSIX)
 };
 bool ReadFolderFacts(const std::filesystem::path& path, FolderFacts& facts);
 

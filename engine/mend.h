@@ -15,17 +15,17 @@ namespace glitchwerk {
 
 // The sums that can be mended, by the names JSON and the text line give them.
 enum class MendSum : unsigned {
-    GameBoyHeader = 1,   // "gb-header": 14D over 134..14C
-    GameBoyGlobal = 2,   // "gb-global": 14E-14F over every byte but themselves
-    GbaHeader = 4,       // "gba-header": BD over A0..BC
-    SnesChecksum = 8,    // "snes-checksum": the checksum and its complement
+    GameBoyHeader = 1,    // "gb-header": 14D over 134..14C
+    GameBoyGlobal = 2,    // "gb-global": 14E-14F over every byte but themselves
+    GbaHeader = 4,        // "gba-header": BD over A0..BC
+    SnesChecksum = 8,     // "snes-checksum": the checksum and its complement
     GenesisChecksum = 16, // "genesis-checksum": 18E over the words from 200
-    PngCrc = 32,         // "png-crc": each chunk's CRC-32
+    PngCrc = 32,          // "png-crc": each chunk's CRC-32
 };
 
 // What the original's bytes allow: the sums valid there, and where they are.
 struct MendPlan {
-    unsigned sums = 0; // MendSum bits
+    unsigned sums = 0;            // MendSum bits
     std::uint64_t snesHeader = 0; // the SNES header's offset in the file
     std::uint64_t length = 0;     // the original's length
 };

@@ -237,9 +237,10 @@ std::optional<std::filesystem::path> Win32Dialog::AskForFile() {
 }
 
 Answer Win32Dialog::ShowMessage(const std::string& text, MessageButtons buttons) {
-    const UINT type = buttons == MessageButtons::Ok      ? MB_OK
-                      : buttons == MessageButtons::YesNo ? MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2
-                                                         : MB_YESNOCANCEL | MB_ICONQUESTION;
+    const UINT type = buttons == MessageButtons::Ok ? MB_OK
+                      : buttons == MessageButtons::YesNo
+                          ? MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2
+                          : MB_YESNOCANCEL | MB_ICONQUESTION;
     switch (MessageBoxW(Owner(), Widen(text).c_str(), kTitle, type)) {
     case IDYES:
         return Answer::Yes;

@@ -40,12 +40,12 @@ class Win32Panel final : public PanelView {
     int SelectedRow() const override;
     void SetClipboardText(const std::string& text) override;
     std::optional<std::string> ClipboardText() const override;
-    std::optional<std::filesystem::path> AskForSaveName(const std::string& title,
-                                                        const std::filesystem::path& suggested,
-                                                        const std::vector<FileType>& types) override;
-    std::optional<std::filesystem::path> AskForOpenName(const std::string& title,
-                                                        const std::filesystem::path& folder,
-                                                        const std::vector<FileType>& types) override;
+    std::optional<std::filesystem::path>
+    AskForSaveName(const std::string& title, const std::filesystem::path& suggested,
+                   const std::vector<FileType>& types) override;
+    std::optional<std::filesystem::path>
+    AskForOpenName(const std::string& title, const std::filesystem::path& folder,
+                   const std::vector<FileType>& types) override;
     std::filesystem::path DataFolder() const override;
     void ShowParts(const std::vector<std::string>& rows) override;
     int SelectedPart() const override;
