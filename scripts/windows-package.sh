@@ -17,7 +17,10 @@ out=$PWD/build-mingw/package
 name=Glitchwerk-$version-windows
 stage=$out/$name
 rm -rf "$out" && mkdir -p "$stage"
-cp "$build/win32/glitchwerk.exe" "$build/cli/glitchwerk-cli.exe" "$stage/"
+# Stripped: the symbols are more than half of each program.
+strip=$(sed -n 's/^CMAKE_STRIP:FILEPATH=//p' "$build/CMakeCache.txt")
+"$strip" -o "$stage/glitchwerk.exe" "$build/win32/glitchwerk.exe"
+"$strip" -o "$stage/glitchwerk-cli.exe" "$build/cli/glitchwerk-cli.exe"
 cp LICENSE "$stage/LICENSE.txt"
 cp README.md "$stage/README.txt"
 (cd "$out" && cmake -E tar cf "$name.zip" --format=zip "$name")
@@ -51,6 +54,9 @@ dir=$(find "$WINEPREFIX/drive_c/users" -maxdepth 5 -path '*/AppData/Local/Progra
 [ -n "$dir" ] || fail "nothing in %LOCALAPPDATA%\\Programs\\Glitchwerk"
 for file in glitchwerk.exe glitchwerk-cli.exe LICENSE.txt README.txt uninst.exe; do
     [ -f "$dir/$file" ] || fail "$file was not installed"
+done
+for file in glitchwerk.exe glitchwerk-cli.exe; do
+    "${strip%strip}objdump" -t "$dir/$file" | grep -qx 'no symbols' || fail "$file is not stripped"
 done
 shortcut=$(find "$WINEPREFIX/drive_c/users" -name Glitchwerk.lnk)
 [ -n "$shortcut" ] || fail "no Start-menu shortcut"
