@@ -111,7 +111,7 @@ FunctionEnd
 Section Uninstall
     ReadRegDWORD $0 HKCU "${UNINSTALL}" "AddedToPath"
     ${If} $0 = 1
-        !insertmacro UserPath remove "Glitchwerk is uninstalled, but its folder was not taken off your PATH."
+        !insertmacro UserPath remove "Glitchwerk's folder was not taken off your PATH."
     ${EndIf}
 
     Delete "$INSTDIR\glitchwerk.exe"
