@@ -1,7 +1,9 @@
 ; SPDX-License-Identifier: MIT
 ; The Windows installer: per user, no administrator. Built by
 ; scripts/windows-package.sh, which defines VERSION, STAGE (the folder of the
-; files to install), EXTENSIONS (the ROM types' macro) and OUTFILE.
+; files to install), TOOLS (the folder of user-path.exe), EXTENSIONS (the ROM
+; types' macro) and OUTFILE. /ADDTOPATH on its command line chooses "Add to
+; PATH", for /S above all.
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -17,8 +19,12 @@ InstallDirRegKey HKCU "${UNINSTALL}" "InstallLocation"
 !define APPLICATION "Software\Classes\Applications\glitchwerk.exe"
 !define PROGID "Glitchwerk.Rom"
 !include "${EXTENSIONS}"
+!include "FileFunc.nsh"
+!include "LogicLib.nsh"
+!include "Sections.nsh"
 
 Page directory
+Page components
 Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
@@ -34,7 +40,8 @@ UninstPage instfiles
     DeleteRegKey /ifempty HKCU "Software\Classes\${extension}"
 !macroend
 
-Section
+Section "Glitchwerk and glitchwerk-cli" SecProgram
+    SectionIn RO
     SetOutPath "$INSTDIR"
     File "${STAGE}\glitchwerk.exe"
     File "${STAGE}\glitchwerk-cli.exe"
@@ -65,9 +72,48 @@ Section
     !insertmacro ForEachExtension OpenWith
 SectionEnd
 
+; The folder at the end of the user's PATH, for glitchwerk-cli in any console.
+; user-path.exe reads and writes the value whole (the strings here hold 1,024
+; characters) and leaves one it does not change as it was. The uninstaller
+; takes the entry off only when this added it.
+!macro UserPath what title
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\user-path.exe" "${TOOLS}\user-path.exe"
+    ; "\." keeps a trailing backslash (C:\) from quoting the closing quote.
+    nsExec::ExecToStack '"$PLUGINSDIR\user-path.exe" ${what} "$INSTDIR\."'
+    Pop $0 ; 0 changed, 1 nothing to change, else not changed; or "error"
+    Pop $1 ; what it said
+    DetailPrint $1
+    ${If} $0 != 0
+    ${AndIf} $0 != 1
+        MessageBox MB_OK|MB_ICONEXCLAMATION "${title}$\n$\n$1" /SD IDOK
+    ${EndIf}
+!macroend
+
+Section /o "Add to PATH (glitchwerk-cli in any console)" SecPath
+    !insertmacro UserPath add "Glitchwerk is installed, but its folder was not added to your PATH."
+    ${If} $0 == 0
+        WriteRegDWORD HKCU "${UNINSTALL}" "AddedToPath" 1
+    ${EndIf}
+SectionEnd
+
+Function .onInit
+    ${GetParameters} $0
+    ClearErrors
+    ${GetOptions} $0 "/ADDTOPATH" $1
+    ${IfNot} ${Errors}
+        !insertmacro SelectSection ${SecPath}
+    ${EndIf}
+FunctionEnd
+
 ; Removes exactly what was installed: a data file (Glitchwerk*.dat) left in
 ; the folder stays, and so does the folder then.
 Section Uninstall
+    ReadRegDWORD $0 HKCU "${UNINSTALL}" "AddedToPath"
+    ${If} $0 = 1
+        !insertmacro UserPath remove "Glitchwerk's folder was not taken off your PATH."
+    ${EndIf}
+
     Delete "$INSTDIR\glitchwerk.exe"
     Delete "$INSTDIR\glitchwerk-cli.exe"
     Delete "$INSTDIR\LICENSE.txt"

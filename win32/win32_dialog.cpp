@@ -11,10 +11,13 @@
 #include <commdlg.h>
 #include <windowsx.h>
 
+#include <algorithm>
 #include <atomic>
 #include <exception>
 #include <memory>
+#include <string_view>
 #include <thread>
+#include <utility>
 
 namespace glitchwerk {
 namespace {
@@ -32,6 +35,41 @@ HICON LoadMainIcon(int metric) {
     const int size = GetSystemMetrics(metric);
     return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAIN_ICON),
                                          IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+}
+
+// The start-up Open dialog comes before the dialog, with no owner to be
+// placed over: Windows puts it in the screen's corner. It goes to the middle
+// of the work area instead, of the screen Windows chose.
+HHOOK g_centring = nullptr;
+
+void CentreInWorkArea(HWND window) {
+    RECT at;
+    MONITORINFO screen{};
+    screen.cbSize = sizeof screen;
+    if (!GetWindowRect(window, &at) ||
+        !GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &screen))
+        return;
+    const RECT& work = screen.rcWork;
+    const LONG x = work.left + std::max(0L, (work.right - work.left - (at.right - at.left)) / 2);
+    const LONG y = work.top + std::max(0L, (work.bottom - work.top - (at.bottom - at.top)) / 2);
+    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The Open dialog is the first dialog window shown, sized by then.
+LRESULT CALLBACK CentringProc(int code, WPARAM wParam, LPARAM lParam) {
+    const HHOOK hook = g_centring;
+    if (code == HC_ACTION) {
+        const auto& call = *reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+        wchar_t kind[8] = L"";
+        if (call.message == WM_SHOWWINDOW && call.wParam &&
+            !(GetWindowLongPtrW(call.hwnd, GWL_STYLE) & WS_CHILD) &&
+            GetClassNameW(call.hwnd, kind, 8) && std::wstring_view(kind) == L"#32770") {
+            UnhookWindowsHookEx(hook);
+            g_centring = nullptr;
+            CentreInWorkArea(call.hwnd);
+        }
+    }
+    return CallNextHookEx(hook, code, wParam, lParam);
 }
 
 bool IsInput(const MSG& message) {
@@ -231,7 +269,13 @@ std::optional<std::filesystem::path> Win32Dialog::AskForFile() {
     // opened); the read-only choice is never offered; the data file stays
     // in the folder the program started in.
     ask.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    if (!GetOpenFileNameW(&ask))
+    if (!ask.hwndOwner)
+        g_centring =
+            SetWindowsHookExW(WH_CALLWNDPROCRET, CentringProc, nullptr, GetCurrentThreadId());
+    const BOOL chosen = GetOpenFileNameW(&ask);
+    if (g_centring)
+        UnhookWindowsHookEx(std::exchange(g_centring, nullptr));
+    if (!chosen)
         return std::nullopt;
     return std::filesystem::path(file.c_str());
 }

@@ -35,7 +35,9 @@ class Program {
         std::wstring exe = fs::path(GLITCHWERK_EXE).make_preferred().wstring();
         if (exe.starts_with(L"\\"))
             exe = L"Z:" + exe; // a path of the machine that built it, under Wine
-        std::wstring command = L"\"" + exe + L"\" \"" + file + L"\"";
+        std::wstring command = L"\"" + exe + L"\"";
+        if (!file.empty())
+            command += L" \"" + file + L"\"";
         STARTUPINFOW start{};
         start.cb = sizeof start;
         EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
@@ -209,6 +211,18 @@ TEST_F(Win32Face, APartFillsTheRangeAndThePreviewShowsTiles) {
     program.Answer(L"Corruption sucessful", IDOK);
     // Tiles, not the reason there are none.
     EXPECT_EQ(Program::Text(panel, IDC_PREVIEW), L"");
+}
+
+TEST_F(Win32Face, TheOpenDialogAtStartIsInTheMiddleOfTheWorkArea) {
+    Program program(m_folder, L"");
+    const HWND open = program.Window(false, L"Open");
+    RECT at, work;
+    ASSERT_TRUE(GetWindowRect(open, &at));
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
+    EXPECT_NEAR(at.left - work.left, work.right - at.right, 1);
+    EXPECT_NEAR(at.top - work.top, work.bottom - at.bottom, 1);
+    PostMessageW(open, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(program.Ended());
 }
 
 TEST_F(Win32Face, AFileThatCannotBeOpenedEndsTheRun) {
