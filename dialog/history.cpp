@@ -108,7 +108,7 @@ void CHistory::Apply(const Chain& chain, std::optional<std::size_t> index) {
 }
 
 bool CHistory::Identify(std::uint32_t& crc, std::uint64_t& length) {
-    const Original* original = m_context.run.ReadOriginal(m_context.Runner(messages::kReading));
+    const Original* original = m_context.run.ReadOriginal();
     if (!original)
         return false;
     crc = original->crc32;

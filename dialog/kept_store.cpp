@@ -357,10 +357,11 @@ bool KeptStore::SaveSettings(const Settings& settings) const {
     if ((found != Found::Yes && found != Found::Missing) || (old && !ReadFacts(old.get(), facts)))
         return false;
     const std::string text = Dump(SettingsJson(settings)) + '\n';
-    return PublishFile({path, 0600, old ? std::optional(facts.id) : std::nullopt},
-                       [&](std::FILE* out) {
-                           return std::fwrite(text.data(), 1, text.size(), out) == text.size();
-                       }) == PublishResult::Published;
+    const auto write = [&](std::FILE* out) {
+        return std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    };
+    return IsPublished(
+        PublishFile({path, 0600, old ? std::optional(facts.id) : std::nullopt}, write));
 }
 
 bool KeptStore::ForgetSettings() const {
@@ -415,11 +416,11 @@ std::optional<KeptStore::History> KeptStore::LoadHistory(std::uint32_t crc, std:
     }
     FileFacts facts;
     const std::string rewritten = HistoryText(history.tries);
-    setAside =
-        setAside && ReadFacts(file.get(), facts) &&
-        PublishFile({path, 0600, facts.id}, [&](std::FILE* out) {
-            return std::fwrite(rewritten.data(), 1, rewritten.size(), out) == rewritten.size();
-        }) == PublishResult::Published;
+    const auto write = [&](std::FILE* out) {
+        return std::fwrite(rewritten.data(), 1, rewritten.size(), out) == rewritten.size();
+    };
+    setAside = setAside && ReadFacts(file.get(), facts) &&
+               IsPublished(PublishFile({path, 0600, facts.id}, write));
     history.setAside = setAside && !read.damaged.empty();
     return history;
 }

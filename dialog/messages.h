@@ -67,7 +67,6 @@ inline std::string DataFileChangedStill(std::size_t lost, std::size_t blocks) {
 inline constexpr char kChecking[] = "Checking Glitchwerk.dat";
 
 // The panel.
-inline constexpr char kReading[] = "Reading the original";
 inline constexpr char kSaving[] = "Saving the file";
 inline constexpr char kBadEvery[] = "Every Nth byte: N is a decimal number of 1 or more.";
 inline constexpr char kBadPick[] =

@@ -89,8 +89,7 @@ void CPanel::Show() {
         view->SetFieldText(IDC_SPREAD_K, "16");
     if (!view->IsChecked(IDC_SPREAD_NTH) && !view->IsChecked(IDC_SPREAD_PICK))
         ChooseSpread(IDC_SPREAD_EVERY);
-    // The original's CRC-32 and parts: beside the window, the first time.
-    m_context.run.ReadOriginal(m_context.Runner(messages::kReading));
+    m_context.run.ReadOriginal();
     if (!m_loaded)
         LoadSettings();
     m_history.ShowRows();

@@ -33,7 +33,7 @@ void CRecipes::CopyRecipe() {
     const std::optional<std::size_t> index = m_context.SelectedTry();
     if (!index || !m_context.run.Tries()[*index].complete)
         return;
-    const Original* original = m_context.run.ReadOriginal(m_context.Runner(messages::kReading));
+    const Original* original = m_context.run.ReadOriginal();
     if (!original)
         return m_context.Message(messages::kNoOriginalCrc);
     Chain chain = m_context.run.Tries()[*index].chain;
@@ -87,7 +87,7 @@ void CRecipes::Apply(const std::string& text) {
         return m_context.Message(messages::RecipeNotRead("it names a recipe file of its own"));
     if (!command->expectCrc)
         return m_context.Message(messages::kRecipeUnchecked);
-    const Original* original = m_context.run.ReadOriginal(m_context.Runner(messages::kReading));
+    const Original* original = m_context.run.ReadOriginal();
     if (!original)
         return m_context.Message(messages::kNoOriginalCrc);
     Chain& chain = command->chain;

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "dialog/run.h"
 
-#include "engine/crc32.h"
 
 #include <algorithm>
 #include <cstring>
@@ -29,36 +28,16 @@ std::uint64_t Covered(const CorruptionStep& step, std::uint32_t length) {
     return end > step.startOffset ? end - step.startOffset : 0;
 }
 
-// One pass over the data file: the CRC-32 whole and without an iNES header,
-// which catalogues and emulators give; then the parts.
-std::optional<Original> FindOriginal(const BackupStore& backup, const Progress& progress) {
-    constexpr std::size_t kHeader = 16;
+// The parts, read from the data file: the CRC-32s came with the backup.
+std::optional<Original> FindOriginal(const BackupStore& backup) {
     std::FILE* data = backup.dataFile.get();
-    const std::uint64_t length = backup.romLength;
-    std::vector<std::uint8_t> block(kHashedBlock);
-    std::uint32_t whole = 0, bare = 0;
-    bool ines = false;
-    for (std::uint64_t at = 0; at < length;) {
-        const auto want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), length - at));
-        std::size_t got = 0;
-        if (!ReadAt(data, at, block.data(), want, got) || got != want)
-            return std::nullopt;
-        if (at == 0)
-            ines = got >= kHeader && std::memcmp(block.data(), "NES\x1A", 4) == 0;
-        whole = Crc32(whole, block.data(), got);
-        const std::size_t skip = at == 0 ? std::min(kHeader, got) : 0;
-        bare = Crc32(bare, block.data() + skip, got - skip);
-        at += got;
-        if (progress)
-            progress(at, length);
-    }
     std::optional<FileParts> parts =
-        FindParts(length, [data](std::uint64_t at, std::uint8_t* buffer, std::size_t size,
-                                 std::size_t& got) { return ReadAt(data, at, buffer, size, got); });
+        FindParts(backup.romLength,
+                  [data](std::uint64_t at, std::uint8_t* buffer, std::size_t size,
+                         std::size_t& got) { return ReadAt(data, at, buffer, size, got); });
     if (!parts)
         return std::nullopt;
-    return Original{whole, ines ? std::optional(bare) : std::nullopt, std::move(*parts)};
+    return Original{backup.crc32, backup.crc32Bare, std::move(*parts)};
 }
 
 } // namespace
@@ -73,7 +52,11 @@ std::string NewTryId() {
 BackupResult CRun::Start(const std::filesystem::path& file, const WorkRunner& runner) {
     m_stream = {static_cast<std::uint32_t>(std::time(nullptr)), 0};
     BackupResult result = BackupResult::DataFileNotCreated;
-    runner([&](const Progress& progress) { result = CreateBackup(m_backup, file, progress); });
+    runner([&](const Progress& progress) {
+        result = CreateBackup(m_backup, file, progress);
+        if (result == BackupResult::BackupCreated)
+            m_original = FindOriginal(m_backup);
+    });
     return result;
 }
 
@@ -83,9 +66,9 @@ BackupCheck CRun::Check(const WorkRunner& runner) const {
     return check;
 }
 
-const Original* CRun::ReadOriginal(const WorkRunner& runner) {
+const Original* CRun::ReadOriginal() {
     if (!m_original && m_backup.dataFile)
-        runner([&](const Progress& progress) { m_original = FindOriginal(m_backup, progress); });
+        m_original = FindOriginal(m_backup); // a read that failed at the start, again
     return m_original ? &*m_original : nullptr;
 }
 

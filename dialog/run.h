@@ -62,9 +62,9 @@ class CRun {
     BackupResult Start(const std::filesystem::path& file, const WorkRunner& runner);
     const BackupStore& Backup() const { return m_backup; }
 
-    // The original's CRC-32 and parts: read from the data file the first
-    // time, then kept. Nothing when it could not be read.
-    const Original* ReadOriginal(const WorkRunner& runner);
+    // The original's CRC-32 and parts, found with the backup. Nothing when
+    // they could not be read.
+    const Original* ReadOriginal();
     const Original* OriginalIfRead() const { return m_original ? &*m_original : nullptr; }
 
     struct StepOutcome {

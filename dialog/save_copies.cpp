@@ -96,7 +96,7 @@ void CSaveCopies::SaveCopyAs() {
             return m_context.run.WriteFileNow(out, progress);
         });
     });
-    if (result == PublishResult::Published)
+    if (IsPublished(result))
         return m_context.Tell(messages::kCopySaved);
     m_context.Message(messages::CopyNotSaved(
         PathText(*target),
@@ -107,7 +107,7 @@ void CSaveCopies::SaveTry() {
     const std::optional<std::size_t> index = m_context.SelectedTry();
     if (!index || !m_context.run.Tries()[*index].complete)
         return;
-    const Original* original = m_context.run.ReadOriginal(m_context.Runner(messages::kReading));
+    const Original* original = m_context.run.ReadOriginal();
     if (!original)
         return m_context.Message(messages::kNoOriginalCrc);
     Chain chain = m_context.run.Tries()[*index].chain;
@@ -134,13 +134,13 @@ void CSaveCopies::SaveTry() {
             return m_context.run.WriteTry(chain, out, progress, outcome.results);
         });
     });
-    if (result == PublishResult::Published) {
+    if (IsPublished(result)) {
         const std::string json =
             RecipeJson(chain, PathText(backup.romPath), PathText(target), outcome) + '\n';
         result = PublishFile({recipe, 0666, std::nullopt}, [&](std::FILE* out) {
             return std::fwrite(json.data(), 1, json.size(), out) == json.size();
         });
-        if (result == PublishResult::Published)
+        if (IsPublished(result))
             return m_context.Status(messages::TrySaved(PathText(target.filename())));
         return m_context.Message(messages::CopyNotSaved(PathText(recipe), LastFailure()));
     }

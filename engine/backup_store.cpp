@@ -2,8 +2,10 @@
 #include "engine/backup_store.h"
 
 #include "engine/corruption_pass.h"
+#include "engine/crc32.h"
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
 #include <random>
 #include <string>
@@ -104,19 +106,30 @@ std::uint64_t Hash(const std::vector<unsigned char>& block, std::size_t size, st
     return XXH3_64bits_withSeed(block.data(), size, seed);
 }
 
-// Hashes the first `length` bytes of the data file as they read back from it.
+// Hashes the first `length` bytes of the data file as they read back from it,
+// and takes their CRC-32, whole and without an iNES header, on the way.
 bool HashCopy(std::FILE* data, std::uint64_t length, BackupStore& store) {
+    constexpr std::size_t kHeader = 16;
     std::random_device source;
     store.hashSeed = std::uint64_t{source()} << 32 | source();
     std::vector<unsigned char> block(kHashedBlock);
     store.blockHashes.reserve((length + kHashedBlock - 1) / kHashedBlock);
+    std::uint32_t whole = 0, bare = 0;
     for (std::uint64_t offset = 0; offset < length; offset += kHashedBlock) {
         const std::size_t size = BlockSize(offset, length);
         std::size_t got = 0;
         if (!ReadAt(data, offset, block.data(), size, got) || got != size)
             return false;
         store.blockHashes.push_back(Hash(block, size, store.hashSeed));
+        if (offset == 0 && size >= kHeader && std::memcmp(block.data(), "NES\x1A", 4) == 0)
+            store.crc32Bare = 0;
+        whole = Crc32(whole, block.data(), size);
+        const std::size_t skip = offset == 0 ? std::min(kHeader, size) : 0;
+        bare = Crc32(bare, block.data() + skip, size - skip);
     }
+    store.crc32 = whole;
+    if (store.crc32Bare)
+        store.crc32Bare = bare;
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 namespace glitchwerk {
@@ -52,6 +53,10 @@ struct BackupStore {
     // for the run so that no one can make other bytes that match.
     std::vector<std::uint64_t> blockHashes;
     std::uint64_t hashSeed = 0;
+    // The original's CRC-32, whole and, for an iNES ROM, without its 16-byte
+    // header (the one ROM catalogues give), taken from the copy as well.
+    std::uint32_t crc32 = 0;
+    std::optional<std::uint32_t> crc32Bare;
 };
 
 // Locks and fills the data file with a copy of `path`, leaving it open in

@@ -35,6 +35,11 @@ enum class PublishResult {
     Unsynced,
 };
 
+// Whether the file is at its name, complete: on the disk, its folder perhaps not yet.
+inline bool IsPublished(PublishResult result) {
+    return result == PublishResult::Published || result == PublishResult::Unsynced;
+}
+
 // Creates the new file as `.glitchwerk-XXXXXXXX.partial` beside the target,
 // lets `write` fill it through the stream (false from it fails the whole, its
 // cause in LastFailure()), and publishes it at `target.path`. On Taken and

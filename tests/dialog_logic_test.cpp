@@ -388,15 +388,16 @@ TEST(DialogLogic, TriesReplaySaveAndComeBackFromTheirRecipes) {
     run.Click(IDC_SAVE_TRY); // the same name again: a new one, nothing replaced
     EXPECT_EQ(ReadFile(run.dir / "try-2.nes"), second);
 
-    run.Select(0);
+    run.Select(1); // its stream starts past the first row's: --draw
     run.Click(IDC_COPY_RECIPE);
     const std::string recipe = run.panel.clipboard.value_or("");
-    EXPECT_NE(recipe.find("--seed "), std::string::npos);
+    EXPECT_NE(recipe.find("--draw "), std::string::npos);
     run.Do("RESTORE");
     const Bytes restored = ReadFile(run.rom);
     run.Click(IDC_PASTE_RECIPE);
-    EXPECT_EQ(ReadFile(run.rom), first);
+    EXPECT_EQ(ReadFile(run.rom), second);
     EXPECT_EQ(run.panel.rows.size(), 4u);
+    run.Do("RESTORE");
     run.panel.openName = json;
     run.Click(IDC_OPEN_RECIPE);
     EXPECT_EQ(ReadFile(run.rom), second);
@@ -425,7 +426,7 @@ TEST(DialogLogic, TriesReplaySaveAndComeBackFromTheirRecipes) {
     ASSERT_EQ(words.at(1), "corrupt");
     std::ostringstream out, err;
     ASSERT_EQ(RunCli({words.begin() + 1, words.end()}, out, err), 0) << err.str();
-    EXPECT_EQ(ReadFile(words.at(4)), first);
+    EXPECT_EQ(ReadFile(words.at(4)), second);
     EXPECT_EQ(out.str().substr(out.str().find("recipe: ") + 8), recipe + "\n");
     std::ostringstream replayed, why;
     ASSERT_EQ(RunCli({"corrupt", "--recipe", PathText(json), "-o", "again.nes"}, replayed, why), 0)
@@ -446,7 +447,7 @@ TEST(DialogLogic, SaveCopyAsNeverGoesOverARunsFiles) {
             WriteFile(r.dir / "kept.bin", {7});
             fs::create_directory(r.dir / "old");
             WriteFile(r.dir / "old" / "glitchwerk-20261207-101010.dat", {8});
-            r.panel.saveName = name.empty() ? r.rom : name.is_absolute() ? name : r.dir / name;
+            r.panel.saveName = name.empty() ? r.rom : r.rom.parent_path() / name;
             r.answer = answer;
             r.Click(IDC_SAVE_COPY);
         };
@@ -655,6 +656,8 @@ TEST(DialogLogic, KeptHistoryIsTheUsersAloneAndSurvivesDamage) {
         << R"({"chain":"00000000000000AE","when":"1","seed":1,"draw":0,"step":"--range 0:1 --search-all --random --pick 4294967295","hits":1})"
         << '\n'
         << R"({"chain":"00000000000000AF","star":"yes"})" << '\n'
+        << R"({"when":"1","seed":1,"draw":0,"hits":1,"complete":true,"steps":[[0,1,2,0,0,0,1,3,1]]})"
+        << '\n'
         << good << '\n'
         << R"({"chain":"00000000000000AA","when":"1","seed":2,"draw":0,"step":"--range 0:1 --search-all --set 1","hits":1})"
         << '\n';
@@ -663,11 +666,11 @@ TEST(DialogLogic, KeptHistoryIsTheUsersAloneAndSurvivesDamage) {
         PanelSession run(folder);
         EXPECT_EQ(run.panel.rows.size(), 4u);
         EXPECT_EQ(run.panel.texts[IDC_PANEL_STATUS],
-                  first ? HistoryLinesSetAside(7, PathText(aside)) : "");
+                  first ? HistoryLinesSetAside(8, PathText(aside)) : "");
     }
     const Bytes asideBytes = ReadFile(aside);
     const std::string setAside(asideBytes.begin(), asideBytes.end());
-    EXPECT_EQ(std::count(setAside.begin(), setAside.end(), '\n'), 7);
+    EXPECT_EQ(std::count(setAside.begin(), setAside.end(), '\n'), 8);
     EXPECT_TRUE(setAside.starts_with("line ")) << setAside; // each with its number
     EXPECT_NE(setAside.find(": {\"chain\":\"00000000000000AB\""), std::string::npos);
 
