@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "cli/cli.h"
+#include "cli/play_command.h"
 
 #include "engine/backup_store.h"
 #include "engine/byte_rules.h"
@@ -545,6 +546,8 @@ const CLI::Option* OneOf(const std::vector<CLI::Option*>& group, bool needed,
 } // namespace
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (!args.empty() && args[0] == "play")
+        return RunPlay({args.begin() + 1, args.end()}, out, err);
     CLI::App app{"Corrupts chosen bytes of a copy of a file, so that the same command makes the "
                  "same copy again.",
                  kProgram};

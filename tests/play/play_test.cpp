@@ -8,8 +8,9 @@
 #include <sstream>
 #include <thread>
 
-#ifdef __linux__
 #include <fstream>
+
+#ifdef __linux__
 #include <unistd.h>
 #endif
 
@@ -56,6 +57,50 @@ int Children() {
 Result RunRom(Session& session, const Bytes& rom, Frame& frame,
               const char* core = GLITCHWERK_TEST_CORE) {
     return Play(session, core, rom, "test.gwt", 1, frame);
+}
+
+TEST(CoreChoice, ByTheKindElseByTheOneCoreThatClaimsTheExtension) {
+#ifdef _WIN32
+    const std::string suffix = "_libretro.dll";
+#else
+    const std::string suffix = "_libretro.so";
+#endif
+    const testing::TempDir dir;
+    const CoreFolders folders{dir / "cores", dir / "info"};
+    std::filesystem::create_directories(folders.cores);
+    std::filesystem::create_directories(folders.info);
+    const std::pair<const char*, const char*> cores[] = {
+        {"nestopia", "nes|fds"},        {"gambatte", "gb|gbc|dmg"},  {"mgba", "gb|gbc|gba"},
+        {"mednafen_vb", "vb|vboy|bin"}, {"picodrive", "md|bin|gen"}, {"fceumm", "unf"}};
+    for (const auto& [name, extensions] : cores) {
+        if (std::string_view(name) != "fceumm") // its info file alone
+            testing::WriteFile(folders.cores / (name + suffix), {});
+        std::ofstream(folders.info / (std::string(name) + "_libretro.info"))
+            << "display_name = \"" << name << "\"\nsupported_extensions = \"" << extensions
+            << "\"\n";
+    }
+    struct Row {
+        FileKind kind;
+        const char* file;
+        const char* core;
+    };
+    const Row rows[] = {
+        {FileKind::INes, "x.bin", "nestopia"},
+        {FileKind::GameBoy, "x.gba", "gambatte"},
+        {FileKind::Gba, "x", "mgba"},
+        {FileKind::Other, "x.GBA", "mgba"},
+        {FileKind::Other, "x.vboy", "mednafen_vb"},
+        {FileKind::Other, "x.gb", ""},
+        {FileKind::Other, "x.bin", ""},
+        {FileKind::Other, "x.unf", ""},
+        {FileKind::Snes, "x.sfc", ""},
+        {FileKind::Other, "bin", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        const auto core = ChooseCore(row.kind, row.file, folders);
+        EXPECT_EQ(core ? CoreName(*core) : "", row.core);
+    }
 }
 
 TEST(PlayHelper, DrawsTheRomInEachPixelFormat) {
