@@ -13,10 +13,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 into=$(realpath -m -- "${1:-$root/build-libretro}")
 mkdir -p "$into"
 
-command -v apt-get >/dev/null && command -v dpkg-deb >/dev/null || {
+if ! command -v apt-get >/dev/null || ! command -v dpkg-deb >/dev/null; then
     echo "No apt-get here: glitchwerk-play and the tests of real cores are left out" >&2
     exit 0
-}
+fi
 debs=$(mktemp -d "${TMPDIR:-/tmp}/glitchwerk-libretro.XXXXXX")
 trap 'rm -rf "$debs"' EXIT
 chmod 755 "$debs" # apt-get downloads as _apt where it can

@@ -119,7 +119,8 @@ TEST(PlayHelper, DrawsTheRomInEachPixelFormat) {
     for (const Row& row : rows) {
         SCOPED_TRACE(::testing::PrintToString(row.pixel));
         Frame frame;
-        ASSERT_EQ(RunRom(session, Rom("DRAW", row.format, row.pixel), frame).outcome, Outcome::Ran);
+        const Result result = RunRom(session, Rom("DRAW", row.format, row.pixel), frame);
+        ASSERT_EQ(result.outcome, Outcome::Ran) << result.detail;
         ASSERT_EQ(std::pair(frame.width, frame.height), std::pair(32u, 16u));
         EXPECT_EQ(Pixel(frame, 0, 1), row.rgb);
         EXPECT_EQ(Pixel(frame, 1, 1), (std::array<std::uint8_t, 3>{}));
