@@ -184,6 +184,18 @@ package)
     deps package
     libretro
     build run package
+    # The package and the cores it recommends, as apt would install them:
+    # never RetroArch.
+    deb=$(ls -t "$root"/build-run/glitchwerk_*.deb | head -n 1)
+    plan=$(apt-get install -s "$deb" libretro-nestopia libretro-gambatte libretro-core-info 2>&1) || {
+        echo "$plan" >&2
+        exit 1
+    }
+    if grep -q '^Inst retroarch' <<<"$plan"; then
+        echo "Installing $deb with the cores would install RetroArch" >&2
+        exit 1
+    fi
+    echo "$deb with the cores it recommends installs no RetroArch"
     ;;
 windows)
     deps windows

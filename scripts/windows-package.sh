@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Packs the Windows build (scripts/windows-tests.sh makes it) into
-# build-mingw/package: a portable zip of both programs, LICENSE and the README
-# as text, and a per-user installer made with NSIS. With --check, the
+# build-mingw/package: a portable zip of both programs, glitchwerk-play (no
+# cores), LICENSE and the README as text, and a per-user installer made with
+# NSIS. With --check, the
 # installer is then run silently under a Wine of its own, the installed
 # program started once, and everything uninstalled again.
 set -euo pipefail
@@ -10,14 +11,14 @@ cd "$(dirname "$0")/.."
 
 build="build-mingw/build"
 [ -f "$build/CMakeCache.txt" ] || scripts/windows-tests.sh
-cmake --build "$build" -j "$(nproc)" --target glitchwerk_win32 glitchwerk-cli >/dev/null
+cmake --build "$build" -j "$(nproc)" --target glitchwerk_win32 glitchwerk-cli glitchwerk-play >/dev/null
 
 version=$(sed -n 's/^project(glitchwerk VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 out=$PWD/build-mingw/package
 name=Glitchwerk-$version-windows
 stage=$out/$name
 rm -rf "$out" && mkdir -p "$stage"
-cp "$build/win32/glitchwerk.exe" "$build/cli/glitchwerk-cli.exe" "$stage/"
+cp "$build/win32/glitchwerk.exe" "$build/cli/glitchwerk-cli.exe" "$build/play/glitchwerk-play.exe" "$stage/"
 cp LICENSE "$stage/LICENSE.txt"
 cp README.md "$stage/README.txt"
 (cd "$out" && cmake -E tar cf "$name.zip" --format=zip "$name")
@@ -49,7 +50,7 @@ wine "$out/$name-setup.exe" /S
 wineserver --wait
 dir=$(find "$WINEPREFIX/drive_c/users" -maxdepth 5 -path '*/AppData/Local/Programs/Glitchwerk')
 [ -n "$dir" ] || fail "nothing in %LOCALAPPDATA%\\Programs\\Glitchwerk"
-for file in glitchwerk.exe glitchwerk-cli.exe LICENSE.txt README.txt uninst.exe; do
+for file in glitchwerk.exe glitchwerk-cli.exe glitchwerk-play.exe LICENSE.txt README.txt uninst.exe; do
     [ -f "$dir/$file" ] || fail "$file was not installed"
 done
 shortcut=$(find "$WINEPREFIX/drive_c/users" -name Glitchwerk.lnk)
