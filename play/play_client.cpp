@@ -45,7 +45,7 @@ fs::path FindHelper() {
     if (IsProgram(beside))
         return beside;
 #ifdef GLITCHWERK_PLAY_LIBEXEC
-    const fs::path installed = fs::path(GLITCHWERK_PLAY_LIBEXEC) / kHelperName;
+    const fs::path installed = ProgramFolder() / GLITCHWERK_PLAY_LIBEXEC / kHelperName;
     if (IsProgram(installed))
         return installed;
 #endif

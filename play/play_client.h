@@ -75,8 +75,9 @@ struct SessionOptions {
     int loadsPerHelper = 32;
 };
 
-// glitchwerk-play beside the running program, else in the installed
-// libexec folder; empty when neither is there.
+// glitchwerk-play beside the running program, else in the libexec folder
+// of its installation (../libexec/glitchwerk from its bin folder); empty when
+// neither is there.
 std::filesystem::path FindHelper();
 
 class Session {
