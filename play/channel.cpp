@@ -41,7 +41,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uint64_t kMemoryCap = std::uint64_t{1} << 30;
+[[maybe_unused]] constexpr std::uint64_t kMemoryCap = std::uint64_t{1} << 30;
 
 int MillisecondsLeft(Clock::time_point deadline) {
     const auto left =
@@ -319,7 +319,7 @@ LONG WINAPI EndAtOnce(EXCEPTION_POINTERS* exception) {
 
 } // namespace
 
-bool Confine(Channel, const fs::path& work, std::string& reason) {
+bool Confine(Channel, const fs::path&, const fs::path& work, std::string& reason) {
     // A crash ends the helper at once: no dialog, no debugger. The job
     // holds the memory cap and ends the helper with its caller.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
@@ -536,7 +536,7 @@ bool WriteExact(Channel channel, const void* bytes, std::size_t size) {
     return true;
 }
 
-bool Confine(Channel channel, const fs::path& work, std::string& reason) {
+bool Confine(Channel channel, const fs::path& folder, const fs::path& work, std::string& reason) {
     if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) {
         reason = std::string("no_new_privs: ") + std::strerror(errno);
         return false;
@@ -556,10 +556,11 @@ bool Confine(Channel channel, const fs::path& work, std::string& reason) {
     std::signal(SIGPIPE, SIG_IGN);
     // Once the caller's end closes (it ended, or was ended), so does the
     // helper, even while a core hangs.
-    std::thread([fd = static_cast<int>(channel.handle)] {
+    std::thread([fd = static_cast<int>(channel.handle), folder] {
         pollfd closed{fd, POLLRDHUP, 0};
         while (poll(&closed, 1, -1) < 0 && errno == EINTR) {
         }
+        RemoveFolder(folder); // as the caller would have
         _exit(0);
     }).detach();
     return true;

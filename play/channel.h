@@ -59,9 +59,11 @@ struct Channel {
 bool ReadExact(Channel channel, void* bytes, std::size_t size);
 bool WriteExact(Channel channel, const void* bytes, std::size_t size);
 // No new privileges, the memory cap (where no sanitizer runs), the
-// working folder, no dialog for a crash; the helper ends once its caller's
-// end of the channel closes, whatever the core is doing.
-bool Confine(Channel channel, const std::filesystem::path& work, std::string& reason);
+// working folder, no dialog for a crash; once its caller's end of the channel
+// closes, the helper removes `folder` and ends, whatever the core is doing
+// (on Windows the caller's job ends it).
+bool Confine(Channel channel, const std::filesystem::path& folder,
+             const std::filesystem::path& work, std::string& reason);
 
 // A core's library and its functions.
 void* OpenLibrary(const std::filesystem::path& path, std::string& reason);

@@ -475,7 +475,7 @@ int Serve(Channel channel, const fs::path& folder) {
     host.systemText = TextOf(host.system);
     host.saveText = TextOf(host.save);
     std::string reason;
-    if (!Confine(channel, work, reason)) {
+    if (!Confine(channel, folder, work, reason)) {
         wire::Writer failed(Kind::Failed);
         failed.Text(reason);
         Send(channel, failed);

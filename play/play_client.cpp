@@ -85,11 +85,13 @@ struct Session::Impl {
         busy = true;
         stopped = false;
     }
-    void End() {
+    // True when Stop() came meanwhile: whatever the request gave is gone.
+    bool End() {
         const std::lock_guard lock(mutex);
         busy = false;
         if (stopped)
             Discard();
+        return stopped;
     }
 
     // What a failed exchange means for the try: the helper is ended in any case.
@@ -219,7 +221,8 @@ Result Session::Load(const fs::path& core, std::span<const std::uint8_t> rom,
         impl.loaded = false;
         ++impl.loads;
     }
-    impl.End();
+    if (impl.End())
+        result = {Outcome::Stopped, ""};
     return result;
 }
 
@@ -260,7 +263,8 @@ Result Session::Frames(std::span<const std::uint16_t> joypad, Frame& frame) {
     } else {
         result.detail = reader.Text();
     }
-    impl.End();
+    if (impl.End())
+        result = {Outcome::Stopped, ""};
     return result;
 }
 

@@ -2,6 +2,7 @@
 #include "cli/cli.h"
 #include "cli/play_command.h"
 #include "engine/crc32.h"
+#include "tests/play/with_helper.h"
 #include "tests/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::Bytes;
+using PlayCommand = testing::WithHelper;
+using ContactSheet = testing::WithHelper;
+using RealCores = testing::WithHelper;
 using Json = nlohmann::json;
 
 struct Ran {
@@ -56,7 +60,7 @@ Bytes PngPixels(const fs::path& path, std::uint32_t& width, std::uint32_t& heigh
 }
 #endif
 
-TEST(PlayCommand, WritesFrameNAsPngAndSaysSoInJson) {
+TEST_F(PlayCommand, WritesFrameNAsPngAndSaysSoInJson) {
     const testing::TempDir dir;
     testing::WriteFile(dir / "game.gwt", TestRom("DRAW"));
     const Ran ran = Cli({"play", (dir / "game.gwt").string(), "-o", (dir / "frame.png").string(),
@@ -80,7 +84,7 @@ TEST(PlayCommand, WritesFrameNAsPngAndSaysSoInJson) {
 #endif
 }
 
-TEST(PlayCommand, AFileWithoutAFrameExitsOneWithItsLineAndLeavesNothing) {
+TEST_F(PlayCommand, AFileWithoutAFrameExitsOneWithItsLineAndLeavesNothing) {
     struct Row {
         const char* marker;
         const char* name;
@@ -113,7 +117,7 @@ TEST(PlayCommand, AFileWithoutAFrameExitsOneWithItsLineAndLeavesNothing) {
     }
 }
 
-TEST(PlayCommand, OutPngFollowsTheRulesOfCorrupt) {
+TEST_F(PlayCommand, OutPngFollowsTheRulesOfCorrupt) {
     const testing::TempDir dir;
     const std::string game = (dir / "game.gwt").string(), png = (dir / "frame.png").string();
     testing::WriteFile(game, TestRom("DRAW"));
@@ -144,7 +148,7 @@ TEST(PlayCommand, OutPngFollowsTheRulesOfCorrupt) {
     }
 }
 
-TEST(ContactSheet, OneLabelledCellPerVariantWhateverItsOutcome) {
+TEST_F(ContactSheet, OneLabelledCellPerVariantWhateverItsOutcome) {
     const testing::TempDir dir;
     std::vector<SheetVariant> variants;
     for (const char* marker : {"DRAW", "CRSH", "NOPE"}) {
@@ -180,7 +184,7 @@ TEST(ContactSheet, OneLabelledCellPerVariantWhateverItsOutcome) {
 }
 
 // cc65's hello sample in Debian's nestopia, where scripts/fetch-libretro.sh unpacked it.
-TEST(RealCores, HelloPlaysOneFrameAgainAndAnotherOnceItsChrIsBent) {
+TEST_F(RealCores, HelloPlaysOneFrameAgainAndAnotherOnceItsChrIsBent) {
 #ifdef _WIN32
     GTEST_SKIP() << "Debian's cores are Linux libraries";
 #endif

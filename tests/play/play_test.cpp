@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "play/core_choice.h"
 #include "play/play_client.h"
+#include "tests/play/with_helper.h"
 #include "tests/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::Bytes;
+using PlayHelper = testing::WithHelper;
 using Clock = std::chrono::steady_clock;
 
 // The test core's ROM: a marker, the pixel format, then the pixels from offset 8.
@@ -103,7 +105,7 @@ TEST(CoreChoice, ByTheKindElseByTheOneCoreThatClaimsTheExtension) {
     }
 }
 
-TEST(PlayHelper, DrawsTheRomInEachPixelFormat) {
+TEST_F(PlayHelper, DrawsTheRomInEachPixelFormat) {
     struct Row {
         std::uint8_t format;
         Bytes pixel;
@@ -129,7 +131,7 @@ TEST(PlayHelper, DrawsTheRomInEachPixelFormat) {
     }
 }
 
-TEST(PlayHelper, RunsEachFrameWithItsJoypadAndGivesTheLast) {
+TEST_F(PlayHelper, RunsEachFrameWithItsJoypadAndGivesTheLast) {
     Session session;
     Frame frame;
     ASSERT_TRUE(session.Load(GLITCHWERK_TEST_CORE, Rom("DRAW", 1), "test.gwt").ok());
@@ -145,7 +147,7 @@ TEST(PlayHelper, RunsEachFrameWithItsJoypadAndGivesTheLast) {
     EXPECT_EQ(Pixel(frame, 0, 0)[2], 1) << "a load starts from power-on";
 }
 
-TEST(PlayHelper, ACoreThatNeedsAPathReadsAPrivateCopy) {
+TEST_F(PlayHelper, ACoreThatNeedsAPathReadsAPrivateCopy) {
     Session session;
     Frame frame;
     ASSERT_TRUE(RunRom(session, Rom("DRAW", 1, {9, 8, 7}), frame, GLITCHWERK_TEST_PATH_CORE).ok());
@@ -153,7 +155,7 @@ TEST(PlayHelper, ACoreThatNeedsAPathReadsAPrivateCopy) {
     EXPECT_EQ(Pixel(frame, 0, 1), (std::array<std::uint8_t, 3>{7, 8, 9}));
 }
 
-TEST(PlayHelper, EndsAHelperThatHangsOrEndsAndStartsAFreshOne) {
+TEST_F(PlayHelper, EndsAHelperThatHangsOrEndsAndStartsAFreshOne) {
     struct Row {
         const char* marker;
         Outcome outcome;
@@ -184,7 +186,7 @@ TEST(PlayHelper, EndsAHelperThatHangsOrEndsAndStartsAFreshOne) {
     }
 }
 
-TEST(PlayHelper, TheCoresOutputGoesToTheLogNotTheChannel) {
+TEST_F(PlayHelper, TheCoresOutputGoesToTheLogNotTheChannel) {
     Session session;
     Frame frame;
     ASSERT_TRUE(RunRom(session, Rom("SAID", 1, {1, 2, 3}), frame).ok());
@@ -192,7 +194,7 @@ TEST(PlayHelper, TheCoresOutputGoesToTheLogNotTheChannel) {
     EXPECT_NE(session.Log().find("said on stdout"), std::string::npos);
 }
 
-TEST(PlayHelper, AFreshHelperAfterItsLoads) {
+TEST_F(PlayHelper, AFreshHelperAfterItsLoads) {
     SessionOptions options;
     options.loadsPerHelper = 2;
     Session session(options);
@@ -204,7 +206,7 @@ TEST(PlayHelper, AFreshHelperAfterItsLoads) {
     EXPECT_EQ(session.Log(), "");
 }
 
-TEST(PlayHelper, StopFromAnotherThreadEndsARequest) {
+TEST_F(PlayHelper, StopFromAnotherThreadEndsARequest) {
     Session session;
     ASSERT_TRUE(session.Load(GLITCHWERK_TEST_CORE, Rom("HANG", 0), "test.gwt").ok());
     std::thread stopper([&] {
@@ -222,7 +224,7 @@ TEST(PlayHelper, StopFromAnotherThreadEndsARequest) {
 }
 
 #if defined(__linux__)
-TEST(PlayHelper, HoldsTheCoreTo1GiB) {
+TEST_F(PlayHelper, HoldsTheCoreTo1GiB) {
 #ifdef GLITCHWERK_PLAY_SANITIZED
     GTEST_SKIP() << "no memory cap under the sanitizers";
 #endif
