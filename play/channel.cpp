@@ -560,7 +560,11 @@ bool Confine(Channel channel, const fs::path& folder, const fs::path& work, std:
         pollfd closed{fd, POLLRDHUP, 0};
         while (poll(&closed, 1, -1) < 0 && errno == EINTR) {
         }
-        RemoveFolder(folder); // as the caller would have
+        // As the caller would have; should the core hold a lock this needs,
+        // the alarm ends the helper all the same.
+        std::signal(SIGALRM, SIG_DFL);
+        alarm(2);
+        RemoveFolder(folder);
         _exit(0);
     }).detach();
     return true;
