@@ -275,7 +275,7 @@ std::int16_t InputState(unsigned port, unsigned device, unsigned, unsigned id) {
         return 0;
     if (id == RETRO_DEVICE_ID_JOYPAD_MASK)
         return static_cast<std::int16_t>(host.joypad);
-    return id < 16 ? static_cast<std::int16_t>(host.joypad >> id & 1) : 0;
+    return static_cast<std::int16_t>(id < 16 ? host.joypad >> id & 1 : 0);
 }
 
 // 5 and 6 bits widened to 8 as (c << 3) | (c >> 2) and (c << 2) | (c >> 4).
@@ -525,16 +525,9 @@ int Serve(Channel channel, const fs::path& folder) {
 } // namespace
 } // namespace glitchwerk::play
 
-#ifdef _WIN32
-int main() {
-    int count = 0;
-    LPWSTR* words = CommandLineToArgvW(GetCommandLineW(), &count);
-    std::vector<std::filesystem::path> args(words, words + count);
-    LocalFree(static_cast<HLOCAL>(words));
-#else
-int main(int argc, char** argv) {
-    std::vector<std::filesystem::path> args(argv, argv + argc);
-#endif
+namespace {
+
+int Main(const std::vector<std::filesystem::path>& args) {
     glitchwerk::play::Channel channel;
     std::filesystem::path folder;
     for (std::size_t i = 1; i + 1 < args.size(); i += 2) {
@@ -549,7 +542,25 @@ int main(int argc, char** argv) {
                    stderr);
         return 2;
     }
-    const int status = glitchwerk::play::Serve(channel, folder);
+    return glitchwerk::play::Serve(channel, folder);
+}
+
+} // namespace
+
+int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
+    int status = 1;
+    try {
+#ifdef _WIN32
+        int count = 0;
+        LPWSTR* words = CommandLineToArgvW(GetCommandLineW(), &count);
+        const std::vector<std::filesystem::path> args(words, words + count);
+        LocalFree(static_cast<HLOCAL>(words));
+#else
+        const std::vector<std::filesystem::path> args(argv, argv + argc);
+#endif
+        status = Main(args);
+    } catch (...) { // a name the system cannot convert
+    }
     // What the core left behind is not waited for.
     std::fflush(nullptr);
     std::_Exit(status);

@@ -41,11 +41,11 @@ std::uint32_t FrameCrc32(const Frame& frame) {
 }
 
 fs::path FindHelper() {
-    const fs::path beside = ProgramFolder() / kHelperName;
+    fs::path beside = ProgramFolder() / kHelperName;
     if (IsProgram(beside))
         return beside;
 #ifdef GLITCHWERK_PLAY_LIBEXEC
-    const fs::path installed = ProgramFolder() / GLITCHWERK_PLAY_LIBEXEC / kHelperName;
+    fs::path installed = ProgramFolder() / GLITCHWERK_PLAY_LIBEXEC / kHelperName;
     if (IsProgram(installed))
         return installed;
 #endif
