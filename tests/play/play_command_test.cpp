@@ -126,23 +126,26 @@ TEST_F(PlayCommand, OutPngFollowsTheRulesOfCorrupt) {
     struct Row {
         std::vector<std::string> args;
         int status;
+        const char* says;
     };
     const Row rows[] = {
-        {{"-o", png}, 1},
-        {{"-o", game, "--force"}, 1},
-        {{"-o", (dir / "folder").string(), "--force"}, 1},
-        {{"-o", png, "--frames", "0"}, 2},
-        {{"-o", png, "--frames", "0x10"}, 2},
-        {{"-o", png, "--frames", "36001"}, 2},
-        {{"--frames", "3"}, 2},
-        {{"-o", png, "-o", png}, 2},
-        {{"-o", png, "--force"}, 0},
+        {{"-o", png}, 1, "exists (--force replaces it)"},
+        {{"-o", game, "--force"}, 1, "is the input file"},
+        {{"-o", (dir / "folder").string(), "--force"}, 1, "is no plain file"},
+        {{"-o", png, "--frames", "0"}, 2, "--frames"},
+        {{"-o", png, "--frames", "0x10"}, 2, "--frames"},
+        {{"-o", png, "--frames", "36001"}, 2, "--frames"},
+        {{"--frames", "3"}, 2, "--output is missing"},
+        {{"-o", png, "-o", png}, 2, "given twice"},
+        {{"-o", png, "--force"}, 0, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(::testing::PrintToString(row.args));
         std::vector<std::string> args = {"play", game, "--core", GLITCHWERK_TEST_CORE};
         args.insert(args.end(), row.args.begin(), row.args.end());
-        EXPECT_EQ(Cli(args).status, row.status);
+        const Ran ran = Cli(args);
+        EXPECT_EQ(ran.status, row.status);
+        EXPECT_NE(ran.err.find(row.says), std::string::npos) << ran.err;
         EXPECT_EQ(testing::ReadFile(game), TestRom("DRAW"));
         EXPECT_EQ(testing::ReadFile(png).size() > 1, row.status == 0);
     }
