@@ -403,7 +403,7 @@ Kind Load(wire::Reader& request, wire::Writer& reply, std::string& reason) {
     // Every core gets the ROM's path, a private copy in the helper's folder;
     // those that read it themselves get no bytes.
     std::error_code ignored;
-    fs::remove_all(host.roms, ignored);
+    RemoveFolder(host.roms);
     fs::create_directory(host.roms, ignored);
     const fs::path copy = host.roms / PathOf(CopyName(name));
     {
