@@ -186,7 +186,8 @@ package)
     build run package
     # The package and the cores it recommends, as apt would install them:
     # never RetroArch.
-    deb=$(ls -t "$root"/build-run/glitchwerk_*.deb | head -n 1)
+    version=$(sed -n 's/^project(glitchwerk VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+    deb=$root/build-run/glitchwerk_${version}_$(dpkg --print-architecture).deb
     plan=$(apt-get install -s "$deb" libretro-nestopia libretro-gambatte libretro-core-info 2>&1) || {
         echo "$plan" >&2
         exit 1
