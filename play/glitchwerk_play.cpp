@@ -157,7 +157,8 @@ bool Environment(unsigned command, void* data) {
         TakeDefaults(static_cast<const retro_core_option_definition*>(data));
         return true;
     case RETRO_ENVIRONMENT_SET_CORE_OPTIONS_INTL:
-        TakeDefaults(static_cast<const retro_core_options_intl*>(data)->us);
+        if (data)
+            TakeDefaults(static_cast<const retro_core_options_intl*>(data)->us);
         return true;
     case RETRO_ENVIRONMENT_SET_CORE_OPTIONS_V2:
         if (data)
