@@ -33,6 +33,9 @@ read -ra cmake_args <<<"${CMAKE_ARGS:-}"
 [ -z "${BUILD_TYPE:-}" ] || cmake_args+=("-DCMAKE_BUILD_TYPE=$BUILD_TYPE")
 
 deps() { "$root/scripts/install-deps.sh" "$@"; }
+# The libretro header glitchwerk-play builds with, and the tests' cores,
+# unpacked into build-libretro/ once.
+libretro() { "$root/scripts/fetch-libretro.sh"; }
 
 configure() { # preset, then CMake settings
     local cache
@@ -84,6 +87,7 @@ command=${1:-}
 case $command in
 run)
     if deps --check run; then
+        libretro
         echo "Building in build-run/"
         configure run
         compile run glitchwerk
@@ -118,6 +122,7 @@ run)
         deps --no-update --cache "$debs" engine
         wait "$fetching" || true
         fetching=''
+        libretro
         echo "Building in build-run/"
         [ "$(id -u)" -eq 0 ] || sudo -v # for the background, lest it ask there
         deps --no-update --cache "$debs" run &
@@ -160,10 +165,12 @@ run)
     ;;
 build)
     deps run
+    libretro
     build run
     ;;
 test)
     deps test
+    libretro
     build default
     # A build without tests fails here instead of passing as tested.
     cd "$root" && exec ctest --preset default --no-tests=error -j "$jobs"
@@ -175,7 +182,21 @@ bench)
     ;;
 package)
     deps package
+    libretro
     build run package
+    # The package and the cores it recommends, as apt would install them:
+    # never RetroArch.
+    version=$(sed -n 's/^project(glitchwerk VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+    deb=$root/build-run/glitchwerk_${version}_$(dpkg --print-architecture).deb
+    plan=$(apt-get install -s "$deb" libretro-nestopia libretro-gambatte libretro-core-info 2>&1) || {
+        echo "$plan" >&2
+        exit 1
+    }
+    if grep -q '^Inst retroarch' <<<"$plan"; then
+        echo "Installing $deb with the cores would install RetroArch" >&2
+        exit 1
+    fi
+    echo "$deb with the cores it recommends installs no RetroArch"
     ;;
 windows)
     deps windows
@@ -196,7 +217,7 @@ format)
     cd "$root" && git ls-files '*.cpp' '*.h' | xargs clang-format -i
     ;;
 clean)
-    cd "$root" && rm -rf build build-run build-bench build-debug build-sanitize build-mingw
+    cd "$root" && rm -rf build build-run build-bench build-debug build-sanitize build-mingw build-libretro
     ;;
 -h | --help | help)
     usage

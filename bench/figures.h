@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace glitchwerk::bench {
 
@@ -22,7 +23,8 @@ enum class Target {
     WithinTwice,             // at most 2 times the floor's time
     TilesInTenMilliseconds,  // 8 KiB in at most 10 ms: 819.2 kB/s at least, whatever the floor
     ImageIn150Ms,            // a 2560x1600 image (its pixels counted as bytes) in at most 150 ms
-    KernelCopy, // at most 0.8 times the floor's time where the kernel copies files, else 1.3
+    KernelCopy,      // at most 0.8 times the floor's time where the kernel copies files, else 1.3
+    WithinHalfAgain, // at most 1.5 times the floor's time
 };
 
 // Whether the kernel copies files here (copy_file_range), as the backup does.
@@ -47,6 +49,18 @@ void AddTileBenchmarks();
 
 // The panel's preview of a JPEG and of an iNES file's tiles (built with Qt only).
 void AddPreviewBenchmarks();
+
+// A ROM played by the play benchmark: its file (rewritten by it), the core,
+// and where its data starts (the bytes a Corrupt sets).
+struct PlayedRom {
+    std::string name;
+    std::filesystem::path file;
+    std::filesystem::path core;
+    std::size_t from = 0;
+};
+// A try after a Corrupt to its first frame, against a bare host's fresh
+// start, load and frame (Linux, where glitchwerk-play is built).
+void AddPlayBenchmarks(const std::vector<PlayedRom>& roms);
 
 void AddFileBenchmarks(const std::filesystem::path& file, std::uint32_t length,
                        const std::filesystem::path& large);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "cli/cli.h"
+#include "cli/play_command.h"
 
 #include "engine/backup_store.h"
 #include "engine/corruption_pass.h"
@@ -41,6 +42,8 @@ Commands:
   parts                       Print the parts of FILE, found from its bytes: each one's name,
                               offsets START:END (hexadecimal) and size. A name also serves as
                               --range or --keep of corrupt.
+  play                        Run FILE in an emulator core from power-on and write its frame N
+                              as a PNG (see glitchwerk-cli play --help).
 )";
 
 constexpr char kCorruptHelp[] =
@@ -386,8 +389,6 @@ int Corrupt(CorruptCommand command, std::ostream& out, std::ostream& err) {
         command = Replayed(command);
     if (command.input.ends_with('\n'))
         throw UsageError("INPUT: a name that ends with a line break has no recipe");
-    if (!command.sheet.empty())
-        throw UsageError("--sheet: this glitchwerk-cli draws no contact sheets");
     Chain& chain = command.chain;
     const std::uint32_t variants = command.variants.value_or(1);
     if (!command.seedGiven) // any, so that the seeds of the batch stay at most 4294967295
@@ -448,6 +449,7 @@ int Corrupt(CorruptCommand command, std::ostream& out, std::ostream& err) {
                              [](const std::string& part) { return !part.empty(); });
         return parts;
     }());
+    std::vector<SheetVariant> made; // for the contact sheet
     auto reported = std::chrono::steady_clock::now();
     for (std::uint32_t n = 1; n <= variants; ++n) {
         if (const auto now = std::chrono::steady_clock::now();
@@ -457,18 +459,19 @@ int Corrupt(CorruptCommand command, std::ostream& out, std::ostream& err) {
         }
         chain.seed = firstSeed + (n - 1);
         const std::string output = outputName(n);
-        Made made = MakeOutput(command, original, output, replaces[n - 1]);
+        Made copy = MakeOutput(command, original, output, replaces[n - 1]);
+        made.push_back({output, chain.seed});
         // Over all steps: the hits, the lowest first and the highest last.
         CorruptionResult total{0, -1, -1};
-        for (const CorruptionResult& result : made.results) {
+        for (const CorruptionResult& result : copy.results) {
             total.totalBytes += result.totalBytes;
             if (result.totalBytes && (total.firstByte == -1 || result.firstByte < total.firstByte))
                 total.firstByte = result.firstByte;
             total.lastByte = std::max(total.lastByte, result.lastByte);
         }
         if (command.json) {
-            outcome.results = std::move(made.results);
-            outcome.mended = made.mended;
+            outcome.results = std::move(copy.results);
+            outcome.mended = copy.mended;
             out << RecipeJson(chain, command.input, output, outcome) << '\n';
         } else {
             out << Shown(output) << ": " << total.totalBytes
@@ -480,8 +483,8 @@ int Corrupt(CorruptCommand command, std::ostream& out, std::ostream& err) {
             if (!bareText.empty())
                 out << "; CRC-32 " << crcText << " whole, " << bareText
                     << " without the iNES header";
-            if (!made.mended.empty())
-                out << "; mended " << Joined(made.mended);
+            if (!copy.mended.empty())
+                out << "; mended " << Joined(copy.mended);
             out << "; recipe: " << RecipeText(chain, command.input, output) << '\n';
         }
         // The line is the only record of a random seed: it must not get lost.
@@ -489,11 +492,15 @@ int Corrupt(CorruptCommand command, std::ostream& out, std::ostream& err) {
             throw Failure("cannot print what was made: " + output + " has no recipe");
         if (!total.totalBytes)
             err << kProgram << ": warning: no byte of " << Shown(output) << " was hit\n";
-        if (!made.synced)
+        if (!copy.synced)
             throw Failure("cannot sync the folder of " + output + ": " + LastFailure());
     }
-    // With --sheet, the contact sheet of the copies' frames is drawn here.
-    return 0;
+    if (command.sheet.empty())
+        return 0;
+    return WriteContactSheet(made,
+                             {command.sheet, command.input, command.frames.value_or(180), {},
+                              command.force, command.json},
+                             out, err);
 }
 
 // --help or -h among the words before `--`.
@@ -541,6 +548,8 @@ int Print(std::ostream& out, std::string_view text) {
 } // namespace
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (!args.empty() && args[0] == "play")
+        return RunPlay({args.begin() + 1, args.end()}, out, err);
     const std::string command = args.empty() ? "" : args[0];
     const std::vector<std::string> words(args.begin() + !args.empty(), args.end());
     try {

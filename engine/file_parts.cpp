@@ -148,6 +148,23 @@ struct Finder {
         return true;
     }
 
+    // A Game Boy Advance header: 96h at B2, and the complement at BD that
+    // makes the bytes A0 to BD add up to -19h.
+    bool Gba() {
+        std::array<std::uint8_t, 0x1E> header{};
+        if (!source.Get(0xA0, header.data(), header.size()) || header[0x12] != 0x96)
+            return false;
+        std::uint8_t sum = 0;
+        for (std::size_t i = 0; i < 0x1D; ++i)
+            sum = static_cast<std::uint8_t>(sum - header[i]);
+        if (static_cast<std::uint8_t>(sum - 0x19) != header[0x1D])
+            return false;
+        found.kind = FileKind::Gba;
+        Add("header", 0, 0xC0);
+        Add("rom", 0xC0, source.length());
+        return true;
+    }
+
     // The internal header has no mark of its own: its checksum and the
     // checksum's complement, which add up to FFFF, tell it.
     bool Snes() {
@@ -259,7 +276,7 @@ std::optional<FileParts> FindParts(std::uint64_t length, const ReadBytes& read) 
     Finder finder{source, {}};
     // The formats with a mark of their own first; the SNES header has none.
     (void)(finder.INes() || finder.GameBoy() || finder.Png() || finder.Jpeg() || finder.Bmp() ||
-           finder.Wav() || finder.Snes());
+           finder.Wav() || finder.Gba() || finder.Snes());
     if (source.failed())
         return std::nullopt;
     if (finder.found.parts.empty())

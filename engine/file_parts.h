@@ -15,7 +15,7 @@
 
 namespace glitchwerk {
 
-enum class FileKind { Other, INes, GameBoy, Snes, Jpeg, Bmp, Wav, Png };
+enum class FileKind { Other, INes, GameBoy, Gba, Snes, Jpeg, Bmp, Wav, Png };
 
 // The offsets [start, end) of the file; never empty, never past its end.
 struct FilePart {
@@ -29,6 +29,8 @@ struct FilePart {
 //   INes:    header (16 bytes), trainer (512, when the header says so), prg,
 //            chr (the sizes the header gives), rest (whatever follows)
 //   GameBoy: start (0:100), header (100:150), rom (from 150)
+//   Gba:     header (0:C0: entry, logo, title, codes, 96h at B2, the
+//            complement at BD), rom (from C0)
 //   Snes:    copier (512 bytes, when the size is 512 past a multiple of
 //            1024), start (the bytes before the header), header (the 64
 //            bytes at 7FC0 or FFC0 past the copier: title, map mode, sizes,

@@ -45,6 +45,7 @@ Section "Glitchwerk and glitchwerk-cli" SecProgram
     SetOutPath "$INSTDIR"
     File "${STAGE}\glitchwerk.exe"
     File "${STAGE}\glitchwerk-cli.exe"
+    File "${STAGE}\glitchwerk-play.exe"
     File "${STAGE}\LICENSE.txt"
     File "${STAGE}\README.txt"
     WriteUninstaller "$INSTDIR\uninst.exe"
@@ -116,6 +117,7 @@ Section Uninstall
 
     Delete "$INSTDIR\glitchwerk.exe"
     Delete "$INSTDIR\glitchwerk-cli.exe"
+    Delete "$INSTDIR\glitchwerk-play.exe"
     Delete "$INSTDIR\LICENSE.txt"
     Delete "$INSTDIR\README.txt"
     Delete "$INSTDIR\uninst.exe"

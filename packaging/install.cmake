@@ -47,4 +47,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 # platform plugin ships in libqt6gui6, which is among them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# Debian's cores Depend on "retroarch | libretro-frontend": glitchwerk-play is
+# one, so that they install without RetroArch (./glitchwerk.sh package checks).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libretro-nestopia, libretro-gambatte, libretro-core-info")
+set(CPACK_DEBIAN_PACKAGE_PROVIDES "libretro-frontend")
 include(CPack)

@@ -3,13 +3,16 @@
 # Installs the Debian packages that the groups named on the command line need,
 # and says which it installs:
 #   engine   the compiler, CMake, Ninja, and the libraries of the engine and
-#            glitchwerk-cli (zlib, JSON for Modern C++, xxHash)
+#            glitchwerk-cli (zlib, JSON for Modern C++, xxHash, libpng)
 #   run      engine, and Qt 6: building and starting the programs
-#   test     run, and the tests' tools (GoogleTest, Xvfb, xdotool, validators)
+#   test     run, and the tests' tools (GoogleTest, Xvfb, xdotool, validators,
+#            cc65 for the ROM the real cores play)
 #   bench    engine, and Google Benchmark
 #   package  run, and the tools that make the Debian package
 #   windows  the MinGW-w64 cross compiler, Wine and NSIS
 #   ci       all of the above, and Clang, clang-tidy, clang-format, shellcheck
+# The libretro header and the tests' cores are never installed (each would
+# pull RetroArch in): scripts/fetch-libretro.sh unpacks them into the build.
 # Installs nothing when every package is there already; as root it runs
 # apt-get itself, as anybody else through sudo. Without apt-get, it names the
 # packages and leaves their installation to you.
@@ -25,9 +28,9 @@
 set -euo pipefail
 
 declare -A group=(
-    [engine]="g++ cmake ninja-build zlib1g-dev nlohmann-json3-dev libxxhash-dev"
+    [engine]="g++ cmake ninja-build zlib1g-dev nlohmann-json3-dev libxxhash-dev libpng-dev"
     [run]="qt6-base-dev fonts-dejavu-core"
-    [test]="libgtest-dev libgmock-dev xvfb xfonts-base xauth xdotool desktop-file-utils appstream"
+    [test]="libgtest-dev libgmock-dev xvfb xfonts-base xauth xdotool desktop-file-utils appstream cc65"
     [bench]="libbenchmark-dev time"
     [package]="file dpkg-dev"
     [windows]="cmake ninja-build libgtest-dev nlohmann-json3-dev libxxhash-dev

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Packs the Windows build (scripts/windows-tests.sh makes it) into
-# build-mingw/package: a portable zip of both programs, LICENSE and the README
-# as text, and a per-user installer made with NSIS. With --check, the
+# build-mingw/package: a portable zip of both programs, glitchwerk-play (no
+# cores), LICENSE and the README as text, and a per-user installer made with
+# NSIS. With --check, the
 # installer is then run silently under a Wine of its own, the installed
 # program started once, and everything uninstalled again; then again with
 # "Add to PATH", on a PATH that takes the folder and on one too long for it.
@@ -11,7 +12,8 @@ cd "$(dirname "$0")/.."
 
 build="build-mingw/build"
 [ -f "$build/CMakeCache.txt" ] || scripts/windows-tests.sh
-cmake --build "$build" -j "$(nproc)" --target glitchwerk_win32 glitchwerk-cli glitchwerk_user_path_tool >/dev/null
+cmake --build "$build" -j "$(nproc)" --target glitchwerk_win32 glitchwerk-cli glitchwerk-play \
+    glitchwerk_user_path_tool >/dev/null
 
 version=$(sed -n 's/^project(glitchwerk VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 out=$PWD/build-mingw/package
@@ -23,6 +25,7 @@ rm -rf "$out" && mkdir -p "$stage" "$tools"
 strip=$(sed -n 's/^CMAKE_STRIP:FILEPATH=//p' "$build/CMakeCache.txt")
 "$strip" -o "$stage/glitchwerk.exe" "$build/win32/glitchwerk.exe"
 "$strip" -o "$stage/glitchwerk-cli.exe" "$build/cli/glitchwerk-cli.exe"
+"$strip" -o "$stage/glitchwerk-play.exe" "$build/play/glitchwerk-play.exe"
 "$strip" -o "$tools/user-path.exe" "$build/win32/user-path.exe"
 cp LICENSE "$stage/LICENSE.txt"
 cp README.md "$stage/README.txt"
@@ -68,10 +71,10 @@ environment before
 setup
 dir=$(find "$WINEPREFIX/drive_c/users" -maxdepth 5 -path '*/AppData/Local/Programs/Glitchwerk')
 [ -n "$dir" ] || fail "nothing in %LOCALAPPDATA%\\Programs\\Glitchwerk"
-for file in glitchwerk.exe glitchwerk-cli.exe LICENSE.txt README.txt uninst.exe; do
+for file in glitchwerk.exe glitchwerk-cli.exe glitchwerk-play.exe LICENSE.txt README.txt uninst.exe; do
     [ -f "$dir/$file" ] || fail "$file was not installed"
 done
-for file in glitchwerk.exe glitchwerk-cli.exe; do
+for file in glitchwerk.exe glitchwerk-cli.exe glitchwerk-play.exe; do
     "${strip%strip}objdump" -t "$dir/$file" | grep -qx 'no symbols' || fail "$file is not stripped"
 done
 shortcut=$(find "$WINEPREFIX/drive_c/users" -name Glitchwerk.lnk)

@@ -17,6 +17,9 @@ if [ ! -f "$gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
     cmake --install build-mingw/googletest-build >/dev/null
 fi
 
+# glitchwerk-play's header.
+scripts/fetch-libretro.sh
+
 # A Wine of its own (the build lists the tests with it too), quiet, kept out
 # of this machine's menus and file types, made ready before tests start side
 # by side, and ended with them; and a private X server for the windows of
