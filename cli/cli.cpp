@@ -48,7 +48,7 @@ Commands:
 
 constexpr char kCorruptHelp[] =
     R"(Write a corrupted copy of INPUT to OUTPUT; INPUT is never changed. Values and offsets are
-hexadecimal, counts, seeds and draws decimal.
+hexadecimal; counts, seeds and draws decimal.
 Usage: glitchwerk-cli corrupt INPUT -o OUTPUT STEP [RUN OPTIONS] [--then STEP]...
        glitchwerk-cli corrupt [INPUT] --recipe FILE [-o OUTPUT] [--force] [--json]
 

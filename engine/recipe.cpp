@@ -620,7 +620,7 @@ void AddField(std::vector<std::string>& words, const Json& step, const char* key
     const std::size_t at = Find(std::string_view(text).substr(0, blank));
     const bool valued = blank != std::string::npos;
     if (at == kInput || std::ranges::find(kinds, kOptions[at].kind) == kinds.end() ||
-        kOptions[at].takesValue != valued || text.find(' ', blank + valued) != std::string::npos)
+        kOptions[at].takesValue != valued)
         throw Refusal(std::string("\"") + key + "\": not one " + key + " option: " + text);
     words.push_back(NameOf(at));
     if (valued)

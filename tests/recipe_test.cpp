@@ -73,7 +73,7 @@ std::string HostileName(Draws& draw, Shell shell, bool utf8) {
             continue; // no Windows name holds a line break
         name += piece;
     }
-    return name == "--then" ? name + "a" : name;
+    return name;
 }
 
 Chain RandomChain(Draws& draw, Shell shell, bool utf8) {
@@ -181,7 +181,6 @@ TEST(Recipe, RefusesWhatItsWriterNeverWrites) {
         {Shell::Posix, with("\"seed\":1", "\"seed\":4294967297"), "\"seed\": not a whole"},
         {Shell::Posix, with("\"seed\":1", "\"seed\":1.0"), "\"seed\": not a whole number"},
         {Shell::Posix, with("\"seed\":1", "\"seed\":-1"), "\"seed\": not a whole number"},
-        {Shell::Posix, with("\"seed\":1", "\"seed\":\"1\""), "\"seed\": not a whole number"},
         {Shell::Posix, with("\"draw\":0", "\"draw\":18446744073709551616"), "\"draw\": not a"},
         {Shell::Posix, with("\"seed\":1,", ""), "\"seed\" is missing"},
         {Shell::Posix, with("\"crc32\":\"0\"", "\"crc32\":0"), "\"crc32\": not a string"},
@@ -194,7 +193,6 @@ TEST(Recipe, RefusesWhatItsWriterNeverWrites) {
         {Shell::Posix, with("--random", "--shuffle"), "\"replace\": not one replace option"},
         {Shell::Posix, with("--random", "--swap 0"), "--swap: from 1 to 65536: 0"},
         {Shell::Posix, with("\"spread\":\"\"", "\"spread\":\"--every 0\""), "--every: at least"},
-        {Shell::Posix, with("\"spread\":\"\"", "\"spread\":1"), "\"spread\": not a string"},
         {Shell::Posix, with("\"range\":\"0:1\"", "\"range\":\"1:0\""), "START is not below"},
         {Shell::Posix, json.substr(0, json.find(",\"steps\"")) + "}", "no list of steps"},
     };
@@ -215,41 +213,34 @@ TEST(Publish, AFileAppearsWholeAndReplacesOnlyWhatWasLookedAt) {
         WriteFile(name, Bytes(text, text + std::strlen(text)));
         return PlainFileAt(name);
     };
-    const std::tuple<const char*, std::function<std::optional<FileId>()>, bool, PublishResult,
-                     const char*>
-        cases[] = {
-            {"t", [] { return std::nullopt; }, true, PublishResult::Published, "new"},
-            {"t",
-             [&] {
-                 plain("t", "old");
-                 return std::nullopt;
-             },
-             true, PublishResult::Taken, "old"},
-            {"t", [&] { return plain("t", "old"); }, true, PublishResult::Published, "new"},
-            {"t",
-             [&] {
-                 const auto looked = plain("t", "old");
-                 plain("u", "other");
-                 fs::rename("u", "t");
-                 return looked;
-             },
-             true, PublishResult::Taken, "other"},
-            {"t", [] { return std::nullopt; }, false, PublishResult::Failed, nullptr},
-            {"no/t", [] { return std::nullopt; }, true, PublishResult::Failed, nullptr},
-#ifndef _WIN32
-            {"t",
-             [&] {
-                 fs::create_symlink("u", "t");
-                 return plain("u", "old");
-             },
-             true, PublishResult::Taken, "old"},
-#endif
-        };
+    // At the name: nothing, a file not looked at, the one looked at, one put there since, a link.
+    enum Before { Nothing, Unlooked, Looked, Since, Link };
+    const std::tuple<const char*, Before, bool, PublishResult, const char*> cases[] = {
+        {"t", Nothing, true, PublishResult::Published, "new"},
+        {"t", Unlooked, true, PublishResult::Taken, "old"},
+        {"t", Looked, true, PublishResult::Published, "new"},
+        {"t", Since, true, PublishResult::Taken, "other"},
+        {"t", Nothing, false, PublishResult::Failed, nullptr},
+        {"no/t", Nothing, true, PublishResult::Failed, nullptr},
+        {"t", Link, true, PublishResult::Taken, "old"},
+    };
 #ifndef _WIN32
     const mode_t mask = ::umask(022);
 #endif
     for (const auto& [name, before, writes, result, after] : cases) {
-        const std::optional<FileId> looked = before();
+#ifdef _WIN32
+        if (before == Link)
+            continue; // links want rights most users lack
+#endif
+        std::optional<FileId> looked;
+        if (before != Nothing)
+            looked = plain(before == Link ? "u" : "t", "old");
+        if (before == Unlooked)
+            looked.reset();
+        if (before == Since)
+            plain("u", "other"), fs::rename("u", "t");
+        if (before == Link)
+            fs::create_symlink("u", "t");
         unsigned mode = 0600;
         const auto write = [&, writes = writes](std::FILE* file) {
             FileFacts facts;
@@ -266,7 +257,7 @@ TEST(Publish, AFileAppearsWholeAndReplacesOnlyWhatWasLookedAt) {
         else
             EXPECT_FALSE(fs::exists(name));
 #ifndef _WIN32
-        EXPECT_TRUE(!writes || mode == 0600) << std::oct << mode;
+        EXPECT_EQ(mode, 0600u);
         EXPECT_TRUE(result != PublishResult::Published ||
                     (fs::status(name).permissions() & fs::perms::mask) == fs::perms(0644));
 #endif
