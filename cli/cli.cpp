@@ -86,6 +86,8 @@ Run options, before the first --then:
   --force                     Replace OUTPUT if it is a plain file
   --json                      Print one JSON object per copy
   --recipe FILE               Replay a recipe, the JSON that --json printed or its line
+  --sheet SHEET.png           Play each copy and draw their frames in one contact sheet
+  --frames N                  The frame of each copy on the sheet (default: 180)
 )";
 
 constexpr char kPartsHelp[] =
