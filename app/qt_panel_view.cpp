@@ -9,6 +9,7 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFontMetricsF>
 #include <QGroupBox>
@@ -68,6 +69,15 @@ QWidget* CreateControl(const PanelControl& control, QWidget* parent) {
         label->setWordWrap(true);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return label;
+    }
+    case PanelControlKind::Combo:
+        return new QComboBox(parent);
+    case PanelControlKind::PartList:
+        return new QListWidget(parent);
+    case PanelControlKind::Play: {
+        auto* view = new QLabel(parent);
+        view->hide(); // in the preview's place while a game plays
+        return view;
     }
     case PanelControlKind::Picture: {
         auto* area = new QScrollArea(parent);
@@ -140,7 +150,9 @@ QtPanelView::QtPanelView(CGlitchwerkDlg& logic, QWidget* dialog)
     for (std::size_t i = 0; i < kControlCount; ++i) {
         const PanelControl& control = kPanelControls[i];
         QWidget* widget = CreateControl(control, this);
-        widget->setGeometry(map(control.x, control.y, control.width, control.height));
+        // A drop-down list's height in the table is its list's, open (as Win32 has it).
+        const int height = control.kind == PanelControlKind::Combo ? 12 : control.height;
+        widget->setGeometry(map(control.x, control.y, control.width, height));
         m_controls[i] = widget;
         if (control.kind == PanelControlKind::Frame)
             widget->lower();

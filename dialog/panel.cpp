@@ -90,6 +90,10 @@ void CPanel::Show() {
     if (!view->IsChecked(IDC_SPREAD_NTH) && !view->IsChecked(IDC_SPREAD_PICK))
         ChooseSpread(IDC_SPREAD_EVERY);
     m_context.run.ReadOriginal();
+    // Not yet at work: the rules of the panel's own, playing.
+    for (const int id : {IDC_RULE, IDC_RULE_VALUE, IDC_MEND, IDC_PANEL_CORRUPT,
+                         IDC_PANEL_RECORRUPT, IDC_PLAY_AFTER, IDC_CORE})
+        view->SetEnabled(id, false);
     if (!m_loaded)
         LoadSettings();
     m_history.ShowRows();

@@ -19,7 +19,21 @@
 
 namespace glitchwerk {
 
-enum class PanelControlKind { Frame, Radio, Edit, Check, Button, List, Text, Picture };
+// Combo: a drop-down list to choose from. PartList: a list whose rows each
+// have a check box. Play: where a running game is shown, which takes keys.
+enum class PanelControlKind {
+    Frame,
+    Radio,
+    Edit,
+    Check,
+    Button,
+    List,
+    Text,
+    Picture,
+    Combo,
+    PartList,
+    Play
+};
 
 // One control of the panel, in tab order; places in dialog units as in the
 // dialog's own table. Where the screen leaves the panel less than its width,
@@ -36,12 +50,13 @@ struct PanelControl {
 inline constexpr char kPanelCaption[] = "Glitchwerk panel";
 inline constexpr int kPanelWidth = 366;
 inline constexpr int kPanelNarrowest = 326;
-inline constexpr int kPanelHeight = 300;
+inline constexpr int kPanelHeight = 327;
 // Between the dialog and the panel, in pixels.
 inline constexpr int kPanelGap = 8;
 // The preview follows a typed range once typing has paused this long.
 inline constexpr int kTypedRangePauseMs = 400;
 
+// The play view and the preview take turns in one place.
 inline constexpr PanelControl kPanelControls[] = {
     {IDC_STATIC, PanelControlKind::Frame, "Spread", 7, 4, 186, 52},
     {IDC_SPREAD_EVERY, PanelControlKind::Radio, "Every byte found", 13, 15, 120, 10},
@@ -49,27 +64,39 @@ inline constexpr PanelControl kPanelControls[] = {
     {IDC_SPREAD_N, PanelControlKind::Edit, "", 140, 27, 46, 12},
     {IDC_SPREAD_PICK, PanelControlKind::Radio, "K bytes found, by the seed:", 13, 41, 124, 10},
     {IDC_SPREAD_K, PanelControlKind::Edit, "", 140, 40, 46, 12},
-    {IDC_STATIC, PanelControlKind::Text, "History:", 7, 60, 186, 8},
-    {IDC_HISTORY, PanelControlKind::List, "", 7, 70, 186, 84},
-    {IDC_STATIC, PanelControlKind::Text, "Name:", 7, 159, 22, 8},
-    {IDC_TRY_NAME, PanelControlKind::Edit, "", 30, 157, 103, 12},
-    {IDC_STAR, PanelControlKind::Check, "Starred", 137, 158, 56, 10},
-    {IDC_APPLY_AGAIN, PanelControlKind::Button, "Apply again", 7, 173, 60, 14},
-    {IDC_USE_FORM, PanelControlKind::Button, "Use form", 70, 173, 60, 14},
-    {IDC_SAVE_TRY, PanelControlKind::Button, "Save try\xE2\x80\xA6", 133, 173, 60, 14},
-    {IDC_COPY_RECIPE, PanelControlKind::Button, "Copy recipe", 7, 189, 60, 14},
-    {IDC_OPEN_RECIPE, PanelControlKind::Button, "Open recipe\xE2\x80\xA6", 70, 189, 60, 14},
-    {IDC_PASTE_RECIPE, PanelControlKind::Button, "Paste recipe", 133, 189, 60, 14},
-    {IDC_SAVE_COPY, PanelControlKind::Button, "Save copy as\xE2\x80\xA6", 7, 205, 60, 14},
-    {IDC_KEEP_HISTORY, PanelControlKind::Check, "Keep history and settings", 7, 223, 186, 10},
-    {IDC_QUIET_RESULTS, PanelControlKind::Check, "Show results without a message box", 7, 235, 186,
+    {IDC_STATIC, PanelControlKind::Frame, "Rule", 7, 58, 186, 42},
+    {IDC_RULE, PanelControlKind::Combo, "", 13, 69, 124, 120},
+    {IDC_RULE_VALUE, PanelControlKind::Edit, "", 140, 69, 46, 12},
+    {IDC_MEND, PanelControlKind::Check, "Mend checksums", 13, 85, 124, 10},
+    {IDC_PANEL_RECORRUPT, PanelControlKind::Button, "Re-Corrupt", 7, 104, 60, 14},
+    {IDC_PANEL_CORRUPT, PanelControlKind::Button, "Corrupt", 70, 104, 60, 14},
+    {IDC_SAVE_COPY, PanelControlKind::Button, "Save copy as\xE2\x80\xA6", 133, 104, 60, 14},
+    {IDC_STATIC, PanelControlKind::Text, "History:", 7, 122, 186, 8},
+    {IDC_HISTORY, PanelControlKind::List, "", 7, 132, 186, 70},
+    {IDC_STATIC, PanelControlKind::Text, "Name:", 7, 207, 22, 8},
+    {IDC_TRY_NAME, PanelControlKind::Edit, "", 30, 205, 103, 12},
+    {IDC_STAR, PanelControlKind::Check, "Starred", 137, 206, 56, 10},
+    {IDC_APPLY_AGAIN, PanelControlKind::Button, "Apply again", 7, 221, 60, 14},
+    {IDC_USE_FORM, PanelControlKind::Button, "Use form", 70, 221, 60, 14},
+    {IDC_SAVE_TRY, PanelControlKind::Button, "Save try\xE2\x80\xA6", 133, 221, 60, 14},
+    {IDC_COPY_RECIPE, PanelControlKind::Button, "Copy recipe", 7, 237, 60, 14},
+    {IDC_OPEN_RECIPE, PanelControlKind::Button, "Open recipe\xE2\x80\xA6", 70, 237, 60, 14},
+    {IDC_PASTE_RECIPE, PanelControlKind::Button, "Paste recipe", 133, 237, 60, 14},
+    {IDC_KEEP_HISTORY, PanelControlKind::Check, "Keep history and settings", 7, 255, 186, 10},
+    {IDC_QUIET_RESULTS, PanelControlKind::Check, "Show results without a message box", 7, 266, 186,
      10},
-    {IDC_STATIC, PanelControlKind::Text, "Run after corrupt (%f is the file):", 7, 249, 186, 8},
-    {IDC_RUN_AFTER, PanelControlKind::Edit, "", 7, 259, 186, 12},
-    {IDC_PANEL_STATUS, PanelControlKind::Text, "", 7, 276, 186, 20},
-    {IDC_STATIC, PanelControlKind::Text, "Parts:", 200, 4, 159, 8, true},
-    {IDC_PARTS, PanelControlKind::List, "", 200, 14, 159, 56, true},
-    {IDC_PREVIEW, PanelControlKind::Picture, "", 200, 74, 159, 222, true},
+    {IDC_STATIC, PanelControlKind::Text, "Run after corrupt (%f is the file):", 7, 279, 186, 8},
+    {IDC_RUN_AFTER, PanelControlKind::Edit, "", 7, 289, 186, 12},
+    {IDC_PANEL_STATUS, PanelControlKind::Text, "", 7, 305, 186, 18},
+    {IDC_STATIC, PanelControlKind::Text, "Parts (ticked: kept):", 200, 4, 159, 8, true},
+    {IDC_PARTS, PanelControlKind::PartList, "", 200, 14, 159, 52, true},
+    {IDC_PREVIEW, PanelControlKind::Picture, "", 200, 70, 159, 200, true},
+    {IDC_PLAY_VIEW, PanelControlKind::Play, "", 200, 70, 159, 200, true},
+    {IDC_PLAY_AFTER, PanelControlKind::Check, "Play after corrupt", 200, 274, 159, 10, true},
+    {IDC_STATIC, PanelControlKind::Text, "Core:", 200, 288, 22, 8},
+    {IDC_CORE, PanelControlKind::Combo, "", 224, 286, 135, 120, true},
+    {IDC_PLAY_KEYS, PanelControlKind::Text,
+     "Keys: arrows; Z B, X A; Enter Start; Right Shift Select", 200, 302, 159, 21, true},
 };
 
 // One row of the history: when, its name or star, and its hits; then its

@@ -63,5 +63,15 @@
 #define IDC_SAVE_TRY 1118
 #define IDC_OPEN_RECIPE 1119
 #define IDC_PASTE_RECIPE 1120
+#define IDC_RULE 1121
+#define IDC_RULE_VALUE 1122
+#define IDC_PANEL_CORRUPT 1123
+#define IDC_PANEL_RECORRUPT 1124
+#define IDC_MEND 1125
+#define IDC_PLAY_AFTER 1126
+#define IDC_CORE 1127
+#define IDC_PLAY_VIEW 1128
+#define IDC_PLAY_KEYS 1129
+#define IDC_PARTS_KEEP 1130 // a part's Keep box ticked or cleared, as a command
 // "Show panel" in the dialog's system menu (a multiple of 16, below 0xF000).
 #define IDM_SHOW_PANEL 0x0110

@@ -13,6 +13,7 @@ constexpr WORD kButtonClass = 0x0080;
 constexpr WORD kEditClass = 0x0081;
 constexpr WORD kStaticClass = 0x0082;
 constexpr WORD kListBoxClass = 0x0083;
+constexpr WORD kComboBoxClass = 0x0085;
 
 class TemplateWriter {
   public:
@@ -90,6 +91,13 @@ ControlStyle StyleOf(PanelControlKind kind) {
     case PanelControlKind::Picture:
         // Drawn by the panel; its text is the reason when there is no picture.
         return {kStaticClass, kChild | SS_OWNERDRAW | WS_BORDER | WS_GROUP, 0};
+    case PanelControlKind::Combo:
+        return {kComboBoxClass, kChild | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP | WS_GROUP, 0};
+    case PanelControlKind::PartList:
+        return StyleOf(PanelControlKind::List);
+    case PanelControlKind::Play:
+        // Not on this face yet: never shown.
+        return {kStaticClass, WS_CHILD | WS_GROUP, 0};
     }
     return {};
 }
