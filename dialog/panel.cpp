@@ -72,7 +72,7 @@ void CPanel::OnCommand(int id) {
     }
 }
 
-void CPanel::ChooseSpread(int id) {
+void CPanel::ChooseSpread(int id) const {
     for (const int each : kSpreads)
         m_context.view->SetChecked(each, each == id);
     m_context.view->SetEnabled(IDC_SPREAD_N, id == IDC_SPREAD_NTH);
@@ -198,7 +198,7 @@ void CPanel::KeptTicked() {
     SaveSettings();
 }
 
-void CPanel::ShowParts() {
+void CPanel::ShowParts() const {
     const Original* original = m_context.run.OriginalIfRead();
     std::vector<std::string> rows;
     if (original) {

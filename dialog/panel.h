@@ -53,8 +53,8 @@ class CPanel : public RunWatcher {
     void TryChanged(std::size_t index) override;
 
   private:
-    void ChooseSpread(int id);
-    void ShowParts();
+    void ChooseSpread(int id) const;
+    void ShowParts() const;
     void ChoosePart();
     void LoadSettings();
     // The settings as the controls hold them, kept when they are kept and
