@@ -19,7 +19,10 @@ enum class Target {
     Report,                  // compared with its floor, with no target
     QuarterOfFloor,          // at most 4 times the floor's time
     EightGigabytesPerSecond, // at least 8e9 bytes per second
+    WithinTwentyPercent,     // at most 1.2 times the floor's time
     WithinThirtyPercent,     // at most 1.3 times the floor's time
+    WithinHalfAgain,         // at most 1.5 times the floor's time
+    WithinThrice,            // at most 3 times the floor's time
     WithinTwice,             // at most 2 times the floor's time
     TilesInTenMilliseconds,  // 8 KiB in at most 10 ms: 819.2 kB/s at least, whatever the floor
     ImageIn150Ms,            // a 2560x1600 image (its pixels counted as bytes) in at most 150 ms

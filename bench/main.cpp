@@ -76,8 +76,14 @@ class RatioTable : public benchmark::BenchmarkReporter {
             return "<= 4x";
         case Target::EightGigabytesPerSecond:
             return ">= 8 GB/s";
+        case Target::WithinTwentyPercent:
+            return "<= 1.2x";
         case Target::WithinThirtyPercent:
             return "<= 1.3x";
+        case Target::WithinHalfAgain:
+            return "<= 1.5x";
+        case Target::WithinThrice:
+            return "<= 3x";
         case Target::WithinTwice:
             return "<= 2x";
         case Target::KernelCopy:
@@ -102,8 +108,14 @@ class RatioTable : public benchmark::BenchmarkReporter {
             return ratio <= 4.0;
         case Target::EightGigabytesPerSecond:
             return bytesPerSecond >= 8e9;
+        case Target::WithinTwentyPercent:
+            return ratio <= 1.2;
         case Target::WithinThirtyPercent:
             return ratio <= 1.3;
+        case Target::WithinHalfAgain:
+            return ratio <= 1.5;
+        case Target::WithinThrice:
+            return ratio <= 3.0;
         case Target::WithinTwice:
             return ratio <= 2.0;
         case Target::KernelCopy:

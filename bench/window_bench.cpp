@@ -101,16 +101,26 @@ void AddWindowBenchmarks() {
         {"increase", ReplaceMode::ReplaceIncreaseBy},
         {"decrease", ReplaceMode::ReplaceDecreaseBy},
         {"random", ReplaceMode::ReplaceRandomByte},
+        {"xor", ReplaceMode::ReplaceXor},
+        {"rotate-left", ReplaceMode::ReplaceRotateLeft},
+        {"flip-bit", ReplaceMode::ReplaceFlipBit},
+        {"tilt", ReplaceMode::ReplaceTilt},
     };
     for (const auto& search : searches) {
         const std::uint8_t value =
             search.mode == SearchMode::SearchByteRange ? kRangeLow : kSearchValue;
         for (const auto& replace : replaces) {
-            const ByteRule rule{search.mode, value, kRangeHigh, replace.mode, 0x10};
+            // The count of a rotation is 1 to 7; 3 here.
+            const std::uint8_t by = replace.mode == ReplaceMode::ReplaceRotateLeft ? 3 : 0x10;
+            const ByteRule rule{search.mode, value, kRangeHigh, replace.mode, by};
+            const std::string prefix = std::string("ApplyByteRule ") + search.name + "/";
+            // The drawn rules against random bytes, the others against memcpy.
             const bool random = replace.mode == ReplaceMode::ReplaceRandomByte;
-            Timed(AddFigure(std::string("ApplyByteRule ") + search.name + "/" + replace.name,
-                            memcpyName,
-                            random ? Target::EightGigabytesPerSecond : Target::QuarterOfFloor,
+            const bool drawn = DrawsPerByte(replace.mode) && !random;
+            Timed(AddFigure(prefix + replace.name, drawn ? prefix + "random" : memcpyName,
+                            random  ? Target::EightGigabytesPerSecond
+                            : drawn ? Target::WithinTwentyPercent
+                                    : Target::QuarterOfFloor,
                             [rule](benchmark::State& state) { RuleOnWindow(state, rule); }));
         }
     }

@@ -2,6 +2,7 @@
 #include "engine/byte_rules.h"
 
 #include <algorithm>
+#include <bit>
 #include <type_traits>
 
 // The loops below are plain C++ that the compiler vectorizes. The baseline
@@ -99,14 +100,20 @@ struct DecreaseBy { // saturates at 0x00
         return static_cast<Byte>(std::max(b, step) - step);
     }
 };
-// Draw n is the low byte of Mix(key ^ n * kGolden), n taken modulo 2^32.
+// Draw n is Mix(key ^ n * kGolden), n taken modulo 2^32; random bytes take its
+// low byte.
 struct RandomAt {
     std::uint32_t key;
     std::uint32_t base; // the window's first draw, times kGolden
-    Byte operator()(Byte, std::int32_t i) const {
-        return static_cast<Byte>(Mix(key ^ (base + static_cast<std::uint32_t>(i) * kGolden)));
+    std::uint32_t Value(std::int32_t i) const {
+        return Mix(key ^ (base + static_cast<std::uint32_t>(i) * kGolden));
     }
+    Byte operator()(Byte, std::int32_t i) const { return static_cast<Byte>(Value(i)); }
 };
+
+RandomAt DrawsFrom(RandomStream at) {
+    return {StreamKey(at.seed), static_cast<std::uint32_t>(at.draw) * kGolden};
+}
 
 struct XorWith {
     Byte mask;
@@ -119,21 +126,28 @@ struct RotateLeftBy { // 1 to 7
         return static_cast<Byte>((b << n) | (b >> ((8 - n) & 7u)));
     }
 };
-// The drawn rules, from the draw's 32-bit value as RandomAt takes it.
+// 1 << (v mod 8) as the float 2^(v mod 8) converted: the baseline x86-64 has
+// no vector shift by a count per lane, and a shift chosen by selects costs
+// more than the draw itself.
 struct FlipBitAt {
     RandomAt at;
     Byte operator()(Byte b, std::int32_t i) const {
-        const std::uint32_t v = Mix(at.key ^ (at.base + static_cast<std::uint32_t>(i) * kGolden));
-        return static_cast<Byte>(b ^ (1u << (v & 7u)));
+        const std::uint32_t exponent = ((at.Value(i) & 7u) + 127u) << 23;
+        const auto bit = static_cast<std::int32_t>(std::bit_cast<float>(exponent));
+        return static_cast<Byte>(b ^ bit);
     }
 };
-struct TiltAt { // by -N to +N, saturating
+// By -N to +N, saturating: v mod (2N + 1) by multiplication, as division does
+// not vectorize. N is 1 to FF.
+struct TiltAt {
     RandomAt at;
-    Byte n;
+    std::uint32_t d; // 2N + 1
+    Divisor<std::uint32_t> steps{d};
+    std::int32_t n = static_cast<std::int32_t>(d / 2);
     Byte operator()(Byte b, std::int32_t i) const {
-        const std::uint32_t v = Mix(at.key ^ (at.base + static_cast<std::uint32_t>(i) * kGolden));
-        const auto tilt = static_cast<std::int32_t>(v % (2u * n + 1u)) - n;
-        return static_cast<Byte>(std::clamp(b + tilt, 0, 0xFF));
+        const std::uint32_t v = at.Value(i);
+        const auto step = static_cast<std::int32_t>(v - steps.Quotient(v) * d);
+        return static_cast<Byte>(std::clamp(b + step - n, 0, 0xFF));
     }
 };
 
@@ -208,14 +222,26 @@ GLITCHWERK_VECTOR_CLONES std::int32_t Apply(Byte* buffer, std::int32_t count, Hi
 }
 
 // Every byte is hit: no scans, no count.
-GLITCHWERK_VECTOR_CLONES std::int32_t RandomizeAll(Byte* buffer, std::int32_t count, RandomAt draw,
-                                                   std::int32_t& firstIndex,
-                                                   std::int32_t& lastIndex) {
+template <class Replace>
+GLITCHWERK_VECTOR_CLONES std::int32_t ReplaceAll(Byte* buffer, std::int32_t count, Replace replace,
+                                                 std::int32_t& firstIndex,
+                                                 std::int32_t& lastIndex) {
     for (std::int32_t i = 0; i < count; ++i)
-        buffer[i] = draw(buffer[i], i);
+        buffer[i] = replace(buffer[i], i);
     firstIndex = 0;
     lastIndex = count - 1;
     return count;
+}
+
+// The rules that draw take the path without scans when every byte is hit:
+// the draw costs far more than the search would save.
+template <class Hit, class Replace>
+std::int32_t ApplyDrawn(Byte* buffer, std::int32_t count, Hit hit, Replace replace,
+                        std::int32_t& firstIndex, std::int32_t& lastIndex) {
+    if constexpr (std::is_same_v<Hit, IsAny>)
+        return ReplaceAll(buffer, count, replace, firstIndex, lastIndex);
+    else
+        return Apply(buffer, count, hit, replace, firstIndex, lastIndex);
 }
 
 template <class Hit>
@@ -229,25 +255,19 @@ std::int32_t ApplyWithSearch(Byte* buffer, std::int32_t count, Hit hit, const By
         return Apply(buffer, count, hit, IncreaseBy{rule.replaceValue}, firstIndex, lastIndex);
     case ReplaceMode::ReplaceDecreaseBy:
         return Apply(buffer, count, hit, DecreaseBy{rule.replaceValue}, firstIndex, lastIndex);
-    case ReplaceMode::ReplaceRandomByte: {
-        const RandomAt draw{StreamKey(draws.seed),
-                            static_cast<std::uint32_t>(draws.draw) * kGolden};
-        if constexpr (std::is_same_v<Hit, IsAny>)
-            return RandomizeAll(buffer, count, draw, firstIndex, lastIndex);
-        else
-            return Apply(buffer, count, hit, draw, firstIndex, lastIndex);
-    }
+    case ReplaceMode::ReplaceRandomByte:
+        return ApplyDrawn(buffer, count, hit, DrawsFrom(draws), firstIndex, lastIndex);
     case ReplaceMode::ReplaceXor:
         return Apply(buffer, count, hit, XorWith{rule.replaceValue}, firstIndex, lastIndex);
     case ReplaceMode::ReplaceRotateLeft:
         return Apply(buffer, count, hit, RotateLeftBy{rule.replaceValue}, firstIndex, lastIndex);
     case ReplaceMode::ReplaceFlipBit:
-    case ReplaceMode::ReplaceTilt: {
-        const RandomAt at{StreamKey(draws.seed), static_cast<std::uint32_t>(draws.draw) * kGolden};
-        if (rule.replaceMode == ReplaceMode::ReplaceFlipBit)
-            return Apply(buffer, count, hit, FlipBitAt{at}, firstIndex, lastIndex);
-        return Apply(buffer, count, hit, TiltAt{at, rule.replaceValue}, firstIndex, lastIndex);
-    }
+        return ApplyDrawn(buffer, count, hit, FlipBitAt{DrawsFrom(draws)}, firstIndex, lastIndex);
+    case ReplaceMode::ReplaceTilt:
+        if (rule.replaceValue == 0) // no step: hit, unchanged
+            return Apply(buffer, count, hit, XorWith{0}, firstIndex, lastIndex);
+        return ApplyDrawn(buffer, count, hit, TiltAt{DrawsFrom(draws), 2u * rule.replaceValue + 1u},
+                          firstIndex, lastIndex);
     }
     return 0;
 }
@@ -328,22 +348,29 @@ std::uint8_t ReplacedByte(std::uint8_t b, const ByteRule& rule, RandomStream at)
     case ReplaceMode::ReplaceDecreaseBy:
         return DecreaseBy{rule.replaceValue}(b, 0);
     case ReplaceMode::ReplaceRandomByte:
-        return RandomAt{StreamKey(at.seed), static_cast<std::uint32_t>(at.draw) * kGolden}(b, 0);
+        return DrawsFrom(at)(b, 0);
     case ReplaceMode::ReplaceXor:
         return XorWith{rule.replaceValue}(b, 0);
     case ReplaceMode::ReplaceRotateLeft:
         return RotateLeftBy{rule.replaceValue}(b, 0);
     case ReplaceMode::ReplaceFlipBit:
-        return FlipBitAt{{StreamKey(at.seed), static_cast<std::uint32_t>(at.draw) * kGolden}}(b, 0);
+        return FlipBitAt{DrawsFrom(at)}(b, 0);
     case ReplaceMode::ReplaceTilt:
-        return TiltAt{{StreamKey(at.seed), static_cast<std::uint32_t>(at.draw) * kGolden},
-                      rule.replaceValue}(b, 0);
+        return rule.replaceValue == 0 ? b
+                                      : TiltAt{DrawsFrom(at), 2u * rule.replaceValue + 1u}(b, 0);
     }
     return b;
 }
 
 std::uint32_t DrawValue(RandomStream at) {
-    return Mix(StreamKey(at.seed) ^ (static_cast<std::uint32_t>(at.draw) * kGolden));
+    return DrawsFrom(at).Value(0);
+}
+
+GLITCHWERK_VECTOR_CLONES void DrawValues(RandomStream first, std::uint32_t* values,
+                                         std::int32_t count) {
+    const RandomAt draws = DrawsFrom(first);
+    for (std::int32_t i = 0; i < count; ++i)
+        values[i] = draws.Value(i);
 }
 
 std::uint64_t PickKey(std::uint32_t seed, std::uint64_t firstDraw, std::uint64_t offset) {
@@ -356,6 +383,14 @@ GLITCHWERK_VECTOR_CLONES void PickKeys(std::uint32_t seed, std::uint64_t firstDr
     const std::uint64_t key = StepKey(seed, firstDraw);
     for (std::int32_t i = 0; i < count; ++i)
         keys[i] = Mix64(key + (windowOffset + static_cast<std::uint64_t>(matches[i])) * kGolden64);
+}
+
+GLITCHWERK_VECTOR_CLONES bool AnyKeyUpTo(const std::uint64_t* keys, std::int32_t count,
+                                         std::uint64_t bound) {
+    bool any = false;
+    for (std::int32_t i = 0; i < count; ++i)
+        any |= keys[i] <= bound;
+    return any;
 }
 
 } // namespace glitchwerk

@@ -3,8 +3,10 @@
 // Byte rules: reading hexadecimal entry fields, and applying one corruption
 // rule (which bytes to hit, what a hit byte becomes) to a window in memory.
 
+#include <bit>
 #include <cstdint>
 #include <string_view>
+#include <type_traits>
 
 namespace glitchwerk {
 
@@ -65,6 +67,36 @@ struct RandomStream {
 // The 32-bit value of draw `at.draw` of the stream of `at.seed`.
 std::uint32_t DrawValue(RandomStream at);
 
+// DrawValue of draws `first.draw` + i for i below `count`, written to `values`.
+void DrawValues(RandomStream first, std::uint32_t* values, std::int32_t count);
+
+// Exact unsigned division by a divisor known only at run time, as a multiply
+// and shifts that vectorize (x86 has no vector division): the round-up method
+// of Granlund and Montgomery, with a multiplier of one bit more than `Word`.
+template <class Word> struct Divisor {
+    static_assert(std::is_same_v<Word, std::uint16_t> || std::is_same_v<Word, std::uint32_t>);
+    static constexpr int kBits = 8 * sizeof(Word);
+    Word magic = 0;
+    Word shift = 0;
+
+    // 2 <= d < 2^(kBits - 1).
+    constexpr explicit Divisor(Word d) {
+        const int log = std::bit_width(d) - 1;
+        if (std::has_single_bit(d)) {
+            shift = static_cast<Word>(log - 1);
+        } else { // ceil(2^(kBits + 1 + log) / d), less its top bit 2^kBits
+            const std::uint64_t m = (std::uint64_t{1} << (kBits + 1 + log)) / d + 1;
+            magic = static_cast<Word>(m);
+            shift = static_cast<Word>(log);
+        }
+    }
+    constexpr Word Quotient(Word n) const {
+        using Wide = std::conditional_t<kBits == 16, std::uint32_t, std::uint64_t>;
+        const auto high = static_cast<Word>((Wide{n} * magic) >> kBits);
+        return static_cast<Word>((static_cast<Word>((n - high) >> 1) + high) >> shift);
+    }
+};
+
 // Applies `rule` to `count` bytes of `buffer` in place and returns the number
 // of hit bytes. A hit byte i takes draw `draws.draw + i` of the stream's seed
 // when the rule is random; nothing moves the stream. `firstIndex` and
@@ -91,5 +123,8 @@ std::uint64_t PickKey(std::uint32_t seed, std::uint64_t firstDraw, std::uint64_t
 // written to `keys`.
 void PickKeys(std::uint32_t seed, std::uint64_t firstDraw, std::uint64_t windowOffset,
               const std::int32_t* matches, std::int32_t count, std::uint64_t* keys);
+
+// Whether any of the `count` keys is at most `bound`.
+bool AnyKeyUpTo(const std::uint64_t* keys, std::int32_t count, std::uint64_t bound);
 
 } // namespace glitchwerk

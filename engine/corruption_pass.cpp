@@ -3,8 +3,10 @@
 
 #include "engine/backup_store.h"
 #include "engine/file_stream.h"
+#include "engine/range_rules.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -28,26 +30,166 @@ void Record(CorruptionResult& result, std::uint64_t windowOffset, std::int32_t h
     result.lastByte = FileOffset(windowOffset, last);
 }
 
+// The range of a step, lowered to the recorded length.
+std::uint64_t RangeEnd(const CorruptionStep& step, std::uint32_t fileLength) {
+    return std::min(step.endOffset, fileLength);
+}
+std::uint64_t RangeSize(const CorruptionStep& step, std::uint32_t fileLength) {
+    const std::uint64_t end = RangeEnd(step, fileLength);
+    return end > step.startOffset ? end - step.startOffset : 0;
+}
+
+bool ValidStep(const CorruptionStep& step, std::uint32_t fileLength) {
+    const Spread spread = step.spread;
+    if ((spread.kind == SpreadKind::EveryNth && spread.n == 0) ||
+        (spread.kind == SpreadKind::Pick && spread.n > kMostPicked) ||
+        spread.kind > SpreadKind::Pick || step.rule.searchMode > SearchMode::SearchAllBytes ||
+        step.rule.replaceMode > ReplaceMode::ReplaceTilt)
+        return false;
+    const std::int64_t value = step.whole.value;
+    switch (step.whole.kind) {
+    case WholeRule::None: {
+        const std::uint8_t by = step.rule.replaceValue;
+        switch (step.rule.replaceMode) {
+        case ReplaceMode::ReplaceRotateLeft:
+            return by >= 1 && by <= 7;
+        case ReplaceMode::ReplaceTilt:
+            return by >= 1;
+        default:
+            return true;
+        }
+    }
+    case WholeRule::Shift:
+    case WholeRule::CopyFrom:
+    case WholeRule::Reverse:
+    case WholeRule::Swap:
+    case WholeRule::Shuffle:
+    case WholeRule::Smooth:
+        break;
+    default:
+        return false;
+    }
+    // The range as a whole: every byte, each a hit.
+    if (step.rule.searchMode != SearchMode::SearchAllBytes ||
+        !(spread.kind == SpreadKind::Every ||
+          (spread.kind == SpreadKind::EveryNth && spread.n == 1)))
+        return false;
+    switch (step.whole.kind) {
+    case WholeRule::Shift:
+        return true;
+    case WholeRule::CopyFrom:
+        return value >= 0;
+    case WholeRule::Shuffle:
+        if (value >= 1 &&
+            RangeSize(step, fileLength) / static_cast<std::uint64_t>(value) > kMostShuffledBlocks)
+            return false;
+        [[fallthrough]];
+    default:
+        return value >= 1 && value <= kMostBlockBytes;
+    }
+}
+
 bool Valid(const CorruptionRequest& request) {
-    return std::ranges::none_of(request.steps, [](const CorruptionStep& step) {
-        return (step.spread.kind == SpreadKind::EveryNth && step.spread.n == 0) ||
-               (step.spread.kind == SpreadKind::Pick && step.spread.n > kMostPicked);
+    return std::ranges::all_of(request.steps, [&](const CorruptionStep& step) {
+        return ValidStep(step, request.fileLength);
     });
 }
+
+// The kept ranges in order, overlapping and touching ones joined, empty ones
+// left out.
+std::vector<KeptRange> Joined(std::vector<KeptRange> kept) {
+    std::erase_if(kept, [](const KeptRange& range) { return range.start >= range.end; });
+    std::ranges::sort(kept, {}, &KeptRange::start);
+    std::vector<KeptRange> joined;
+    for (const KeptRange& range : kept) {
+        if (!joined.empty() && range.start <= joined.back().end)
+            joined.back().end = std::max(joined.back().end, range.end);
+        else
+            joined.push_back(range);
+    }
+    return joined;
+}
+
+// A shuffle holds its range in memory up to this size; a larger one moves
+// block by block in the file.
+constexpr std::uint64_t kMostHeldShuffle = 8 << 20;
+
+// A pick compares this many keys at a time with the largest it holds.
+constexpr std::int32_t kKeyBlock = 256;
 
 struct Pass {
     std::FILE* file;
     const Progress& progress;
+    std::vector<KeptRange> kept; // joined
     std::uint64_t done = 0;
     std::uint64_t total = 0; // the bytes of every step's range
     std::vector<std::uint8_t> window = std::vector<std::uint8_t>(kWindowSize);
     std::vector<std::int32_t> matches{}; // of one window, for the sparse spreads
+    std::vector<std::uint8_t> source{};  // the bytes a whole-range rule reads, as before the step
     bool failed = false;
     bool writing = false; // once a write was tried, the file may have changed
 
     std::int32_t* Matches() {
         matches.resize(kWindowSize);
         return matches.data();
+    }
+
+    // Calls `visit(from, to)` for each run of [from, to) that no kept range
+    // covers, in order.
+    template <class Visit>
+    void EachUnkept(std::uint64_t from, std::uint64_t to, Visit visit) const {
+        auto range = std::ranges::upper_bound(kept, from, {}, &KeptRange::end);
+        for (; range != kept.end() && range->start < to && from < to; ++range) {
+            if (range->start > from)
+                visit(from, range->start);
+            from = std::max(from, range->end);
+        }
+        if (from < to)
+            visit(from, to);
+    }
+
+    // Puts back the kept bytes of [offset, offset + count) from `before`.
+    void RestoreKept(std::uint64_t offset, std::size_t count, const std::uint8_t* before,
+                     std::uint8_t* after) const {
+        auto range = std::ranges::upper_bound(kept, offset, {}, &KeptRange::end);
+        for (; range != kept.end() && range->start < offset + count; ++range) {
+            const std::uint64_t from = std::max(range->start, offset) - offset;
+            const std::uint64_t to = std::min<std::uint64_t>(range->end, offset + count) - offset;
+            std::memcpy(after + from, before + from, static_cast<std::size_t>(to - from));
+        }
+    }
+
+    // The matches of the window at `offset` outside the kept ranges, as
+    // indices into it.
+    std::int32_t UnkeptMatches(std::uint64_t offset, std::int32_t count, const ByteRule& rule) {
+        std::int32_t* found = Matches();
+        std::int32_t total = 0;
+        EachUnkept(offset, offset + static_cast<std::uint64_t>(count),
+                   [&](std::uint64_t from, std::uint64_t to) {
+                       const auto skip = static_cast<std::int32_t>(from - offset);
+                       const std::int32_t n =
+                           FindMatches(window.data() + skip, static_cast<std::int32_t>(to - from),
+                                       rule, found + total);
+                       for (std::int32_t m = total; m < total + n; ++m)
+                           found[m] += skip;
+                       total += n;
+                   });
+        return total;
+    }
+
+    bool Read(std::uint64_t offset, std::uint8_t* into, std::size_t size, std::size_t& got) {
+        failed = failed || !ReadAt(file, offset, into, size, got);
+        return !failed;
+    }
+    bool Write(std::uint64_t offset, const std::uint8_t* bytes, std::size_t size) {
+        writing = true;
+        failed = failed || !WriteAt(file, offset, bytes, size);
+        return !failed;
+    }
+    void Done(std::uint64_t bytes) {
+        done += bytes;
+        if (progress)
+            progress(done, total);
     }
 
     // Reads the windows of [start, end) in turn and calls `visit(offset,
@@ -117,31 +259,82 @@ struct Pass {
         }
     }
 
+    // The K smallest (key, offset) of the range's matches, by offset.
+    std::vector<std::uint64_t> Pick(const CorruptionStep& step, std::uint64_t start,
+                                    std::uint64_t end, RandomStream first) {
+        const std::uint32_t n = step.spread.n;
+        // The K smallest so far, the largest on top.
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> heap;
+        std::vector<std::uint64_t> keys;
+        heap.reserve(std::min<std::uint64_t>(n, end > start ? end - start : 0));
+        EachWindow(start, end, false, [&](std::uint64_t offset, std::int32_t count) {
+            const std::int32_t found = UnkeptMatches(offset, count, step.rule);
+            keys.resize(kWindowSize);
+            PickKeys(first.seed, first.draw, offset, matches.data(), found, keys.data());
+            const auto offer = [&](std::int32_t m) {
+                const std::pair candidate{keys[m], offset + static_cast<std::uint64_t>(matches[m])};
+                if (heap.size() < n) {
+                    heap.push_back(candidate);
+                    std::ranges::push_heap(heap);
+                } else if (!heap.empty() && candidate < heap.front()) {
+                    std::ranges::pop_heap(heap);
+                    heap.back() = candidate;
+                    std::ranges::push_heap(heap);
+                }
+            };
+            std::int32_t m = 0;
+            for (; m < found && heap.size() < n; ++m)
+                offer(m);
+            // Once the heap is full, only keys up to its largest can enter:
+            // blocks of keys are compared with it in a vector loop, and only
+            // a block that holds one is looked at key by key.
+            while (m < found && n > 0) {
+                const std::int32_t size = std::min(found - m, kKeyBlock);
+                if (AnyKeyUpTo(keys.data() + m, size, heap.front().first)) {
+                    for (std::int32_t i = m; i < m + size; ++i)
+                        if (keys[i] <= heap.front().first)
+                            offer(i);
+                }
+                m += size;
+            }
+        });
+        std::vector<std::uint64_t> chosen(heap.size());
+        std::ranges::transform(heap, chosen.begin(), [](const auto& pick) { return pick.second; });
+        std::ranges::sort(chosen);
+        return chosen;
+    }
+
     CorruptionResult Step(const CorruptionStep& step, std::uint32_t fileLength,
                           RandomStream& stream) {
         CorruptionResult result{0, -1, -1};
         const std::uint64_t start = step.startOffset;
-        const std::uint64_t end = std::min(step.endOffset, fileLength);
+        const std::uint64_t end = RangeEnd(step, fileLength);
         const RandomStream first = stream;
         const auto drawAt = [&](std::uint64_t offset) {
             return RandomStream{first.seed, first.draw + (offset - start)};
         };
         const ByteRule& rule = step.rule;
         const std::uint32_t n = step.spread.n;
-        if (step.spread.kind == SpreadKind::Every ||
-            (step.spread.kind == SpreadKind::EveryNth && n == 1)) {
+        if (step.whole.kind != WholeRule::None) {
+            result = Whole(step, start, end, fileLength, first);
+        } else if (step.spread.kind == SpreadKind::Every ||
+                   (step.spread.kind == SpreadKind::EveryNth && n == 1)) {
             EachWindow(start, end, true, [&](std::uint64_t offset, std::int32_t count) {
-                std::int32_t windowFirst = -1;
-                std::int32_t windowLast = -1;
-                const std::int32_t hits = ApplyByteRule(window.data(), count, rule, drawAt(offset),
-                                                        windowFirst, windowLast);
-                Record(result, offset, hits, windowFirst, windowLast);
+                EachUnkept(offset, offset + static_cast<std::uint64_t>(count),
+                           [&](std::uint64_t from, std::uint64_t to) {
+                               std::int32_t windowFirst = -1;
+                               std::int32_t windowLast = -1;
+                               const std::int32_t hits =
+                                   ApplyByteRule(window.data() + (from - offset),
+                                                 static_cast<std::int32_t>(to - from), rule,
+                                                 drawAt(from), windowFirst, windowLast);
+                               Record(result, from, hits, windowFirst, windowLast);
+                           });
             });
         } else if (step.spread.kind == SpreadKind::EveryNth) {
             std::int64_t next = 0; // the index of the next hit among the window's matches
             EachWindow(start, end, true, [&](std::uint64_t offset, std::int32_t count) {
-                std::int32_t* matches = Matches();
-                const std::int32_t found = FindMatches(window.data(), count, rule, matches);
+                const std::int32_t found = UnkeptMatches(offset, count, rule);
                 std::int32_t hits = 0;
                 std::int32_t windowFirst = -1;
                 std::int32_t windowLast = -1;
@@ -155,35 +348,7 @@ struct Pass {
                 next -= found;
             });
         } else {
-            // The K smallest (key, offset) so far, the largest on top.
-            std::vector<std::pair<std::uint64_t, std::uint64_t>> heap;
-            std::vector<std::uint64_t> keys;
-            heap.reserve(std::min<std::uint64_t>(n, end > start ? end - start : 0));
-            EachWindow(start, end, false, [&](std::uint64_t offset, std::int32_t count) {
-                std::int32_t* matches = Matches();
-                const std::int32_t found = FindMatches(window.data(), count, rule, matches);
-                keys.resize(kWindowSize);
-                PickKeys(first.seed, first.draw, offset, matches, found, keys.data());
-                for (std::int32_t m = 0; m < found; ++m) {
-                    if (heap.size() == n && (n == 0 || keys[m] > heap.front().first))
-                        continue; // the common case, once the heap is full
-                    const std::pair candidate{keys[m],
-                                              offset + static_cast<std::uint64_t>(matches[m])};
-                    if (heap.size() < n) {
-                        heap.push_back(candidate);
-                        std::ranges::push_heap(heap);
-                    } else if (!heap.empty() && candidate < heap.front()) {
-                        std::ranges::pop_heap(heap);
-                        heap.back() = candidate;
-                        std::ranges::push_heap(heap);
-                    }
-                }
-            });
-            std::vector<std::uint64_t> chosen(heap.size());
-            std::ranges::transform(heap, chosen.begin(),
-                                   [](const auto& pick) { return pick.second; });
-            heap = {};
-            std::ranges::sort(chosen);
+            const std::vector<std::uint64_t> chosen = Pick(step, start, end, first);
             if (!failed && !chosen.empty()) {
                 Rewrite(chosen, rule, first, start);
                 result = {static_cast<std::int32_t>(chosen.size()), FileOffset(chosen.front(), 0),
@@ -192,10 +357,223 @@ struct Pass {
         }
         // By the range as typed, lowered to the recorded length: never by the
         // bytes this file happened to hold, so that a replay draws the same.
-        if (DrawsPerByte(rule.replaceMode) || step.spread.kind == SpreadKind::Pick ||
-            step.whole.kind == WholeRule::Shuffle)
+        const bool draws =
+            step.whole.kind == WholeRule::None
+                ? DrawsPerByte(rule.replaceMode) || step.spread.kind == SpreadKind::Pick
+                : step.whole.kind == WholeRule::Shuffle;
+        if (draws)
             stream.draw += end > start ? end - start : 0;
         return result;
+    }
+
+    // A rule over the range as a whole: each window of the result computed
+    // from the bytes before the step (`source`), the kept bytes put back, and
+    // written. Only the bytes the file still holds are read and written.
+    CorruptionResult Whole(const CorruptionStep& step, std::uint64_t start, std::uint64_t end,
+                           std::uint32_t fileLength, RandomStream first) {
+        CorruptionResult result{0, -1, -1};
+        const std::int64_t length = StreamLength(file);
+        if (length < 0) {
+            failed = true;
+            return result;
+        }
+        // The bytes the file holds, up to the recorded length.
+        const std::uint64_t held =
+            std::min<std::uint64_t>(fileLength, static_cast<std::uint64_t>(length));
+        const std::uint64_t stop = std::min(end, held);
+        if (stop <= start) {
+            Done(end > start ? end - start : 0);
+            return result;
+        }
+        const auto block = static_cast<std::size_t>(step.whole.value);
+        switch (step.whole.kind) {
+        case WholeRule::Shift:
+            Moved(start, stop, held, step.whole.value);
+            break;
+        case WholeRule::CopyFrom:
+            Moved(start, stop, held, step.whole.value - static_cast<std::int64_t>(start));
+            break;
+        case WholeRule::Reverse:
+            Blockwise(start, stop, std::max<std::size_t>(1, kWindowSize / block) * block, 0,
+                      [&](std::size_t count, std::size_t) {
+                          ReverseBlocks(source.data(), window.data(), count, block);
+                      });
+            break;
+        case WholeRule::Swap:
+            Blockwise(start, stop, std::max<std::size_t>(1, kWindowSize / (2 * block)) * 2 * block,
+                      0, [&](std::size_t count, std::size_t) {
+                          SwapBlocks(source.data(), window.data(), count, block);
+                      });
+            break;
+        case WholeRule::Smooth:
+            Blockwise(start, stop, kWindowSize, block - 1,
+                      [&](std::size_t count, std::size_t available) {
+                          SmoothBytes(source.data(), window.data(), count, available, block);
+                      });
+            break;
+        case WholeRule::Shuffle:
+            Shuffle(start, end, stop, block, first);
+            break;
+        case WholeRule::None:
+            break;
+        }
+        if (failed)
+            return result;
+        EachUnkept(start, stop, [&](std::uint64_t from, std::uint64_t to) {
+            Record(result, from, static_cast<std::int32_t>(to - from), 0,
+                   static_cast<std::int32_t>(to - from - 1));
+        });
+        Done(end - stop);
+        return result;
+    }
+
+    // Windows of `span` bytes of [start, stop): each read with `ahead` bytes
+    // more where the range has them into `source`, `compute(count, available)`
+    // fills `window`, and the window is written.
+    template <class Compute>
+    void Blockwise(std::uint64_t start, std::uint64_t stop, std::size_t span, std::size_t ahead,
+                   Compute compute) {
+        window.resize(std::max<std::size_t>(span, kWindowSize));
+        source.resize(span + ahead);
+        for (std::uint64_t offset = start; offset < stop && !failed; offset += span) {
+            const auto count =
+                static_cast<std::size_t>(std::min<std::uint64_t>(span, stop - offset));
+            const auto wanted =
+                static_cast<std::size_t>(std::min<std::uint64_t>(span + ahead, stop - offset));
+            std::size_t got = 0;
+            if (!Read(offset, source.data(), wanted, got))
+                return;
+            if (got < wanted) { // shortened meanwhile
+                failed = true;
+                SetFailure("the file became shorter while it was changed");
+                return;
+            }
+            compute(count, got);
+            RestoreKept(offset, count, source.data(), window.data());
+            if (!Write(offset, window.data(), count))
+                return;
+            Done(count);
+        }
+    }
+
+    // The byte at o takes the byte at o + delta where that is below `held`,
+    // else it stays. Windows run away from the sources, so that each source
+    // is read before it is written.
+    void Moved(std::uint64_t start, std::uint64_t stop, std::uint64_t held, std::int64_t delta) {
+        const auto size = static_cast<std::int64_t>(held);
+        window.resize(kWindowSize);
+        source.resize(kWindowSize);
+        const std::uint64_t windows = (stop - start + kWindowSize - 1) / kWindowSize;
+        for (std::uint64_t w = 0; w < windows && !failed; ++w) {
+            const std::uint64_t offset = start + (delta < 0 ? windows - 1 - w : w) * kWindowSize;
+            const auto count =
+                static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, stop - offset));
+            std::size_t got = 0;
+            if (!Read(offset, window.data(), count, got))
+                return;
+            if (got < count) {
+                failed = true;
+                SetFailure("the file became shorter while it was changed");
+                return;
+            }
+            std::memcpy(source.data(), window.data(), count);
+            // The sources of the window inside [0, held), when delta is not
+            // so large that none are.
+            if (delta < size && delta > -size) {
+                const std::int64_t first =
+                    std::max<std::int64_t>(static_cast<std::int64_t>(offset) + delta, 0);
+                const std::int64_t last =
+                    std::min<std::int64_t>(static_cast<std::int64_t>(offset + count) + delta, size);
+                if (first < last) {
+                    const auto into =
+                        static_cast<std::size_t>(first - delta - static_cast<std::int64_t>(offset));
+                    const auto wanted = static_cast<std::size_t>(last - first);
+                    if (!Read(static_cast<std::uint64_t>(first), window.data() + into, wanted, got))
+                        return;
+                    if (got < wanted) {
+                        failed = true;
+                        SetFailure("the file became shorter while it was changed");
+                        return;
+                    }
+                }
+            }
+            RestoreKept(offset, count, source.data(), window.data());
+            if (!Write(offset, window.data(), count))
+                return;
+            Done(count);
+        }
+    }
+
+    // The whole blocks of [start, end) shuffled. Its blocks move anywhere
+    // in the range: a range the file no longer holds whole is not shuffled.
+    void Shuffle(std::uint64_t start, std::uint64_t end, std::uint64_t stop, std::size_t block,
+                 RandomStream first) {
+        if (stop < end) {
+            failed = true;
+            SetFailure("the file became shorter than the range to shuffle");
+            return;
+        }
+        const auto blocks = static_cast<std::uint32_t>((end - start) / block);
+        const std::vector<std::uint32_t> order = ShuffledBlocks(blocks, first);
+        const std::uint64_t size = end - start;
+        if (size <= kMostHeldShuffle) {
+            const auto count = static_cast<std::size_t>(size);
+            source.resize(count);
+            window.resize(std::max<std::size_t>(count, kWindowSize));
+            std::size_t got = 0;
+            if (!Read(start, source.data(), count, got))
+                return;
+            if (got < count) {
+                failed = true;
+                SetFailure("the file became shorter while it was changed");
+                return;
+            }
+            ShuffleBlocks(source.data(), window.data(), block, order);
+            const std::size_t whole = std::size_t{blocks} * block;
+            std::memcpy(window.data() + whole, source.data() + whole, count - whole);
+            RestoreKept(start, count, source.data(), window.data());
+            if (Write(start, window.data(), count))
+                Done(count);
+            return;
+        }
+        // Cycle by cycle: block p takes block order[p], read just before its
+        // own bytes are written over.
+        std::vector<bool> moved(blocks);
+        std::vector<std::uint8_t> next(block);
+        source.resize(block); // the current position's bytes before the step
+        window.resize(std::max(block, std::size_t{kWindowSize}));
+        std::vector<std::uint8_t> cycleStart(block);
+        const auto at = [&](std::uint32_t p) { return start + std::uint64_t{p} * block; };
+        const auto readBlock = [&](std::uint32_t p, std::uint8_t* into) {
+            std::size_t got = 0;
+            if (Read(at(p), into, block, got) && got < block) {
+                failed = true;
+                SetFailure("the file became shorter while it was changed");
+            }
+            return !failed;
+        };
+        for (std::uint32_t p0 = 0; p0 < blocks && !failed; ++p0) {
+            if (moved[p0] || order[p0] == p0)
+                continue;
+            if (!readBlock(p0, cycleStart.data()))
+                return;
+            std::memcpy(source.data(), cycleStart.data(), block);
+            for (std::uint32_t p = p0; !moved[p];) {
+                const std::uint32_t from = order[p];
+                if (from == p0)
+                    std::memcpy(next.data(), cycleStart.data(), block);
+                else if (!readBlock(from, next.data()))
+                    return;
+                std::memcpy(window.data(), next.data(), block);
+                RestoreKept(at(p), block, source.data(), window.data());
+                if (!Write(at(p), window.data(), block))
+                    return;
+                moved[p] = true;
+                source.swap(next);
+                p = from;
+            }
+        }
+        Done(size);
     }
 };
 
@@ -207,11 +585,9 @@ PassOutcome Corrupt(std::FILE* file, const CorruptionRequest& request, RandomStr
     // only add a copy of each window, and split its write in two.
     std::setvbuf(file, nullptr, _IONBF, 0);
 
-    Pass pass{file, progress};
-    for (const CorruptionStep& step : request.steps) {
-        const std::uint32_t end = std::min(step.endOffset, request.fileLength);
-        pass.total += end > step.startOffset ? end - step.startOffset : 0;
-    }
+    Pass pass{file, progress, Joined(request.kept)};
+    for (const CorruptionStep& step : request.steps)
+        pass.total += RangeSize(step, request.fileLength);
     results.clear();
     for (const CorruptionStep& step : request.steps) {
         results.push_back(pass.Step(step, request.fileLength, stream));

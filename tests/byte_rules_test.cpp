@@ -41,19 +41,85 @@ struct Outcome {
     std::int32_t hits = 0, first = -1, last = -1;
 };
 
-// A step of the pass as defined: the matches of its range on the bytes before
-// it, the spread's choice of them, byte o taking draw `draw` + (o - start).
+std::uint8_t Replaced(std::uint8_t b, const ByteRule& rule, std::uint32_t v) {
+    const std::uint8_t n = rule.replaceValue;
+    switch (rule.replaceMode) {
+    case ReplaceSpecificByte:
+        return n;
+    case ReplaceIncreaseBy:
+        return ClampByte(b + n);
+    case ReplaceDecreaseBy:
+        return ClampByte(b - n);
+    case ReplaceRandomByte:
+        return static_cast<std::uint8_t>(v);
+    case ReplaceXor:
+        return b ^ n;
+    case ReplaceFlipBit:
+        return b ^ (1 << v % 8);
+    case ReplaceRotateLeft:
+        return static_cast<std::uint8_t>(b << n | b >> (8 - n));
+    case ReplaceTilt:
+        return ClampByte(b + static_cast<std::int32_t>(v % (2 * n + 1)) - n);
+    }
+    return b;
+}
+
+// A whole-range rule as defined, on `before` (the file before the step) over [start, end).
+void WholeReference(const Bytes& before, Bytes& after, std::size_t start, std::size_t end,
+                    RangeRule whole, std::uint32_t seed, std::size_t draw) {
+    const auto length = static_cast<std::int64_t>(before.size());
+    const auto block = static_cast<std::size_t>(whole.value);
+    std::vector<std::uint64_t> sums(before.size() + 1); // sums[i]: of the bytes before i
+    for (std::size_t i = 0; i < before.size(); ++i)
+        sums[i + 1] = sums[i] + before[i];
+    for (std::size_t o = start; o < end; ++o) {
+        const std::int64_t source = whole.kind == WholeRule::Shift ? o + whole.value
+                                    : whole.kind == WholeRule::CopyFrom
+                                        ? whole.value + static_cast<std::int64_t>(o - start)
+                                        : -1;
+        if (source >= 0 && source < length)
+            after[o] = before[source];
+        const std::size_t k = (o - start) / block, in = (o - start) % block;
+        const std::size_t blockStart = start + k * block;
+        const std::size_t blockEnd = std::min(end, blockStart + block);
+        if (whole.kind == WholeRule::Reverse)
+            after[o] = before[blockEnd - 1 - in];
+        if (whole.kind == WholeRule::Swap && start + (k ^ 1) * block + block <= end &&
+            blockEnd - blockStart == block)
+            after[o] = before[start + (k ^ 1) * block + in];
+        if (whole.kind == WholeRule::Smooth) {
+            const std::size_t last = std::min(end, o + block);
+            after[o] = static_cast<std::uint8_t>((sums[last] - sums[o]) / (last - o));
+        }
+    }
+    if (whole.kind == WholeRule::Shuffle) {
+        const std::size_t k = (end - start) / block;
+        std::vector<Bytes> blocks;
+        for (std::size_t i = 0; i < k; ++i)
+            blocks.emplace_back(before.begin() + start + i * block,
+                                before.begin() + start + (i + 1) * block);
+        for (std::size_t i = 0; i + 1 < k; ++i)
+            std::swap(blocks[k - 1 - i], blocks[DrawValue({seed, draw + i}) % (k - i)]);
+        for (std::size_t i = 0; i < k; ++i)
+            std::ranges::copy(blocks[i], after.begin() + start + i * block);
+    }
+}
+
+// A step of the pass as defined: the matches of its range on the bytes before it, the kept ones
+// aside, the spread's choice of them, byte o taking draw `draw` + (o - start).
 Outcome StepReference(Bytes& file, const CorruptionStep& step, std::uint32_t seed,
-                      std::size_t& draw, const Bytes& draws) {
+                      std::size_t& draw, const std::vector<bool>& kept = {}) {
     const std::size_t start = step.startOffset;
     const std::size_t end = std::min<std::size_t>(step.endOffset, file.size());
     const ByteRule& rule = step.rule;
+    const auto isKept = [&](std::size_t o) { return o < kept.size() && kept[o]; };
     std::vector<std::size_t> hit;
     for (std::size_t o = start; o < end; ++o) {
         const std::uint8_t b = file[o];
-        if (rule.searchMode == SearchAllBytes ||
-            (rule.searchMode == SearchSpecificByte && b == rule.searchValue) ||
-            (rule.searchMode == SearchByteRange && rule.searchValue <= b && b < rule.searchHigh))
+        if (!isKept(o) &&
+            (rule.searchMode == SearchAllBytes || step.whole.kind != WholeRule::None ||
+             (rule.searchMode == SearchSpecificByte && b == rule.searchValue) ||
+             (rule.searchMode == SearchByteRange && rule.searchValue <= b && b < rule.searchHigh)))
             hit.push_back(o);
     }
     const std::uint32_t n = step.spread.n;
@@ -66,28 +132,23 @@ Outcome StepReference(Bytes& file, const CorruptionStep& step, std::uint32_t see
         hit.resize(std::min<std::size_t>(hit.size(), n));
         std::ranges::sort(hit);
     }
-    for (const std::size_t o : hit) {
-        const std::uint8_t b = file[o];
-        file[o] = rule.replaceMode == ReplaceSpecificByte ? rule.replaceValue
-                  : rule.replaceMode == ReplaceIncreaseBy ? ClampByte(b + rule.replaceValue)
-                  : rule.replaceMode == ReplaceDecreaseBy ? ClampByte(b - rule.replaceValue)
-                                                          : draws.at(draw + o - start);
+    if (step.whole.kind != WholeRule::None) {
+        const Bytes before = file;
+        WholeReference(before, file, start, end, step.whole, seed, draw);
+        for (std::size_t o = start; o < end; ++o)
+            file[o] = isKept(o) ? before[o] : file[o];
+    } else {
+        for (const std::size_t o : hit)
+            file[o] = Replaced(file[o], rule, DrawValue({seed, draw + o - start}));
     }
-    if (rule.replaceMode == ReplaceRandomByte || step.spread.kind == SpreadKind::Pick)
+    if (step.whole.kind == WholeRule::None
+            ? DrawsPerByte(rule.replaceMode) || step.spread.kind == SpreadKind::Pick
+            : step.whole.kind == WholeRule::Shuffle)
         draw += end > start ? end - start : 0;
     const auto at = [&](std::size_t i) {
         return hit.empty() ? -1 : static_cast<std::int32_t>(hit[i]);
     };
     return {static_cast<std::int32_t>(hit.size()), at(0), at(hit.size() - 1)};
-}
-
-// The first `count` draws of a seed: every byte of a window is hit.
-Bytes Draws(std::uint32_t seed, std::size_t count) {
-    Bytes draws(count);
-    std::int32_t first = 0, last = 0;
-    ApplyByteRule(draws.data(), static_cast<std::int32_t>(count),
-                  {SearchAllBytes, 0, 0, ReplaceRandomByte, 0}, {seed, 0}, first, last);
-    return draws;
 }
 
 struct Randomness {
@@ -97,6 +158,20 @@ struct Randomness {
     std::uint8_t value() {
         constexpr std::array<std::uint8_t, 5> kEdges{0x00, 0x01, 0x7F, 0x80, 0xFF};
         return below(2) ? kEdges[below(5)] : static_cast<std::uint8_t>(below(256));
+    }
+    // A rule's value within its bounds: a rotation by 1 to 7, a tilt by 1 to FF.
+    ByteRule Rule(SearchMode search, ReplaceMode replace) {
+        std::uint8_t by = value();
+        if (replace == ReplaceRotateLeft)
+            by = static_cast<std::uint8_t>(1 + below(7));
+        else if (replace == ReplaceTilt)
+            by = std::max<std::uint8_t>(by, 1);
+        return {search, value(), value(), replace, by};
+    }
+    // Blocks of one byte to the most, often small or round ones.
+    std::int64_t Block() {
+        constexpr std::array<std::int64_t, 7> kBlocks{1, 2, 3, 64, 257, 4096, kMostBlockBytes};
+        return below(2) ? kBlocks[below(7)] : 1 + below(below(2) ? 300 : kMostBlockBytes);
     }
     // From no match at all to nearly every byte the searched one.
     Bytes Mix(std::size_t length, std::uint8_t searched) {
@@ -115,16 +190,15 @@ TEST(ApplyByteRuleDifferential, MatchesTheByteByByteRuleOnRandomWindows) {
     Randomness r;
 
     for (int search = 0; search <= 2; ++search) {
-        for (int replace = 0; replace <= 3; ++replace) {
+        for (int replace = 0; replace <= 7; ++replace) {
             for (std::uint32_t seed = 0; seed < 6; ++seed) {
                 SCOPED_TRACE(::testing::Message() << "search " << search << ", replace " << replace
                                                   << ", seed " << seed);
-                const Bytes draws = Draws(seed, kWindowsPerStream * kLongest);
                 std::size_t position = 0;
                 // Several windows in a row: the random stream goes on across calls.
                 for (int window = 0; window < kWindowsPerStream; ++window) {
-                    const ByteRule rule{static_cast<SearchMode>(search), r.value(), r.value(),
-                                        static_cast<ReplaceMode>(replace), r.value()};
+                    const ByteRule rule =
+                        r.Rule(static_cast<SearchMode>(search), static_cast<ReplaceMode>(replace));
                     // Short windows often, so that edges are well covered; now and
                     // then a negative count.
                     const std::size_t length = r.below(2) ? r.below(300) : r.below(kLongest + 1);
@@ -141,7 +215,7 @@ TEST(ApplyByteRuleDifferential, MatchesTheByteByByteRuleOnRandomWindows) {
                     Bytes expected = bytes;
                     const CorruptionStep step{0, static_cast<std::uint32_t>(std::max(count, 0)),
                                               rule};
-                    const Outcome e = StepReference(expected, step, seed, position, draws);
+                    const Outcome e = StepReference(expected, step, seed, position);
                     SCOPED_TRACE(::testing::Message() << "window " << window << ", count " << count
                                                       << ", offset " << offset);
                     ASSERT_EQ(std::tie(actual.hits, actual.first, actual.last),
@@ -158,21 +232,39 @@ TEST(ApplyByteRuleDifferential, MatchesTheByteByByteRuleOnRandomWindows) {
     }
 }
 
-// The pass's spreads over files of up to three windows, in chains of steps
-// along one stream.
+// The pass's spreads, whole-range rules and kept ranges over files of up to three windows, in
+// chains of steps along one stream.
 TEST(ApplyByteRuleDifferential, SpreadsMatchTheByteByByteRuleOnRandomFiles) {
     Randomness r;
     const testing::TempDir dir;
-    for (int run = 0; run < 60; ++run) {
+    for (int run = 0; run < 150; ++run) {
         const std::uint32_t length = r.below(3 * kWindowSize);
         const std::uint32_t seed = r.below(1000);
         std::vector<CorruptionStep> steps(1 + r.below(3));
         for (auto& step : steps) {
             step.startOffset = r.below(length + 1);
             step.endOffset = step.startOffset + 1 + r.below(r.below(2) ? 300 : 2 * kWindowSize);
-            step.rule = {static_cast<SearchMode>(r.below(3)), r.value(), r.value(),
-                         static_cast<ReplaceMode>(r.below(4)), r.value()};
+            step.rule =
+                r.Rule(static_cast<SearchMode>(r.below(3)), static_cast<ReplaceMode>(r.below(8)));
             step.spread = {static_cast<SpreadKind>(r.below(3)), 1 + r.below(r.below(3) ? 9 : 3000)};
+            if (r.below(2)) {
+                const auto kind = static_cast<WholeRule>(1 + r.below(6));
+                const std::int64_t reach = 2 * std::int64_t{length} + 20;
+                step.whole = {kind, kind == WholeRule::Shift      ? r.below(reach) - reach / 2
+                                    : kind == WholeRule::CopyFrom ? r.below(reach)
+                                                                  : r.Block()};
+                step.rule.searchMode = SearchAllBytes;
+                step.spread = {};
+            }
+        }
+        // Up to three kept ranges, the file's first bytes often among them.
+        std::vector<KeptRange> kept(r.below(4));
+        std::vector<bool> isKept(length);
+        for (KeptRange& range : kept) {
+            range.start = r.below(3) ? r.below(length + 1) : 0;
+            range.end = range.start + r.below(r.below(2) ? 20 : kWindowSize + 10);
+            for (std::uint64_t o = range.start; o < std::min<std::uint64_t>(range.end, length); ++o)
+                isKept[o] = true;
         }
         SCOPED_TRACE(::testing::Message() << "run " << run << ", length " << length);
         Bytes expected = r.Mix(length, steps[0].rule.searchValue);
@@ -180,11 +272,14 @@ TEST(ApplyByteRuleDifferential, SpreadsMatchTheByteByByteRuleOnRandomFiles) {
         RandomStream stream{seed, r.below(3) ? 0 : r.below(1000)};
         std::size_t draw = stream.draw;
         std::vector<CorruptionResult> results;
-        ASSERT_TRUE(RunCorruptionPass({dir / "file", length, steps}, stream, results));
+        ASSERT_TRUE(RunCorruptionPass({dir / "file", length, steps, kept}, stream, results));
 
-        const Bytes draws = Draws(seed, draw + steps.size() * length);
         for (std::size_t i = 0; i < steps.size(); ++i) {
-            const Outcome e = StepReference(expected, steps[i], seed, draw, draws);
+            SCOPED_TRACE(::testing::Message()
+                         << "step " << i << ": " << steps[i].startOffset << ":"
+                         << steps[i].endOffset << ", whole "
+                         << static_cast<int>(steps[i].whole.kind) << " " << steps[i].whole.value);
+            const Outcome e = StepReference(expected, steps[i], seed, draw, isKept);
             const CorruptionResult& got = results.at(i);
             EXPECT_EQ(std::tie(got.totalBytes, got.firstByte, got.lastByte),
                       std::tie(e.hits, e.first, e.last));
@@ -192,6 +287,26 @@ TEST(ApplyByteRuleDifferential, SpreadsMatchTheByteByByteRuleOnRandomFiles) {
         EXPECT_EQ(stream.draw, draw);
         ASSERT_EQ(testing::ReadFile(dir / "file"), expected);
     }
+}
+
+// A shuffle of more than the pass holds in memory moves its blocks in the file, cycle by cycle.
+TEST(ApplyByteRuleDifferential, ALargeShuffleMatchesTheByteByByteRule) {
+    constexpr std::uint32_t kLength = (9 << 20) + 1000;
+    const testing::TempDir dir;
+    Randomness r;
+    Bytes expected = r.Mix(kLength, 0);
+    testing::WriteFile(dir / "file", expected);
+    const CorruptionStep step{
+        100, kLength, {SearchAllBytes, 0, 0, ReplaceXor, 0}, {}, {WholeRule::Shuffle, 4000}};
+    RandomStream stream{5, 77};
+    std::vector<CorruptionResult> results;
+    ASSERT_TRUE(
+        RunCorruptionPass({dir / "file", kLength, {step}, {{5000, 9000}}}, stream, results));
+    std::vector<bool> kept(kLength);
+    std::fill(kept.begin() + 5000, kept.begin() + 9000, true);
+    std::size_t draw = 77;
+    StepReference(expected, step, 5, draw, kept);
+    EXPECT_EQ(testing::ReadFile(dir / "file"), expected);
 }
 
 // Recipes replay the random stream and the spreads' choices: never change them. On bytes 00 to 3F:
