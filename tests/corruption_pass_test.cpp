@@ -79,12 +79,48 @@ TEST(RunCorruptionPass, RefusesWhatIsNoPlainFile) {
     for (const char* other : {"/nonexistent/game.nes", "pipe", "/dev/zero", "NUL"})
         EXPECT_FALSE(RunCorruptionPass({other, 16, {{0, 16, kZeroToEE}}}, stream, results))
             << other;
-    testing::WriteFile("file", Bytes(16)); // nor takes a spread out of bounds
-    for (const Spread spread :
-         {Spread{SpreadKind::EveryNth, 0}, Spread{SpreadKind::Pick, kMostPicked + 1}})
-        EXPECT_FALSE(
-            RunCorruptionPass({"file", 16, {{0, 16, kZeroToEE, spread}}}, stream, results));
+    testing::WriteFile("file", Bytes(16)); // nor takes a step out of bounds
+    using enum SpreadKind;
+    using enum WholeRule;
+    const ByteRule all{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceSpecificByte, 0};
+    const auto replacing = [](ReplaceMode mode, std::uint8_t value) {
+        return ByteRule{SearchMode::SearchAllBytes, 0, 0, mode, value};
+    };
+    const struct {
+        ByteRule rule;
+        Spread spread;
+        RangeRule whole;
+        std::uint32_t recorded = 16;
+    } refused[] = {
+        {kZeroToEE, {EveryNth, 0}, {}},
+        {kZeroToEE, {Pick, kMostPicked + 1}, {}},
+        {replacing(ReplaceMode::ReplaceRotateLeft, 0), {}, {}},
+        {replacing(ReplaceMode::ReplaceRotateLeft, 8), {}, {}},
+        {replacing(ReplaceMode::ReplaceTilt, 0), {}, {}},
+        // A whole-range rule takes every byte: no search, no sparse spread.
+        {kZeroToEE, {}, {Shift, 1}},
+        {{SearchMode::SearchByteRange, 0, 9, ReplaceMode::ReplaceSpecificByte, 0},
+         {},
+         {Reverse, 2}},
+        {all, {EveryNth, 2}, {Swap, 2}},
+        {all, {Pick, 3}, {Smooth, 2}},
+        {all, {}, {Reverse, 0}},
+        {all, {}, {Smooth, kMostBlockBytes + 1}},
+        {all, {}, {CopyFrom, -1}},
+        {all, {}, {static_cast<WholeRule>(99), 1}},
+        // Blocks counted by the range lowered to the recorded length, not by the file.
+        {all, {}, {Shuffle, 1}, kMostShuffledBlocks + 1},
+    };
+    for (const auto& step : refused) {
+        EXPECT_FALSE(RunCorruptionPass(
+            {"file", step.recorded, {{0, 0xFFFFFFFF, step.rule, step.spread, step.whole}}}, stream,
+            results))
+            << static_cast<int>(step.whole.kind) << " " << step.whole.value;
+    }
     EXPECT_EQ(testing::ReadFile("file"), Bytes(16));
+    // Every first match is every byte.
+    EXPECT_TRUE(RunCorruptionPass({"file", 16, {{0, 16, all, {EveryNth, 1}, {Shuffle, 4}}}}, stream,
+                                  results));
 }
 
 } // namespace
