@@ -79,7 +79,9 @@ TEST(RunCorruptionPass, RefusesWhatIsNoPlainFile) {
     for (const char* other : {"/nonexistent/game.nes", "pipe", "/dev/zero", "NUL"})
         EXPECT_FALSE(RunCorruptionPass({other, 16, {{0, 16, kZeroToEE}}}, stream, results))
             << other;
-    testing::WriteFile("file", Bytes(16)); // nor takes a step out of bounds
+    // Nor takes a step out of bounds, on a file of a block more than a shuffle takes.
+    constexpr std::uint32_t kLength = kMostShuffledBlocks + 1;
+    testing::WriteFile("file", Bytes(kLength));
     using enum SpreadKind;
     using enum WholeRule;
     const ByteRule all{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceSpecificByte, 0};
@@ -90,7 +92,6 @@ TEST(RunCorruptionPass, RefusesWhatIsNoPlainFile) {
         ByteRule rule;
         Spread spread;
         RangeRule whole;
-        std::uint32_t recorded = 16;
     } refused[] = {
         {kZeroToEE, {EveryNth, 0}, {}},
         {kZeroToEE, {Pick, kMostPicked + 1}, {}},
@@ -108,19 +109,18 @@ TEST(RunCorruptionPass, RefusesWhatIsNoPlainFile) {
         {all, {}, {Smooth, kMostBlockBytes + 1}},
         {all, {}, {CopyFrom, -1}},
         {all, {}, {static_cast<WholeRule>(99), 1}},
-        // Blocks counted by the range lowered to the recorded length, not by the file.
-        {all, {}, {Shuffle, 1}, kMostShuffledBlocks + 1},
+        {all, {}, {Shuffle, 1}},
     };
     for (const auto& step : refused) {
         EXPECT_FALSE(RunCorruptionPass(
-            {"file", step.recorded, {{0, 0xFFFFFFFF, step.rule, step.spread, step.whole}}}, stream,
+            {"file", kLength, {{0, 0xFFFFFFFF, step.rule, step.spread, step.whole}}}, stream,
             results))
             << static_cast<int>(step.whole.kind) << " " << step.whole.value;
     }
-    EXPECT_EQ(testing::ReadFile("file"), Bytes(16));
+    EXPECT_EQ(testing::ReadFile("file"), Bytes(kLength));
     // Every first match is every byte.
-    EXPECT_TRUE(RunCorruptionPass({"file", 16, {{0, 16, all, {EveryNth, 1}, {Shuffle, 4}}}}, stream,
-                                  results));
+    EXPECT_TRUE(RunCorruptionPass(
+        {"file", kLength, {{0, kLength, all, {EveryNth, 1}, {Shuffle, 2}}}}, stream, results));
 }
 
 } // namespace
