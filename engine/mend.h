@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,20 +24,37 @@ enum class MendSum : unsigned {
     PngCrc = 32,          // "png-crc": each chunk's CRC-32
 };
 
-// What the original's bytes allow: the sums valid there, and where they are.
-struct MendPlan {
-    unsigned sums = 0;            // MendSum bits
-    std::uint64_t snesHeader = 0; // the SNES header's offset in the file
-    std::uint64_t length = 0;     // the original's length
+// A PNG chunk whose CRC-32 was valid on the original: where its type starts,
+// and the size of its data.
+struct MendChunk {
+    std::uint64_t offset = 0;
+    std::uint32_t size = 0;
+    bool operator==(const MendChunk&) const = default;
 };
 
-// Looks at the original (`length` bytes, read through `read`). Empty when no
-// sum is valid there, or when a read failed (then `read` told why).
-MendPlan FindMendable(std::uint64_t length, const ReadBytes& read);
+// What the original's bytes allow: the sums valid there, and where they are.
+struct MendPlan {
+    unsigned sums = 0;               // MendSum bits
+    std::uint64_t snesHeader = 0;    // the SNES header's offset in the file
+    std::uint64_t length = 0;        // the original's length
+    std::vector<MendChunk> chunks{}; // for PngCrc, in file order
+};
 
-// Rewrites each sum of `plan` in the open file (the original's length, after
-// the steps). False when a read or write failed; `mended` names the sums
-// written, in the order of MendSum.
+// The name of a sum, as JSON and the text line give it.
+const char* MendName(MendSum sum);
+
+// Looks at the original (`length` bytes, read through `read`): the format its
+// parts tell (FindParts), or for a file of no kind known there the marks of a
+// GBA or a Genesis image, and of that format the sums valid. Nothing when a
+// read failed (`read` told why).
+std::optional<MendPlan> FindMendable(std::uint64_t length, const ReadBytes& read);
+// The same of an open file, read where it is.
+std::optional<MendPlan> FindMendable(std::FILE* file);
+
+// Rewrites each sum of `plan` in the open file, after the steps, whatever
+// part of it was kept. False, with the cause in LastFailure(), when a read or
+// a write failed or the file is shorter than the original; `mended` names the
+// sums written, in the order of MendSum.
 bool MendChecksums(std::FILE* file, const MendPlan& plan, std::vector<std::string>& mended);
 
 } // namespace glitchwerk

@@ -3,7 +3,8 @@
 # Installs the Debian packages that the groups named on the command line need,
 # and says which it installs:
 #   engine   the compiler, CMake, Ninja, and the libraries of the engine and
-#            glitchwerk-cli (zlib, JSON for Modern C++, xxHash, libpng)
+#            glitchwerk-cli (zlib, libdeflate, JSON for Modern C++, xxHash,
+#            libpng)
 #   run      engine, and Qt 6: building and starting the programs
 #   test     run, and the tests' tools (GoogleTest, Xvfb, xdotool, validators,
 #            cc65 for the ROM the real cores play)
@@ -28,7 +29,7 @@
 set -euo pipefail
 
 declare -A group=(
-    [engine]="g++ cmake ninja-build zlib1g-dev nlohmann-json3-dev libxxhash-dev libpng-dev"
+    [engine]="g++ cmake ninja-build zlib1g-dev libdeflate-dev nlohmann-json3-dev libxxhash-dev libpng-dev"
     [run]="qt6-base-dev fonts-dejavu-core"
     [test]="libgtest-dev libgmock-dev xvfb xfonts-base xauth xdotool desktop-file-utils appstream cc65"
     [bench]="libbenchmark-dev time"
