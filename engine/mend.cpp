@@ -116,7 +116,8 @@ bool GenesisSum(const Reader& file, std::uint16_t& sum) {
 
 // SNES: the sum of the image after a copier header, with the four bytes of
 // the complement and checksum counted as FF FF 00 00; past the largest power
-// of two P, the rest repeated to fill 2P.
+// of two P, the rest repeated to fill 2P. The header's 64 bytes end within the
+// image, which is then at least 8000 long: they lie below P.
 bool SnesSum(const Reader& file, std::uint64_t copier, std::uint64_t header, std::uint16_t& sum) {
     const std::uint64_t size = file.length - copier;
     const std::uint64_t whole = std::bit_floor(size);
@@ -128,19 +129,12 @@ bool SnesSum(const Reader& file, std::uint64_t copier, std::uint64_t header, std
         !file.ByteSum(copier + whole, file.length, tail) ||
         !file.ByteSum(copier + whole, copier + whole + (rest ? whole % rest : 0), start))
         return false;
-    std::uint64_t total = first + (rest ? whole / rest * tail + start : 0);
-    // How many times the byte at image offset i is counted.
-    const auto times = [&](std::uint64_t i) {
-        return i < whole ? 1 : whole / rest + ((i - whole) < whole % rest ? 1 : 0);
-    };
     std::array<std::uint8_t, 4> fields{};
     if (!file.Get(header + 0x1C, fields.data(), fields.size()))
         return false;
-    constexpr std::array<std::uint8_t, 4> kCounted{0xFF, 0xFF, 0x00, 0x00};
-    for (std::size_t k = 0; k < fields.size(); ++k) {
-        const std::uint64_t n = times(header + 0x1C + k - copier);
-        total += n * kCounted[k] - n * fields[k]; // modulo 2^64, as the sum is
-    }
+    // FF + FF + 00 + 00 in place of the four, modulo 2^64 as the sum is.
+    const std::uint64_t total = first + (rest ? whole / rest * tail + start : 0) + 0x1FE -
+                                fields[0] - fields[1] - fields[2] - fields[3];
     sum = static_cast<std::uint16_t>(total);
     return true;
 }
@@ -174,7 +168,7 @@ bool FindSnes(const Reader& file, MendPlan& plan) {
         std::uint32_t complement = 0;
         std::uint32_t checksum = 0;
         std::uint16_t sum = 0;
-        if (header + 0x20 > file.length)
+        if (header + 0x40 > file.length)
             continue;
         if (!file.Number(header + 0x1C, 2, false, complement) ||
             !file.Number(header + 0x1E, 2, false, checksum) || !SnesSum(file, copier, header, sum))
