@@ -6,6 +6,7 @@
 
 #include "engine/byte_rules.h"
 #include "engine/corruption_pass.h"
+#include "engine/range_rules.h"
 
 #include <chrono>
 #include <cstring>
@@ -75,6 +76,35 @@ void CopyWindow(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * kWindowSize);
 }
 
+// A whole-range rule from the mixed window into a second one, as the pass
+// computes it; a shuffle draws its order too.
+void WholeOnWindow(benchmark::State& state, WholeRule kind, std::size_t block) {
+    Bytes window(kWindowSize);
+    for (auto _ : state) {
+        benchmark::ClobberMemory();
+        const auto start = Clock::now();
+        const std::uint8_t* from = MixedWindow().data();
+        switch (kind) {
+        case WholeRule::Reverse:
+            ReverseBlocks(from, window.data(), kWindowSize, block);
+            break;
+        case WholeRule::Swap:
+            SwapBlocks(from, window.data(), kWindowSize, block);
+            break;
+        case WholeRule::Smooth:
+            SmoothBytes(from, window.data(), kWindowSize, kWindowSize, block);
+            break;
+        default: // Shuffle
+            ShuffleBlocks(from, window.data(), block,
+                          ShuffledBlocks(static_cast<std::uint32_t>(kWindowSize / block), {1, 0}));
+            break;
+        }
+        benchmark::ClobberMemory();
+        state.SetIterationTime(Seconds(Clock::now() - start));
+    }
+    state.SetBytesProcessed(state.iterations() * kWindowSize);
+}
+
 benchmark::internal::Benchmark* Timed(benchmark::internal::Benchmark* benchmark) {
     return benchmark->UseManualTime()->MinTime(0.05)->Repetitions(9);
 }
@@ -122,6 +152,17 @@ void AddWindowBenchmarks() {
                             : drawn ? Target::WithinTwentyPercent
                                     : Target::QuarterOfFloor,
                             [rule](benchmark::State& state) { RuleOnWindow(state, rule); }));
+        }
+    }
+    for (const auto& [name, kind] :
+         {std::pair{"reverse", WholeRule::Reverse}, std::pair{"swap", WholeRule::Swap},
+          std::pair{"shuffle", WholeRule::Shuffle}, std::pair{"smooth", WholeRule::Smooth}}) {
+        for (const std::size_t block : {64, 4096}) {
+            const WholeRule rule = kind;
+            Timed(AddFigure(
+                std::string("Whole range ") + name + " " + std::to_string(block), memcpyName,
+                Target::WithinThrice,
+                [rule, block](benchmark::State& state) { WholeOnWindow(state, rule, block); }));
         }
     }
 }

@@ -90,10 +90,12 @@ template <class Word> struct Divisor {
             shift = static_cast<Word>(log);
         }
     }
+    // Each step narrowed to `Word`, so that vectors keep lanes of its width.
     constexpr Word Quotient(Word n) const {
         using Wide = std::conditional_t<kBits == 16, std::uint32_t, std::uint64_t>;
         const auto high = static_cast<Word>((Wide{n} * magic) >> kBits);
-        return static_cast<Word>((static_cast<Word>((n - high) >> 1) + high) >> shift);
+        const auto half = static_cast<Word>(static_cast<Word>(n - high) >> 1);
+        return static_cast<Word>(static_cast<Word>(half + high) >> shift);
     }
 };
 

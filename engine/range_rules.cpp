@@ -28,26 +28,29 @@ using Byte = std::uint8_t;
 constexpr std::size_t kLanes = 32;
 constexpr std::size_t kChunk = 1024;
 
+// Sums of `width` neighbours: into[q] = from[q] + from[q + width], q < count.
+template <std::size_t width>
+void Pairs(const std::int16_t* from, std::int16_t* into, std::size_t count) {
+    for (std::size_t q = 0; q < count; ++q)
+        into[q] = static_cast<std::int16_t>(from[q] + from[q + width]);
+}
+
 // E over [0, count) for the bytes at `from`, which reach block + count +
 // kLanes - 2 bytes further.
 GLITCHWERK_VECTOR_CLONES void SumSteps(const Byte* from, std::size_t count, std::size_t block,
                                        std::int16_t* steps) {
-    // Differences of at most 255 summed over 32 stay within 16 bits.
-    std::array<std::int16_t, kChunk + kLanes> a{};
-    std::array<std::int16_t, kChunk + kLanes> b{};
-    std::size_t n = count + kLanes - 1;
+    // Differences of at most 255 summed over 32 stay within 16 bits. Each
+    // element is written before it is read.
+    std::array<std::int16_t, kChunk + kLanes> a;
+    std::array<std::int16_t, kChunk + kLanes> b;
+    const std::size_t n = count + kLanes - 1;
     for (std::size_t q = 0; q < n; ++q)
         a[q] = static_cast<std::int16_t>(from[q + block] - from[q]);
-    for (std::size_t width = 1; width < kLanes / 2; width *= 4) {
-        n -= width;
-        for (std::size_t q = 0; q < n; ++q)
-            b[q] = static_cast<std::int16_t>(a[q] + a[q + width]);
-        n -= 2 * width;
-        for (std::size_t q = 0; q < n; ++q)
-            a[q] = static_cast<std::int16_t>(b[q] + b[q + 2 * width]);
-    }
-    for (std::size_t q = 0; q < count; ++q) // widths 16 and 16
-        steps[q] = static_cast<std::int16_t>(a[q] + a[q + kLanes / 2]);
+    Pairs<1>(a.data(), b.data(), n - 1);
+    Pairs<2>(b.data(), a.data(), n - 3);
+    Pairs<4>(a.data(), b.data(), n - 7);
+    Pairs<8>(b.data(), a.data(), n - 15);
+    Pairs<16>(a.data(), steps, count);
 }
 
 // The bytes whose `block` bytes are all there: `full` of them, `from` holding
@@ -84,21 +87,63 @@ GLITCHWERK_VECTOR_CLONES void SmoothWhole(const Byte* from, Byte* to, std::size_
     }
 }
 
+// picks[i] mod (blocks - i), by a division in double precision, which
+// vectorizes and is exact here: the quotient's error is below 1 / (blocks - i).
+GLITCHWERK_VECTOR_CLONES void Remainders(std::uint32_t* picks, std::uint32_t blocks) {
+    for (std::uint32_t i = 0; i < blocks - 1; ++i) {
+        const std::uint32_t left = blocks - i;
+        const auto quotient =
+            static_cast<std::uint32_t>(static_cast<double>(picks[i]) / static_cast<double>(left));
+        picks[i] -= quotient * left;
+    }
+}
+
+// A block copied in pieces of 32 bytes where it is made of them: a call of
+// memcpy for each small block costs more than its bytes.
+void CopyBlock(const Byte* from, Byte* to, std::size_t size) {
+    constexpr std::size_t kPiece = 32;
+    if (size % kPiece != 0) {
+        std::memcpy(to, from, size);
+        return;
+    }
+    for (std::size_t at = 0; at < size; at += kPiece)
+        std::memcpy(to + at, from + at, kPiece);
+}
+
+// The last bytes, each the mean of those from it to the end of `available`:
+// sums first, then the divisions in a vector loop, in double precision, which
+// is exact for sums below 2^24.
+GLITCHWERK_VECTOR_CLONES void SmoothEnd(const Byte* from, Byte* to, std::size_t count,
+                                        std::size_t available) {
+    std::vector<std::uint32_t> sums(count);
+    std::uint32_t sum = 0;
+    for (std::size_t p = available; p-- > 0;) {
+        sum += from[p];
+        if (p < count)
+            sums[p] = sum;
+    }
+    for (std::size_t p = 0; p < count; ++p)
+        to[p] =
+            static_cast<Byte>(static_cast<double>(sums[p]) / static_cast<double>(available - p));
+}
+
 } // namespace
 
-void ReverseBlocks(const std::uint8_t* from, std::uint8_t* to, std::size_t count,
-                   std::size_t block) {
+GLITCHWERK_VECTOR_CLONES void ReverseBlocks(const std::uint8_t* from, std::uint8_t* to,
+                                            std::size_t count, std::size_t block) {
     for (std::size_t start = 0; start < count; start += block) {
         const std::size_t size = std::min(block, count - start);
-        std::reverse_copy(from + start, from + start + size, to + start);
+        const Byte* last = from + start + size - 1;
+        for (std::size_t i = 0; i < size; ++i)
+            to[start + i] = *(last - i);
     }
 }
 
 void SwapBlocks(const std::uint8_t* from, std::uint8_t* to, std::size_t count, std::size_t block) {
     std::size_t start = 0;
     for (; count - start >= 2 * block; start += 2 * block) {
-        std::memcpy(to + start, from + start + block, block);
-        std::memcpy(to + start + block, from + start, block);
+        CopyBlock(from + start + block, to + start, block);
+        CopyBlock(from + start, to + start + block, block);
     }
     std::memcpy(to + start, from + start, count - start);
 }
@@ -115,12 +160,8 @@ void SmoothBytes(const std::uint8_t* from, std::uint8_t* to, std::size_t count,
     else
         SmoothWhole<std::uint32_t>(from, to, full, block);
     // Near the end, fewer bytes: sums from the end backwards.
-    std::uint32_t sum = 0;
-    for (std::size_t p = available; p-- > full;) {
-        sum += from[p];
-        if (p < count)
-            to[p] = static_cast<Byte>(sum / (available - p));
-    }
+    if (full < count)
+        SmoothEnd(from + full, to + full, count - full, available - full);
 }
 
 std::vector<std::uint32_t> ShuffledBlocks(std::uint32_t blocks, RandomStream first) {
@@ -130,14 +171,7 @@ std::vector<std::uint32_t> ShuffledBlocks(std::uint32_t blocks, RandomStream fir
         return order;
     std::vector<std::uint32_t> picks(blocks - 1);
     DrawValues(first, picks.data(), static_cast<std::int32_t>(picks.size()));
-    // v mod (blocks - i), by a division in double precision, which vectorizes
-    // and is exact here: the quotient's error is below 1 / (blocks - i).
-    for (std::uint32_t i = 0; i < blocks - 1; ++i) {
-        const std::uint32_t left = blocks - i;
-        const auto quotient =
-            static_cast<std::uint32_t>(static_cast<double>(picks[i]) / static_cast<double>(left));
-        picks[i] -= quotient * left;
-    }
+    Remainders(picks.data(), blocks);
     for (std::uint32_t i = 0; i < blocks - 1; ++i)
         std::swap(order[blocks - 1 - i], order[picks[i]]);
     return order;
@@ -146,7 +180,7 @@ std::vector<std::uint32_t> ShuffledBlocks(std::uint32_t blocks, RandomStream fir
 void ShuffleBlocks(const std::uint8_t* from, std::uint8_t* to, std::size_t block,
                    const std::vector<std::uint32_t>& order) {
     for (std::size_t p = 0; p < order.size(); ++p)
-        std::memcpy(to + p * block, from + std::size_t{order[p]} * block, block);
+        CopyBlock(from + std::size_t{order[p]} * block, to + p * block, block);
 }
 
 } // namespace glitchwerk
