@@ -7,8 +7,10 @@
 
 #include "engine/backup_store.h"
 #include "engine/corruption_pass.h"
+#include "engine/crc32.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <vector>
 
@@ -98,6 +100,38 @@ void CopyFile(benchmark::State& state, const fs::path& from, const fs::path& to,
             FlushToDisk(target);
         std::fclose(target);
         std::fclose(source);
+    }
+    state.SetBytesProcessed(state.iterations() * length);
+}
+
+// glitchwerk-cli's copy of its input, with the CRC-32 of what it wrote, and
+// its floor: cp, which copies through user space too with --reflink=never
+// (its copy_file_range, where it uses one, shares no blocks on ext4 either).
+// Each iteration makes a new file, the one before removed untimed.
+void CopyOut(benchmark::State& state, const fs::path& from, const fs::path& to,
+             std::uint32_t length) {
+    FileHandle source = OpenFile(from, OpenHow::Reading);
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::remove(to);
+        state.ResumeTiming();
+        FileHandle copy = OpenFile(to, OpenHow::New);
+        FileCrc32 crc;
+        if (!source || !copy || !CopyWithCrc32(source.get(), copy.get(), length, crc) ||
+            !CloseStream(copy))
+            state.SkipWithError("the copy failed");
+        benchmark::DoNotOptimize(crc);
+    }
+    state.SetBytesProcessed(state.iterations() * length);
+}
+void Cp(benchmark::State& state, const fs::path& from, const fs::path& to, std::uint32_t length) {
+    const std::string command = "cp --reflink=never '" + from.string() + "' '" + to.string() + "'";
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::remove(to);
+        state.ResumeTiming();
+        if (std::system(command.c_str()) != 0)
+            state.SkipWithError("cp failed");
     }
     state.SetBytesProcessed(state.iterations() * length);
 }
@@ -216,6 +250,41 @@ void AddFileBenchmarks(const fs::path& file, std::uint32_t length, const fs::pat
         Timed(AddFigure(name, windows, Target::Report,
                         [=](benchmark::State& state) { Pass(state, request); }));
     }
+    // The rules that draw, against random bytes over the same pass.
+    const ByteRule flipAll{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceFlipBit, 0};
+    const ByteRule tiltAll{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceTilt, 0x10};
+    for (const auto& [name, rule] : {std::pair{"RunCorruptionPass all/flip-bit", flipAll},
+                                     std::pair{"RunCorruptionPass all/tilt", tiltAll}}) {
+        const CorruptionRequest request{file, length, {{0, length, rule}}};
+        Timed(AddFigure(name, "RunCorruptionPass all/random", Target::WithinTwentyPercent,
+                        [=](benchmark::State& state) { Pass(state, request); }));
+    }
+    // The rules over the range as a whole, in the pass: no target of their
+    // own there (that is memcpy's, on the window).
+    for (const auto& [name, whole] :
+         {std::pair{"RunCorruptionPass shift -1000", RangeRule{WholeRule::Shift, -1000}},
+          std::pair{"RunCorruptionPass copy-from 1000", RangeRule{WholeRule::CopyFrom, 1000}},
+          std::pair{"RunCorruptionPass reverse 64", RangeRule{WholeRule::Reverse, 64}},
+          std::pair{"RunCorruptionPass swap 64", RangeRule{WholeRule::Swap, 64}},
+          std::pair{"RunCorruptionPass shuffle 4096", RangeRule{WholeRule::Shuffle, 4096}},
+          std::pair{"RunCorruptionPass smooth 64", RangeRule{WholeRule::Smooth, 64}}}) {
+        const CorruptionRequest request{file, length, {{0, length, setAll, {}, whole}}};
+        Timed(AddFigure(name, windows, Target::Report,
+                        [=](benchmark::State& state) { Pass(state, request); }));
+    }
+    // A pick of up to 10,000 bytes reads the file once and writes back a few
+    // windows: against one read of it.
+    const std::string readFile = "read of 64 MiB";
+    Timed(AddFigure(readFile, "", Target::None,
+                    [=](benchmark::State& state) { ReadFile(state, file); }));
+    const CorruptionRequest pick{file, length, {{0, length, randomAll, {SpreadKind::Pick, 10000}}}};
+    Timed(AddFigure("RunCorruptionPass all/random/pick 1e4", readFile, Target::WithinThrice,
+                    [=](benchmark::State& state) { Pass(state, pick); }));
+    const std::string cp = "cp --reflink=never";
+    Timed(AddFigure(cp, "", Target::None,
+                    [=](benchmark::State& state) { Cp(state, file, copyPath, length); }));
+    Timed(AddFigure("CopyWithCrc32", cp, Target::WithinHalfAgain,
+                    [=](benchmark::State& state) { CopyOut(state, file, copyPath, length); }));
     Timed(AddFigure(copy, "", Target::None, [=](benchmark::State& state) {
         CopyFile(state, file, copyPath, length, false);
     }));

@@ -377,20 +377,29 @@ std::uint64_t PickKey(std::uint32_t seed, std::uint64_t firstDraw, std::uint64_t
     return Mix64(StepKey(seed, firstDraw) + offset * kGolden64);
 }
 
-GLITCHWERK_VECTOR_CLONES void PickKeys(std::uint32_t seed, std::uint64_t firstDraw,
-                                       std::uint64_t windowOffset, const std::int32_t* matches,
-                                       std::int32_t count, std::uint64_t* keys) {
+GLITCHWERK_VECTOR_CLONES std::uint64_t PickKeys(std::uint32_t seed, std::uint64_t firstDraw,
+                                                std::uint64_t windowOffset,
+                                                const std::int32_t* matches, std::int32_t count,
+                                                std::uint64_t* keys) {
     const std::uint64_t key = StepKey(seed, firstDraw);
-    for (std::int32_t i = 0; i < count; ++i)
-        keys[i] = Mix64(key + (windowOffset + static_cast<std::uint64_t>(matches[i])) * kGolden64);
-}
-
-GLITCHWERK_VECTOR_CLONES bool AnyKeyUpTo(const std::uint64_t* keys, std::int32_t count,
-                                         std::uint64_t bound) {
-    bool any = false;
-    for (std::int32_t i = 0; i < count; ++i)
-        any |= keys[i] <= bound;
-    return any;
+    // The least by a minimum, which vectorizes where a test of each key
+    // against a bound does not.
+    std::uint64_t least = ~std::uint64_t{0};
+    if (matches) {
+        for (std::int32_t i = 0; i < count; ++i) {
+            const auto at = windowOffset + static_cast<std::uint64_t>(matches[i]);
+            keys[i] = Mix64(key + at * kGolden64);
+            least = std::min(least, keys[i]);
+        }
+    } else { // the offsets' products stepped by addition, a multiplication less each
+        std::uint64_t at = key + windowOffset * kGolden64;
+        for (std::int32_t i = 0; i < count; ++i) {
+            keys[i] = Mix64(at);
+            least = std::min(least, keys[i]);
+            at += kGolden64;
+        }
+    }
+    return least;
 }
 
 } // namespace glitchwerk

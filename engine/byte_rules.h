@@ -121,12 +121,10 @@ std::uint8_t ReplacedByte(std::uint8_t b, const ByteRule& rule, RandomStream at)
 // that pick bytes replay by it.
 std::uint64_t PickKey(std::uint32_t seed, std::uint64_t firstDraw, std::uint64_t offset);
 
-// PickKey of the bytes at `windowOffset` + matches[i] for i below `count`,
-// written to `keys`.
-void PickKeys(std::uint32_t seed, std::uint64_t firstDraw, std::uint64_t windowOffset,
-              const std::int32_t* matches, std::int32_t count, std::uint64_t* keys);
-
-// Whether any of the `count` keys is at most `bound`.
-bool AnyKeyUpTo(const std::uint64_t* keys, std::int32_t count, std::uint64_t bound);
+// PickKey of the bytes at `windowOffset` + matches[i] for i below `count`
+// (at `windowOffset` + i without `matches`), written to `keys`; returns the
+// least of them.
+std::uint64_t PickKeys(std::uint32_t seed, std::uint64_t firstDraw, std::uint64_t windowOffset,
+                       const std::int32_t* matches, std::int32_t count, std::uint64_t* keys);
 
 } // namespace glitchwerk

@@ -6,6 +6,7 @@
 #include "engine/range_rules.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -148,6 +149,12 @@ struct Pass {
             visit(from, to);
     }
 
+    // Whether a kept range reaches into [from, to).
+    bool Keeps(std::uint64_t from, std::uint64_t to) const {
+        const auto range = std::ranges::upper_bound(kept, from, {}, &KeptRange::end);
+        return range != kept.end() && range->start < to;
+    }
+
     // Puts back the kept bytes of [offset, offset + count) from `before`.
     void RestoreKept(std::uint64_t offset, std::size_t count, const std::uint8_t* before,
                      std::uint8_t* after) const {
@@ -262,44 +269,52 @@ struct Pass {
     // The K smallest (key, offset) of the range's matches, by offset.
     std::vector<std::uint64_t> Pick(const CorruptionStep& step, std::uint64_t start,
                                     std::uint64_t end, RandomStream first) {
-        const std::uint32_t n = step.spread.n;
-        // The K smallest so far, the largest on top.
-        std::vector<std::pair<std::uint64_t, std::uint64_t>> heap;
-        std::vector<std::uint64_t> keys;
-        heap.reserve(std::min<std::uint64_t>(n, end > start ? end - start : 0));
+        const std::size_t n = step.spread.n;
+        // The candidates: once K were found, the K smallest so far and those
+        // below the largest of these since. When it is full, the K smallest
+        // are kept (a selection, linear in its size), and their largest key
+        // bounds the next. Each candidate costs about as little as a heap's
+        // largest would, and far less than a heap's insertion.
+        const std::size_t room = n + std::min<std::size_t>(std::max<std::size_t>(n, 4096), 1 << 16);
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> best;
+        best.reserve(std::min<std::uint64_t>(room, end > start ? end - start : 0));
+        std::uint64_t bound = ~std::uint64_t{0};
+        const auto keepSmallest = [&] {
+            std::ranges::nth_element(best, best.begin() + static_cast<std::ptrdiff_t>(n - 1));
+            best.resize(n);
+            bound = best.back().first;
+        };
+        std::array<std::uint64_t, kKeyBlock> keys{};
         EachWindow(start, end, false, [&](std::uint64_t offset, std::int32_t count) {
-            const std::int32_t found = UnkeptMatches(offset, count, step.rule);
-            keys.resize(kWindowSize);
-            PickKeys(first.seed, first.draw, offset, matches.data(), found, keys.data());
-            const auto offer = [&](std::int32_t m) {
-                const std::pair candidate{keys[m], offset + static_cast<std::uint64_t>(matches[m])};
-                if (heap.size() < n) {
-                    heap.push_back(candidate);
-                    std::ranges::push_heap(heap);
-                } else if (!heap.empty() && candidate < heap.front()) {
-                    std::ranges::pop_heap(heap);
-                    heap.back() = candidate;
-                    std::ranges::push_heap(heap);
-                }
-            };
-            std::int32_t m = 0;
-            for (; m < found && heap.size() < n; ++m)
-                offer(m);
-            // Once the heap is full, only keys up to its largest can enter:
-            // blocks of keys are compared with it in a vector loop, and only
-            // a block that holds one is looked at key by key.
-            while (m < found && n > 0) {
+            // Every byte of a window that keeps none matches: no list of them.
+            const bool every = step.rule.searchMode == SearchMode::SearchAllBytes &&
+                               !Keeps(offset, offset + static_cast<std::uint64_t>(count));
+            const std::int32_t found = every ? count : UnkeptMatches(offset, count, step.rule);
+            // Keys a block at a time: one whose least is above the bound is
+            // passed over whole.
+            for (std::int32_t m = 0; m < found && n > 0; m += kKeyBlock) {
                 const std::int32_t size = std::min(found - m, kKeyBlock);
-                if (AnyKeyUpTo(keys.data() + m, size, heap.front().first)) {
-                    for (std::int32_t i = m; i < m + size; ++i)
-                        if (keys[i] <= heap.front().first)
-                            offer(i);
+                const std::uint64_t least =
+                    every ? PickKeys(first.seed, first.draw, offset + static_cast<std::uint64_t>(m),
+                                     nullptr, size, keys.data())
+                          : PickKeys(first.seed, first.draw, offset, matches.data() + m, size,
+                                     keys.data());
+                if (least > bound)
+                    continue;
+                for (std::int32_t i = 0; i < size; ++i) {
+                    if (keys[i] > bound)
+                        continue;
+                    best.emplace_back(keys[i], offset + static_cast<std::uint64_t>(
+                                                            every ? m + i : matches[m + i]));
+                    if (best.size() == room)
+                        keepSmallest();
                 }
-                m += size;
             }
         });
-        std::vector<std::uint64_t> chosen(heap.size());
-        std::ranges::transform(heap, chosen.begin(), [](const auto& pick) { return pick.second; });
+        if (best.size() > n)
+            keepSmallest();
+        std::vector<std::uint64_t> chosen(best.size());
+        std::ranges::transform(best, chosen.begin(), [](const auto& pick) { return pick.second; });
         std::ranges::sort(chosen);
         return chosen;
     }
