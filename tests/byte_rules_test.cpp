@@ -141,9 +141,10 @@ Outcome StepReference(Bytes& file, const CorruptionStep& step, std::uint32_t see
         for (const std::size_t o : hit)
             file[o] = Replaced(file[o], rule, DrawValue({seed, draw + o - start}));
     }
-    if (step.whole.kind == WholeRule::None
-            ? DrawsPerByte(rule.replaceMode) || step.spread.kind == SpreadKind::Pick
-            : step.whole.kind == WholeRule::Shuffle)
+    const bool drawn = rule.replaceMode == ReplaceRandomByte ||
+                       rule.replaceMode == ReplaceFlipBit || rule.replaceMode == ReplaceTilt;
+    if (step.whole.kind == WholeRule::None ? drawn || step.spread.kind == SpreadKind::Pick
+                                           : step.whole.kind == WholeRule::Shuffle)
         draw += end > start ? end - start : 0;
     const auto at = [&](std::size_t i) {
         return hit.empty() ? -1 : static_cast<std::int32_t>(hit[i]);
@@ -159,12 +160,13 @@ struct Randomness {
         constexpr std::array<std::uint8_t, 5> kEdges{0x00, 0x01, 0x7F, 0x80, 0xFF};
         return below(2) ? kEdges[below(5)] : static_cast<std::uint8_t>(below(256));
     }
-    // A rule's value within its bounds: a rotation by 1 to 7, a tilt by 1 to FF.
-    ByteRule Rule(SearchMode search, ReplaceMode replace) {
+    // A rule's value: a rotation by 0 to 7, a tilt by 0 to FF; within the pass's bounds (1 to 7,
+    // 1 to FF) for a pass.
+    ByteRule Rule(SearchMode search, ReplaceMode replace, bool pass) {
         std::uint8_t by = value();
         if (replace == ReplaceRotateLeft)
-            by = static_cast<std::uint8_t>(1 + below(7));
-        else if (replace == ReplaceTilt)
+            by = static_cast<std::uint8_t>(pass + below(8 - pass));
+        else if (replace == ReplaceTilt && pass)
             by = std::max<std::uint8_t>(by, 1);
         return {search, value(), value(), replace, by};
     }
@@ -197,8 +199,8 @@ TEST(ApplyByteRuleDifferential, MatchesTheByteByByteRuleOnRandomWindows) {
                 std::size_t position = 0;
                 // Several windows in a row: the random stream goes on across calls.
                 for (int window = 0; window < kWindowsPerStream; ++window) {
-                    const ByteRule rule =
-                        r.Rule(static_cast<SearchMode>(search), static_cast<ReplaceMode>(replace));
+                    const ByteRule rule = r.Rule(static_cast<SearchMode>(search),
+                                                 static_cast<ReplaceMode>(replace), false);
                     // Short windows often, so that edges are well covered; now and
                     // then a negative count.
                     const std::size_t length = r.below(2) ? r.below(300) : r.below(kLongest + 1);
@@ -244,8 +246,8 @@ TEST(ApplyByteRuleDifferential, SpreadsMatchTheByteByByteRuleOnRandomFiles) {
         for (auto& step : steps) {
             step.startOffset = r.below(length + 1);
             step.endOffset = step.startOffset + 1 + r.below(r.below(2) ? 300 : 2 * kWindowSize);
-            step.rule =
-                r.Rule(static_cast<SearchMode>(r.below(3)), static_cast<ReplaceMode>(r.below(8)));
+            step.rule = r.Rule(static_cast<SearchMode>(r.below(3)),
+                               static_cast<ReplaceMode>(r.below(8)), true);
             step.spread = {static_cast<SpreadKind>(r.below(3)), 1 + r.below(r.below(3) ? 9 : 3000)};
             if (r.below(2)) {
                 const auto kind = static_cast<WholeRule>(1 + r.below(6));
