@@ -314,7 +314,8 @@ TEST(ApplyByteRuleDifferential, ALargeShuffleMatchesTheByteByByteRule) {
 
 // Recipes replay the random stream and the spreads' choices: never change them. On bytes 00 to 3F:
 // all of 0 to 1F random; of 20 to 3F those from 28 up to 30, with draws 28 to 2F; the 1st, 4th,
-// ... of those from 10 up to 30; 5 of those from 7 on, picked.
+// ... of those from 10 up to 30; 5 of those from 7 on, picked; a bit of each flipped; each tilted
+// by up to 10 either way; the blocks of 3 shuffled, the last byte left.
 TEST(ApplyByteRuleDifferential, RandomStreamAndSpreadsStayTheSame) {
     const std::pair<std::vector<CorruptionStep>, const char*> cases[] = {
         {{{0, 0x20, {SearchAllBytes, 0, 0, ReplaceRandomByte, 0}},
@@ -330,6 +331,15 @@ TEST(ApplyByteRuleDifferential, RandomStreamAndSpreadsStayTheSame) {
         {{{7, 0x40, {SearchAllBytes, 0, 0, ReplaceRandomByte, 0}, {SpreadKind::Pick, 5}}},
          "000102030405060732090A0B0C0D0E0F101112131415161718191A1B1C1D1E83"
          "202122232405262728652A2B2C2D2E2F833132333435363738393A3B3C3D3E3F"},
+        {{{0, 0x40, {SearchAllBytes, 0, 0, ReplaceFlipBit, 0}}},
+         "10050313140D020528494A031C092E1F11011A531C171797101B189B5C1F3E1D"
+         "A0230222046522672C21AA29ACAD6EAFB0713037243D7677391932BB2C353F3E"},
+        {{{0, 0x40, {SearchAllBytes, 0, 0, ReplaceTilt, 0x10}}},
+         "0304040C000011000D06001413010304161319180823161025200A161D14101F"
+         "121D251E172F241931392C3423223028313230263D3F30383D48333739363433"},
+        {{{0, 0x40, {SearchAllBytes, 0, 0, ReplaceXor, 0}, {}, {WholeRule::Shuffle, 3}}},
+         "27282930313218191A000102333435212223242526393A3B0F10110304052A2B"
+         "2C3C3D3E1516171B1C1D121314090A0B2D2E2F3637380C0D0E0607081E1F203F"},
     };
     const testing::TempDir dir;
     for (const auto& [steps, golden] : cases) {
