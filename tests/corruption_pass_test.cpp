@@ -123,5 +123,51 @@ TEST(RunCorruptionPass, RefusesWhatIsNoPlainFile) {
         {"file", kLength, {{0, kLength, all, {EveryNth, 1}, {Shuffle, 2}}}}, stream, results));
 }
 
+// A kept part (a header of 16 bytes) is never hit, by any rule over the whole file.
+TEST(RunCorruptionPass, AStepOverTheWholeFileLeavesTheKeptPart) {
+    using enum ReplaceMode;
+    using enum WholeRule;
+    const struct {
+        ReplaceMode replace;
+        std::uint8_t by;
+        RangeRule whole{};
+    } rules[] = {
+        {ReplaceSpecificByte, 0xEE},
+        {ReplaceIncreaseBy, 9},
+        {ReplaceDecreaseBy, 9},
+        {ReplaceRandomByte, 0},
+        {ReplaceXor, 0xFF},
+        {ReplaceFlipBit, 0},
+        {ReplaceRotateLeft, 3},
+        {ReplaceTilt, 0x40},
+        {ReplaceXor, 0, {Shift, -5}},
+        {ReplaceXor, 0, {Reverse, 64}},
+        {ReplaceXor, 0, {Swap, 7}},
+        {ReplaceXor, 0, {Shuffle, 5}},
+        {ReplaceXor, 0, {CopyFrom, 0x101}},
+        {ReplaceXor, 0, {Smooth, 64}},
+    };
+    const testing::TempDir dir;
+    constexpr std::uint32_t kLength = 0x2010;
+    for (const auto& rule : rules) {
+        SCOPED_TRACE(::testing::Message()
+                     << static_cast<int>(rule.replace) << " " << static_cast<int>(rule.whole.kind));
+        const Bytes original = testing::CountingBytes(kLength);
+        testing::WriteFile(dir / "game.nes", original);
+        RandomStream stream{3, 0};
+        std::vector<CorruptionResult> results;
+        const CorruptionStep step{
+            0, kLength, {SearchMode::SearchAllBytes, 0, 0, rule.replace, rule.by}, {}, rule.whole};
+        ASSERT_TRUE(
+            RunCorruptionPass({dir / "game.nes", kLength, {step}, {{0, 16}}}, stream, results));
+        const Bytes after = testing::ReadFile(dir / "game.nes");
+        EXPECT_EQ(Bytes(after.begin(), after.begin() + 16),
+                  Bytes(original.begin(), original.begin() + 16));
+        EXPECT_NE(after, original);
+        EXPECT_EQ(std::tie(results[0].totalBytes, results[0].firstByte),
+                  std::tuple(kLength - 16, 16));
+    }
+}
+
 } // namespace
 } // namespace glitchwerk
