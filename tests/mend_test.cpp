@@ -82,113 +82,88 @@ void FixPng(Bytes& f, const std::string& left = "") {
     }
 }
 
-Bytes Noise(std::size_t length, std::uint32_t seed) {
-    std::mt19937 random(seed);
-    Bytes bytes(length);
-    for (auto& b : bytes)
+using Fix = std::function<void(Bytes&)>;
+const Fix kGameBoy = [](Bytes& f) { FixGameBoy(f); };
+const Fix kGameBoyHeader = [](Bytes& f) { FixGameBoy(f, false); };
+const Fix kSnesLow = [](Bytes& f) { FixSnes(f, 0x81C0); }; // past a copier header
+const Fix kSnesHigh = [](Bytes& f) { FixSnes(f, 0xFFC0); };
+const Fix kPng = [](Bytes& f) { FixPng(f); };
+const Fix kPngButIdat = [](Bytes& f) { FixPng(f, "IDAT"); };
+
+// `length` random bytes, `marks` written at their offsets, then the sums by `fix`.
+Bytes Made(std::size_t length, std::vector<std::pair<std::size_t, std::string>> marks,
+           const Fix& fix) {
+    std::mt19937 random(static_cast<std::uint32_t>(length));
+    Bytes f(length);
+    for (auto& b : f)
         b = static_cast<std::uint8_t>(random());
-    return bytes;
-}
-void Write(Bytes& bytes, std::size_t at, const std::string& text) {
-    std::memcpy(bytes.data() + at, text.data(), text.size());
+    for (const auto& [at, mark] : marks)
+        std::memcpy(f.data() + at, mark.data(), mark.size());
+    fix(f);
+    return f;
 }
 
 const std::string kLogo = "\xCE\xED\x66\x66\xCC\x0D\x00\x0B\x03\x73\x00\x83\x00\x0C\x00\x0D"
                           "\x00\x08\x11\x1F\x88\x89\x00\x0E\xDC\xCC\x6E\xE6\xDD\xDD\xD9\x99"
                           "\xBB\xBB\x67\x63\x6E\x0E\xEC\xCC\xDD\xDC\x99\x9F\xBB\xB9\x33\x3E"s;
+// Signature, then IHDR, tEXt, IDAT and IEND of random data.
+const std::vector<std::pair<std::size_t, std::string>> kPngChunks{{0, "\x89PNG\r\n\x1A\n"},
+                                                                  {8, "\0\0\0\x0DIHDR"s},
+                                                                  {33, "\0\0\0\x28tEXt"s},
+                                                                  {85, "\0\0\x01\x2CIDAT"s},
+                                                                  {397, "\0\0\0\0IEND"s}};
 
-Bytes GameBoy(bool global) {
-    Bytes f = Noise(0x8000, 1);
-    Write(f, 0x104, kLogo);
-    FixGameBoy(f, global);
-    return f;
-}
-Bytes Gba() {
-    Bytes f = Noise(0x4000, 2);
-    f[3] = 0xEA;
-    f[0xB2] = 0x96;
-    FixGba(f);
-    return f;
-}
-Bytes Snes(std::size_t length, std::size_t header) {
-    Bytes f = Noise(length, static_cast<std::uint32_t>(length));
-    FixSnes(f, header);
-    return f;
-}
-Bytes Genesis(std::size_t at, const std::string& mark, std::size_t length = 0x4001) {
-    Bytes f = Noise(length, 4);
-    Write(f, at, mark);
-    FixGenesis(f);
-    return f;
-}
-// Signature, IHDR, tEXt, IDAT and IEND, of random contents; the CRC of chunk `wrong` left so.
-Bytes Png(const std::string& wrong = "") {
-    Bytes f(8);
-    Write(f, 0, "\x89PNG\r\n\x1A\n");
-    for (const auto& [type, size] :
-         {std::pair{"IHDR", 13}, {"tEXt", 40}, {"IDAT", 300}, {"IEND", 0}}) {
-        Bytes chunk = Noise(12 + size, static_cast<std::uint32_t>(size));
-        Put(chunk, 0, size, 4, true);
-        Write(chunk, 4, type);
-        f.insert(f.end(), chunk.begin(), chunk.end());
-    }
-    FixPng(f, wrong);
-    return f;
-}
-
-// One row per format: a file valid there, corrupted by a step (XOR FF) over `from`..`to` with the
-// sums' fields kept, mended, then valid by the plain computation of `fix` again.
+// One row per format: a file valid there, corrupted by a step (XOR FF) over `from`..`to` with
+// `kept` left, mended: the corruption with its sums written by the plain computation of `fix`.
 TEST(MendChecksums, EachFormatsSumsAreValidAgainAfterACorruption) {
     const struct {
         const char* what;
-        Bytes original;
+        std::size_t length;
+        std::vector<std::pair<std::size_t, std::string>> marks;
+        Fix fix;
         std::uint32_t from, to;
         std::vector<std::string> mended;
-        std::function<void(Bytes&)> fix;
         KeptRange kept{};
     } cases[] = {
         // clang-format off
-        {"Game Boy", GameBoy(true), 0x134, 0x8000, {"gb-header", "gb-global"},
-         [](Bytes& f) { FixGameBoy(f); }, {0x14D, 0x150}},
-        {"Game Boy, the global sum wrong there", GameBoy(false), 0x140, 0x200, {"gb-header"},
-         [](Bytes& f) { FixGameBoy(f, false); }},
-        {"GBA", Gba(), 0xA0, 0xB0, {"gba-header"}, FixGba},
-        {"SNES LoROM, copier header, mirrored", Snes(0x30200, 0x81C0), 0x300, 0x30200,
-         {"snes-checksum"}, [](Bytes& f) { FixSnes(f, 0x81C0); }, {0x81DC, 0x81E0}},
-        {"SNES HiROM, mirrored in part", Snes(0x26000, 0xFFC0), 0x20000, 0x20010,
-         {"snes-checksum"}, [](Bytes& f) { FixSnes(f, 0xFFC0); }},
-        {"SNES HiROM, a power of two", Snes(0x20000, 0xFFC0), 0xFFDC, 0xFFE0, {"snes-checksum"},
-         [](Bytes& f) { FixSnes(f, 0xFFC0); }},
-        {"Genesis, SEGA at 100, an odd last byte", Genesis(0x100, "SEGA"), 0x3000, 0x4001,
-         {"genesis-checksum"}, FixGenesis},
-        {"Genesis, SEGA at 101", Genesis(0x101, " SEGA"), 0x200, 0x300, {"genesis-checksum"},
-         FixGenesis},
-        {"PNG, a change in tEXt", Png(), 0x30, 0x40, {"png-crc"}, [](Bytes& f) { FixPng(f); }},
-        {"PNG, the IDAT's CRC wrong there", Png("IDAT"), 0x30, 0x50, {"png-crc"},
-         [](Bytes& f) { FixPng(f, "IDAT"); }},
+        {"Game Boy", 0x8000, {{0x104, kLogo}}, kGameBoy, 0x134, 0x8000, {"gb-header", "gb-global"},
+         {0x14D, 0x150}},
+        {"Game Boy, the global sum wrong there", 0x8000, {{0x104, kLogo}}, kGameBoyHeader, 0x140,
+         0x200, {"gb-header"}},
+        {"GBA", 0x4000, {{3, "\xEA"}, {0xB2, "\x96"}}, FixGba, 0xA0, 0xB0, {"gba-header"}},
+        {"SNES LoROM, copier header, mirrored", 0x30200, {}, kSnesLow, 0x300, 0x30200,
+         {"snes-checksum"}, {0x81DC, 0x81E0}},
+        {"SNES HiROM, mirrored in part", 0x26000, {}, kSnesHigh, 0x20000, 0x20010, {"snes-checksum"}},
+        {"SNES HiROM, a power of two", 0x20000, {}, kSnesHigh, 0xFFDC, 0xFFE0, {"snes-checksum"}},
+        {"Genesis, SEGA at 100, an odd last byte", 0x4001, {{0x100, "SEGA"}}, FixGenesis, 0x3000,
+         0x4001, {"genesis-checksum"}},
+        {"Genesis, SEGA at 101", 0x4000, {{0x101, " SEGA"}}, FixGenesis, 0x200, 0x300,
+         {"genesis-checksum"}},
+        {"PNG, a change in tEXt", 409, kPngChunks, kPng, 0x30, 0x40, {"png-crc"}},
+        {"PNG, the IDAT's CRC wrong there", 409, kPngChunks, kPngButIdat, 0x30, 0x50, {"png-crc"}},
         // clang-format on
     };
     const testing::TempDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        testing::WriteFile(dir / "file", c.original);
+        const Bytes original = Made(c.length, c.marks, c.fix);
+        testing::WriteFile(dir / "file", original);
         FileHandle file = OpenFile(dir / "file", OpenHow::Existing);
         const std::optional<MendPlan> plan = FindMendable(file.get());
         ASSERT_TRUE(plan);
-        const auto length = static_cast<std::uint32_t>(c.original.size());
         const CorruptionStep step{
             c.from, c.to, {SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceXor, 0xFF}};
         RandomStream stream;
         std::vector<CorruptionResult> results;
-        ASSERT_EQ(RunCorruptionPass(file.get(), {{}, length, {step}, {c.kept}}, stream, results),
+        ASSERT_EQ(RunCorruptionPass(file.get(),
+                                    {{}, static_cast<std::uint32_t>(c.length), {step}, {c.kept}},
+                                    stream, results),
                   PassOutcome::Done);
         std::vector<std::string> mended;
-        ASSERT_TRUE(MendChecksums(file.get(), *plan, mended));
-        ASSERT_TRUE(CloseStream(file));
+        ASSERT_TRUE(MendChecksums(file.get(), *plan, mended) && CloseStream(file));
         EXPECT_EQ(mended, c.mended);
-        // The corruption with its sums written by the plain computation: they differed.
         const Bytes result = testing::ReadFile(dir / "file");
-        Bytes corrupted = c.original;
+        Bytes corrupted = original;
         for (std::uint32_t o = c.from; o < c.to; ++o)
             corrupted[o] ^= o >= c.kept.start && o < c.kept.end ? 0 : 0xFF;
         EXPECT_NE(corrupted, result);
@@ -198,16 +173,14 @@ TEST(MendChecksums, EachFormatsSumsAreValidAgainAfterACorruption) {
 }
 
 // A sum is mended only where it was valid, in a file of its format: never into another kind.
-TEST(MendChecksums, WritesNothingWhereNoSumWasValid) {
-    Bytes genesisInJpeg = Genesis(0x100, "SEGA");
-    Write(genesisInJpeg, 0, "\xFF\xD8\xFF");
-    FixGenesis(genesisInJpeg);
-    Bytes wrongGenesis = Genesis(0x100, "SEGA");
-    wrongGenesis[0x18F] ^= 1;
-    Bytes noSnes = Snes(0x20000, 0x7FC0);
-    noSnes[0x9000] ^= 1; // the complement holds, the sum does not
+// A shorter file than the original fails, nothing written.
+TEST(MendChecksums, WritesNothingWhereNoSumWasValidNorIntoAShorterFile) {
+    const Fix wrongGenesis = [](Bytes& f) { FixGenesis(f), f[0x18F] ^= 1; };
+    const Fix noSnes = [](Bytes& f) { FixSnes(f, 0x7FC0), f[0x9000] ^= 1; }; // a complement alone
     const testing::TempDir dir;
-    for (const Bytes& original : {genesisInJpeg, wrongGenesis, noSnes, Bytes(0x300)}) {
+    for (const Bytes& original :
+         {Made(0x4001, {{0x100, "SEGA"}, {0, "\xFF\xD8\xFF"}}, FixGenesis), // a JPEG
+          Made(0x4001, {{0x100, "SEGA"}}, wrongGenesis), Made(0x20000, {}, noSnes), Bytes(0x300)}) {
         testing::WriteFile(dir / "file", original);
         FileHandle file = OpenFile(dir / "file", OpenHow::Existing);
         const std::optional<MendPlan> plan = FindMendable(file.get());
@@ -217,41 +190,34 @@ TEST(MendChecksums, WritesNothingWhereNoSumWasValid) {
         ASSERT_TRUE(MendChecksums(file.get(), *plan, mended));
         EXPECT_TRUE(mended.empty());
     }
-}
-
-TEST(MendChecksums, FailsOnAFileShorterThanTheOriginalAndWritesNothing) {
-    const testing::TempDir dir;
-    const Bytes original = GameBoy(true);
-    testing::WriteFile(dir / "file", original);
+    testing::WriteFile(dir / "file", Made(0x8000, {{0x104, kLogo}}, kGameBoy));
     FileHandle file = OpenFile(dir / "file", OpenHow::Existing);
     const std::optional<MendPlan> plan = FindMendable(file.get());
     ASSERT_TRUE(plan && plan->sums != 0);
-    Bytes changed(original.begin(), original.begin() + 0x7000);
-    changed[0x140] ^= 1; // a header sum to write
-    ASSERT_TRUE(WriteAt(file.get(), 0x140, &changed[0x140], 1));
-    ASSERT_TRUE(ResizeStream(file.get(), 0x7000));
+    const std::uint8_t changed = 0; // a header sum to write
+    ASSERT_TRUE(WriteAt(file.get(), 0x140, &changed, 1) && ResizeStream(file.get(), 0x7000));
+    const Bytes before = testing::ReadFile(dir / "file");
     std::vector<std::string> mended;
     EXPECT_FALSE(MendChecksums(file.get(), *plan, mended));
     file.reset();
-    EXPECT_EQ(testing::ReadFile(dir / "file"), changed);
+    EXPECT_EQ(testing::ReadFile(dir / "file"), before);
 }
 
 // The copy's CRC-32s are those of the bytes written, by a plain computation; a source shorter
 // than the length asked for fails the copy.
 TEST(CopyWithCrc32, CopiesInOnePassAndSumsWhatItWrote) {
-    Bytes ines = Noise(0x40010, 7);
-    Write(ines, 0, "NES\x1A");
+    const Bytes ines = Made(0x40010, {{0, "NES\x1A"}}, [](Bytes&) {});
     const struct {
         Bytes bytes;
         std::uint64_t length;
         bool copied;
         bool header;
     } cases[] = {
-        {Noise(0x100001, 8), 0x100001, true, false},
+        {Made(0x100001, {}, [](Bytes&) {}), 0x100001, true, false},
         {ines, 0x40010, true, true},
         {Bytes(ines.begin(), ines.begin() + 15), 15, true, false}, // too short for a header
         {Bytes{}, 0, true, false},
-        {Noise(1000, 9), 1001, false, false},
+        {Bytes(1000), 1001, false, false},
     };
     const testing::TempDir dir;
     for (const auto& c : cases) {
