@@ -84,32 +84,25 @@ TEST(RunCorruptionPass, RefusesWhatIsNoPlainFile) {
     testing::WriteFile("file", Bytes(kLength));
     using enum SpreadKind;
     using enum WholeRule;
-    const ByteRule all{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceSpecificByte, 0};
-    const auto replacing = [](ReplaceMode mode, std::uint8_t value) {
+    const auto rule = [](ReplaceMode mode, std::uint8_t value = 0) {
         return ByteRule{SearchMode::SearchAllBytes, 0, 0, mode, value};
     };
+    const ByteRule all = rule(ReplaceMode::ReplaceXor);
     const struct {
         ByteRule rule;
         Spread spread;
         RangeRule whole;
     } refused[] = {
-        {kZeroToEE, {EveryNth, 0}, {}},
-        {kZeroToEE, {Pick, kMostPicked + 1}, {}},
-        {replacing(ReplaceMode::ReplaceRotateLeft, 0), {}, {}},
-        {replacing(ReplaceMode::ReplaceRotateLeft, 8), {}, {}},
-        {replacing(ReplaceMode::ReplaceTilt, 0), {}, {}},
+        // clang-format off
+        {kZeroToEE, {EveryNth, 0}, {}}, {kZeroToEE, {Pick, kMostPicked + 1}, {}},
+        {rule(ReplaceMode::ReplaceRotateLeft, 0), {}, {}},
+        {rule(ReplaceMode::ReplaceRotateLeft, 8), {}, {}}, {rule(ReplaceMode::ReplaceTilt, 0), {}, {}},
         // A whole-range rule takes every byte: no search, no sparse spread.
-        {kZeroToEE, {}, {Shift, 1}},
-        {{SearchMode::SearchByteRange, 0, 9, ReplaceMode::ReplaceSpecificByte, 0},
-         {},
-         {Reverse, 2}},
-        {all, {EveryNth, 2}, {Swap, 2}},
-        {all, {Pick, 3}, {Smooth, 2}},
-        {all, {}, {Reverse, 0}},
-        {all, {}, {Smooth, kMostBlockBytes + 1}},
-        {all, {}, {CopyFrom, -1}},
-        {all, {}, {static_cast<WholeRule>(99), 1}},
-        {all, {}, {Shuffle, 1}},
+        {kZeroToEE, {}, {Shift, 1}}, {{SearchMode::SearchByteRange, 0, 9, ReplaceMode::ReplaceXor, 0}, {}, {Reverse, 2}},
+        {all, {EveryNth, 2}, {Swap, 2}}, {all, {Pick, 3}, {Smooth, 2}},
+        {all, {}, {Reverse, 0}}, {all, {}, {Smooth, kMostBlockBytes + 1}}, {all, {}, {CopyFrom, -1}},
+        {all, {}, {static_cast<WholeRule>(99), 1}}, {all, {}, {Shuffle, 1}},
+        // clang-format on
     };
     for (const auto& step : refused) {
         EXPECT_FALSE(RunCorruptionPass(
@@ -127,42 +120,31 @@ TEST(RunCorruptionPass, RefusesWhatIsNoPlainFile) {
 TEST(RunCorruptionPass, AStepOverTheWholeFileLeavesTheKeptPart) {
     using enum ReplaceMode;
     using enum WholeRule;
-    const struct {
-        ReplaceMode replace;
-        std::uint8_t by;
-        RangeRule whole{};
-    } rules[] = {
-        {ReplaceSpecificByte, 0xEE},
-        {ReplaceIncreaseBy, 9},
-        {ReplaceDecreaseBy, 9},
-        {ReplaceRandomByte, 0},
-        {ReplaceXor, 0xFF},
-        {ReplaceFlipBit, 0},
-        {ReplaceRotateLeft, 3},
-        {ReplaceTilt, 0x40},
-        {ReplaceXor, 0, {Shift, -5}},
-        {ReplaceXor, 0, {Reverse, 64}},
-        {ReplaceXor, 0, {Swap, 7}},
-        {ReplaceXor, 0, {Shuffle, 5}},
-        {ReplaceXor, 0, {CopyFrom, 0x101}},
-        {ReplaceXor, 0, {Smooth, 64}},
+    const auto every = [](ReplaceMode mode, std::uint8_t value = 0) {
+        return ByteRule{SearchMode::SearchAllBytes, 0, 0, mode, value};
+    };
+    const std::pair<ByteRule, RangeRule> rules[] = {
+        // clang-format off
+        {every(ReplaceSpecificByte, 0xEE), {}}, {every(ReplaceIncreaseBy, 9), {}},
+        {every(ReplaceDecreaseBy, 9), {}}, {every(ReplaceRandomByte), {}}, {every(ReplaceXor, 0xFF), {}},
+        {every(ReplaceFlipBit), {}}, {every(ReplaceRotateLeft, 3), {}}, {every(ReplaceTilt, 0x40), {}},
+        {every(ReplaceXor), {Shift, -5}}, {every(ReplaceXor), {Reverse, 64}},
+        {every(ReplaceXor), {Swap, 7}}, {every(ReplaceXor), {Shuffle, 5}},
+        {every(ReplaceXor), {CopyFrom, 0x101}}, {every(ReplaceXor), {Smooth, 64}},
+        // clang-format on
     };
     const testing::TempDir dir;
     constexpr std::uint32_t kLength = 0x2010;
-    for (const auto& rule : rules) {
-        SCOPED_TRACE(::testing::Message()
-                     << static_cast<int>(rule.replace) << " " << static_cast<int>(rule.whole.kind));
-        const Bytes original = testing::CountingBytes(kLength);
+    const Bytes original = testing::CountingBytes(kLength);
+    for (const auto& [rule, whole] : rules) {
         testing::WriteFile(dir / "game.nes", original);
         RandomStream stream{3, 0};
         std::vector<CorruptionResult> results;
-        const CorruptionStep step{
-            0, kLength, {SearchMode::SearchAllBytes, 0, 0, rule.replace, rule.by}, {}, rule.whole};
-        ASSERT_TRUE(
-            RunCorruptionPass({dir / "game.nes", kLength, {step}, {{0, 16}}}, stream, results));
+        ASSERT_TRUE(RunCorruptionPass(
+            {dir / "game.nes", kLength, {{0, kLength, rule, {}, whole}}, {{0, 16}}}, stream,
+            results));
         const Bytes after = testing::ReadFile(dir / "game.nes");
-        EXPECT_EQ(Bytes(after.begin(), after.begin() + 16),
-                  Bytes(original.begin(), original.begin() + 16));
+        EXPECT_TRUE(std::equal(original.begin(), original.begin() + 16, after.begin()));
         EXPECT_NE(after, original);
         EXPECT_EQ(std::tie(results[0].totalBytes, results[0].firstByte),
                   std::tuple(kLength - 16, 16));
