@@ -58,44 +58,39 @@ std::uint8_t Replaced(std::uint8_t b, const ByteRule& rule, std::uint32_t v) {
     return b;
 }
 
-// A whole-range rule as defined, on `before` (the file before the step) over [start, end).
+// A whole-range rule as defined: each byte of [start, end) from its source in `before` (the file
+// before the step), where that is in the file, or a mean of the bytes from it on.
 void WholeReference(const Bytes& before, Bytes& after, std::size_t start, std::size_t end,
                     RangeRule whole, std::uint32_t seed, std::size_t draw) {
-    const auto length = static_cast<std::int64_t>(before.size());
-    const auto block = static_cast<std::size_t>(whole.value);
-    std::vector<std::uint64_t> sums(before.size() + 1); // sums[i]: of the bytes before i
-    for (std::size_t i = 0; i < before.size(); ++i)
-        sums[i + 1] = sums[i] + before[i];
+    using enum WholeRule;
+    const std::int64_t v = whole.value;
+    const auto block =
+        static_cast<std::size_t>(whole.kind == Shift || whole.kind == CopyFrom ? 1 : v);
+    std::vector<std::size_t> order((end - start) / block); // the shuffle's
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    for (std::size_t i = 0, k = order.size(); whole.kind == Shuffle && i + 1 < k; ++i)
+        std::swap(order[k - 1 - i], order[DrawValue({seed, draw + i}) % (k - i)]);
     for (std::size_t o = start; o < end; ++o) {
-        const std::int64_t source = whole.kind == WholeRule::Shift ? o + whole.value
-                                    : whole.kind == WholeRule::CopyFrom
-                                        ? whole.value + static_cast<std::int64_t>(o - start)
-                                        : -1;
-        if (source >= 0 && source < length)
-            after[o] = before[source];
         const std::size_t k = (o - start) / block, in = (o - start) % block;
-        const std::size_t blockStart = start + k * block;
-        const std::size_t blockEnd = std::min(end, blockStart + block);
-        if (whole.kind == WholeRule::Reverse)
-            after[o] = before[blockEnd - 1 - in];
-        if (whole.kind == WholeRule::Swap && start + (k ^ 1) * block + block <= end &&
-            blockEnd - blockStart == block)
-            after[o] = before[start + (k ^ 1) * block + in];
-        if (whole.kind == WholeRule::Smooth) {
-            const std::size_t last = std::min(end, o + block);
-            after[o] = static_cast<std::uint8_t>((sums[last] - sums[o]) / (last - o));
+        const std::size_t first = start + k * block, last = std::min(end, first + block);
+        const bool paired = last - first == block && start + ((k ^ 1) + 1) * block <= end;
+        std::int64_t source = static_cast<std::int64_t>(o);
+        switch (whole.kind) {
+        // clang-format off
+        case Shift: source += v; break;
+        case CopyFrom: source = v + static_cast<std::int64_t>(o - start); break;
+        case Reverse: source = static_cast<std::int64_t>(last - 1 - in); break;
+        case Swap: source = paired ? static_cast<std::int64_t>(start + (k ^ 1) * block + in) : source; break;
+        case Shuffle: source = k < order.size() ? static_cast<std::int64_t>(start + order[k] * block + in) : source; break;
+        default: break;
+            // clang-format on
         }
-    }
-    if (whole.kind == WholeRule::Shuffle) {
-        const std::size_t k = (end - start) / block;
-        std::vector<Bytes> blocks;
-        for (std::size_t i = 0; i < k; ++i)
-            blocks.emplace_back(before.begin() + start + i * block,
-                                before.begin() + start + (i + 1) * block);
-        for (std::size_t i = 0; i + 1 < k; ++i)
-            std::swap(blocks[k - 1 - i], blocks[DrawValue({seed, draw + i}) % (k - i)]);
-        for (std::size_t i = 0; i < k; ++i)
-            std::ranges::copy(blocks[i], after.begin() + start + i * block);
+        if (source >= 0 && source < std::ssize(before))
+            after[o] = before[static_cast<std::size_t>(source)];
+        const std::size_t stop = std::min(end, o + block);
+        if (whole.kind == Smooth)
+            after[o] = static_cast<std::uint8_t>(
+                std::accumulate(before.begin() + o, before.begin() + stop, 0u) / (stop - o));
     }
 }
 
