@@ -223,8 +223,8 @@ TEST(ApplyByteRuleDifferential, MatchesTheByteByByteRuleOnRandomWindows) {
     }
 }
 
-// The pass's spreads, whole-range rules and kept ranges over files of up to three windows, in
-// chains of steps along one stream.
+// The pass's spreads, whole-range rules and kept ranges (a step over the whole file leaves them)
+// over files of up to three windows, in chains of steps along one stream.
 TEST(ApplyByteRuleDifferential, SpreadsMatchTheByteByByteRuleOnRandomFiles) {
     Randomness r;
     const testing::TempDir dir;
@@ -233,8 +233,10 @@ TEST(ApplyByteRuleDifferential, SpreadsMatchTheByteByByteRuleOnRandomFiles) {
         const std::uint32_t seed = r.below(1000);
         std::vector<CorruptionStep> steps(1 + r.below(3));
         for (auto& step : steps) {
-            step.startOffset = r.below(length + 1);
-            step.endOffset = step.startOffset + 1 + r.below(r.below(2) ? 300 : 2 * kWindowSize);
+            const bool all = r.below(4) == 0; // a quarter of the steps over the whole file
+            step.startOffset = all ? 0 : r.below(length + 1);
+            step.endOffset =
+                all ? length : step.startOffset + 1 + r.below(r.below(2) ? 300 : 2 * kWindowSize);
             step.rule = r.Rule(static_cast<SearchMode>(r.below(3)),
                                static_cast<ReplaceMode>(r.below(8)), true);
             step.spread = {static_cast<SpreadKind>(r.below(3)), 1 + r.below(r.below(3) ? 9 : 3000)};

@@ -116,40 +116,5 @@ TEST(RunCorruptionPass, RefusesWhatIsNoPlainFile) {
         {"file", kLength, {{0, kLength, all, {EveryNth, 1}, {Shuffle, 2}}}}, stream, results));
 }
 
-// A kept part (a header of 16 bytes) is never hit, by any rule over the whole file.
-TEST(RunCorruptionPass, AStepOverTheWholeFileLeavesTheKeptPart) {
-    using enum ReplaceMode;
-    using enum WholeRule;
-    const auto every = [](ReplaceMode mode, std::uint8_t value = 0) {
-        return ByteRule{SearchMode::SearchAllBytes, 0, 0, mode, value};
-    };
-    const std::pair<ByteRule, RangeRule> rules[] = {
-        // clang-format off
-        {every(ReplaceSpecificByte, 0xEE), {}}, {every(ReplaceIncreaseBy, 9), {}},
-        {every(ReplaceDecreaseBy, 9), {}}, {every(ReplaceRandomByte), {}}, {every(ReplaceXor, 0xFF), {}},
-        {every(ReplaceFlipBit), {}}, {every(ReplaceRotateLeft, 3), {}}, {every(ReplaceTilt, 0x40), {}},
-        {every(ReplaceXor), {Shift, -5}}, {every(ReplaceXor), {Reverse, 64}},
-        {every(ReplaceXor), {Swap, 7}}, {every(ReplaceXor), {Shuffle, 5}},
-        {every(ReplaceXor), {CopyFrom, 0x101}}, {every(ReplaceXor), {Smooth, 64}},
-        // clang-format on
-    };
-    const testing::TempDir dir;
-    constexpr std::uint32_t kLength = 0x2010;
-    const Bytes original = testing::CountingBytes(kLength);
-    for (const auto& [rule, whole] : rules) {
-        testing::WriteFile(dir / "game.nes", original);
-        RandomStream stream{3, 0};
-        std::vector<CorruptionResult> results;
-        ASSERT_TRUE(RunCorruptionPass(
-            {dir / "game.nes", kLength, {{0, kLength, rule, {}, whole}}, {{0, 16}}}, stream,
-            results));
-        const Bytes after = testing::ReadFile(dir / "game.nes");
-        EXPECT_TRUE(std::equal(original.begin(), original.begin() + 16, after.begin()));
-        EXPECT_NE(after, original);
-        EXPECT_EQ(std::tie(results[0].totalBytes, results[0].firstByte),
-                  std::tuple(kLength - 16, 16));
-    }
-}
-
 } // namespace
 } // namespace glitchwerk
