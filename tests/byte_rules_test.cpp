@@ -153,10 +153,9 @@ struct Randomness {
     // 1 to FF) for a pass.
     ByteRule Rule(SearchMode search, ReplaceMode replace, bool pass) {
         std::uint8_t by = value();
-        if (replace == ReplaceRotateLeft)
-            by = static_cast<std::uint8_t>(pass + below(8 - pass));
-        else if (replace == ReplaceTilt && pass)
-            by = std::max<std::uint8_t>(by, 1);
+        by = replace == ReplaceRotateLeft     ? pass + below(8 - pass)
+             : replace == ReplaceTilt && pass ? std::max<std::uint8_t>(by, 1)
+                                              : by;
         return {search, value(), value(), replace, by};
     }
     // Blocks of one byte to the most, often small or round ones.
