@@ -294,8 +294,8 @@ TEST(ApplyByteRuleDifferential, ALargeShuffleMatchesTheByteByByteRule) {
     std::vector<CorruptionResult> results;
     ASSERT_TRUE(
         RunCorruptionPass({dir / "file", kLength, {step}, {{5000, 9000}}}, stream, results));
-    std::vector<bool> kept(kLength);
-    std::fill(kept.begin() + 5000, kept.begin() + 9000, true);
+    std::vector<bool> kept(9000);
+    std::fill(kept.begin() + 5000, kept.end(), true);
     std::size_t draw = 77;
     StepReference(expected, step, 5, draw, kept);
     EXPECT_EQ(testing::ReadFile(dir / "file"), expected);

@@ -22,8 +22,7 @@ TEST(MendPng, QtDecodesAFileWhoseTextChunkChanged) {
     QBuffer buffer(&png);
     ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "PNG"));
     const auto text = static_cast<std::uint32_t>(png.indexOf("bent here"));
-    ASSERT_GT(png.indexOf("tEXt"), 0);
-    ASSERT_LT(png.indexOf("tEXt"), static_cast<qsizetype>(text));
+    ASSERT_TRUE(png.indexOf("tEXt") > 0 && png.indexOf("tEXt") < text);
 
     const testing::TempDir dir;
     const CorruptionStep capitals{
