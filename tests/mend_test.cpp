@@ -78,11 +78,7 @@ void FixPng(Bytes& f, const std::string& left = "") {
 
 using Fix = std::function<void(Bytes&)>;
 const Fix kGameBoy = [](Bytes& f) { FixGameBoy(f); };
-const Fix kGameBoyHeader = [](Bytes& f) { FixGameBoy(f, false); };
-const Fix kSnesLow = [](Bytes& f) { FixSnes(f, 0x81C0); }; // past a copier header
 const Fix kSnesHigh = [](Bytes& f) { FixSnes(f, 0xFFC0); };
-const Fix kPng = [](Bytes& f) { FixPng(f); };
-const Fix kPngButIdat = [](Bytes& f) { FixPng(f, "IDAT"); };
 
 // `length` random bytes, `marks` written at their offsets, then the sums by `fix`.
 Bytes Made(std::size_t length, std::vector<std::pair<std::size_t, std::string>> marks,
@@ -122,19 +118,20 @@ TEST(MendChecksums, EachFormatsSumsAreValidAgainAfterACorruption) {
         // clang-format off
         {"Game Boy", 0x8000, {{0x104, kLogo}}, kGameBoy, 0x134, 0x8000, {"gb-header", "gb-global"},
          {0x14D, 0x150}},
-        {"Game Boy, the global sum wrong there", 0x8000, {{0x104, kLogo}}, kGameBoyHeader, 0x140,
-         0x200, {"gb-header"}},
+        {"Game Boy, the global sum wrong there", 0x8000, {{0x104, kLogo}},
+         [](Bytes& f) { FixGameBoy(f, false); }, 0x140, 0x200, {"gb-header"}},
         {"GBA", 0x4000, {{3, "\xEA"}, {0xB2, "\x96"}}, FixGba, 0xA0, 0xB0, {"gba-header"}},
-        {"SNES LoROM, copier header, mirrored", 0x30200, {}, kSnesLow, 0x300, 0x30200,
-         {"snes-checksum"}, {0x81DC, 0x81E0}},
+        {"SNES LoROM, copier header, mirrored", 0x30200, {}, [](Bytes& f) { FixSnes(f, 0x81C0); },
+         0x300, 0x30200, {"snes-checksum"}, {0x81DC, 0x81E0}},
         {"SNES HiROM, mirrored in part", 0x26000, {}, kSnesHigh, 0x20000, 0x20010, {"snes-checksum"}},
         {"SNES HiROM, a power of two", 0x20000, {}, kSnesHigh, 0xFFDC, 0xFFE0, {"snes-checksum"}},
         {"Genesis, SEGA at 100, an odd last byte", 0x4001, {{0x100, "SEGA"}}, FixGenesis, 0x3000,
          0x4001, {"genesis-checksum"}},
         {"Genesis, SEGA at 101", 0x4000, {{0x101, " SEGA"}}, FixGenesis, 0x200, 0x300,
          {"genesis-checksum"}},
-        {"PNG, a change in tEXt", 409, kPngChunks, kPng, 0x30, 0x40, {"png-crc"}},
-        {"PNG, the IDAT's CRC wrong there", 409, kPngChunks, kPngButIdat, 0x30, 0x50, {"png-crc"}},
+        {"PNG, a change in tEXt", 409, kPngChunks, [](Bytes& f) { FixPng(f); }, 0x30, 0x40, {"png-crc"}},
+        {"PNG, the IDAT's CRC wrong there", 409, kPngChunks, [](Bytes& f) { FixPng(f, "IDAT"); },
+         0x30, 0x50, {"png-crc"}},
         // clang-format on
     };
     const testing::TempDir dir;
