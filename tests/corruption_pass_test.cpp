@@ -84,31 +84,27 @@ TEST(RunCorruptionPass, RefusesWhatIsNoPlainFile) {
     testing::WriteFile("file", Bytes(kLength));
     using enum SpreadKind;
     using enum WholeRule;
-    const auto rule = [](ReplaceMode mode, std::uint8_t value = 0) {
+    const auto every = [](ReplaceMode mode, std::uint8_t value = 0) {
         return ByteRule{SearchMode::SearchAllBytes, 0, 0, mode, value};
     };
-    const ByteRule all = rule(ReplaceMode::ReplaceXor);
-    const struct {
-        ByteRule rule;
-        Spread spread;
-        RangeRule whole;
-    } refused[] = {
+    const ByteRule all = every(ReplaceMode::ReplaceXor);
+    const ByteRule range{SearchMode::SearchByteRange, 0, 9, ReplaceMode::ReplaceXor, 0};
+    const std::tuple<ByteRule, Spread, RangeRule> refused[] = {
         // clang-format off
         {kZeroToEE, {EveryNth, 0}, {}}, {kZeroToEE, {Pick, kMostPicked + 1}, {}},
-        {rule(ReplaceMode::ReplaceRotateLeft, 0), {}, {}},
-        {rule(ReplaceMode::ReplaceRotateLeft, 8), {}, {}}, {rule(ReplaceMode::ReplaceTilt, 0), {}, {}},
+        {every(ReplaceMode::ReplaceRotateLeft, 0), {}, {}},
+        {every(ReplaceMode::ReplaceRotateLeft, 8), {}, {}}, {every(ReplaceMode::ReplaceTilt), {}, {}},
         // A whole-range rule takes every byte: no search, no sparse spread.
-        {kZeroToEE, {}, {Shift, 1}}, {{SearchMode::SearchByteRange, 0, 9, ReplaceMode::ReplaceXor, 0}, {}, {Reverse, 2}},
+        {kZeroToEE, {}, {Shift, 1}}, {range, {}, {Reverse, 2}},
         {all, {EveryNth, 2}, {Swap, 2}}, {all, {Pick, 3}, {Smooth, 2}},
         {all, {}, {Reverse, 0}}, {all, {}, {Smooth, kMostBlockBytes + 1}}, {all, {}, {CopyFrom, -1}},
         {all, {}, {static_cast<WholeRule>(99), 1}}, {all, {}, {Shuffle, 1}},
         // clang-format on
     };
-    for (const auto& step : refused) {
-        EXPECT_FALSE(RunCorruptionPass(
-            {"file", kLength, {{0, 0xFFFFFFFF, step.rule, step.spread, step.whole}}}, stream,
-            results))
-            << static_cast<int>(step.whole.kind) << " " << step.whole.value;
+    for (const auto& [rule, spread, whole] : refused) {
+        EXPECT_FALSE(RunCorruptionPass({"file", kLength, {{0, 0xFFFFFFFF, rule, spread, whole}}},
+                                       stream, results))
+            << static_cast<int>(whole.kind) << " " << whole.value;
     }
     EXPECT_EQ(testing::ReadFile("file"), Bytes(kLength));
     // Every first match is every byte.
