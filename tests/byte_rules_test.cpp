@@ -74,14 +74,15 @@ void WholeReference(const Bytes& before, Bytes& after, std::size_t start, std::s
         const std::size_t k = (o - start) / block, in = (o - start) % block;
         const std::size_t first = start + k * block, last = std::min(end, first + block);
         const bool paired = last - first == block && start + ((k ^ 1) + 1) * block <= end;
-        std::int64_t source = static_cast<std::int64_t>(o);
+        const auto at = [](std::size_t i) { return static_cast<std::int64_t>(i); };
+        std::int64_t source = at(o);
         switch (whole.kind) {
         // clang-format off
         case Shift: source += v; break;
-        case CopyFrom: source = v + static_cast<std::int64_t>(o - start); break;
-        case Reverse: source = static_cast<std::int64_t>(last - 1 - in); break;
-        case Swap: source = paired ? static_cast<std::int64_t>(start + (k ^ 1) * block + in) : source; break;
-        case Shuffle: source = k < order.size() ? static_cast<std::int64_t>(start + order[k] * block + in) : source; break;
+        case CopyFrom: source = v + at(o - start); break;
+        case Reverse: source = at(last - 1 - in); break;
+        case Swap: source = paired ? at(start + (k ^ 1) * block + in) : source; break;
+        case Shuffle: source = k < order.size() ? at(start + order[k] * block + in) : source; break;
         default: break;
             // clang-format on
         }

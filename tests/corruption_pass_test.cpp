@@ -84,21 +84,22 @@ TEST(RunCorruptionPass, RefusesWhatIsNoPlainFile) {
     testing::WriteFile("file", Bytes(kLength));
     using enum SpreadKind;
     using enum WholeRule;
+    using enum ReplaceMode;
     const auto every = [](ReplaceMode mode, std::uint8_t value = 0) {
         return ByteRule{SearchMode::SearchAllBytes, 0, 0, mode, value};
     };
-    const ByteRule all = every(ReplaceMode::ReplaceXor);
-    const ByteRule range{SearchMode::SearchByteRange, 0, 9, ReplaceMode::ReplaceXor, 0};
+    const ByteRule all = every(ReplaceXor);
+    const ByteRule range{SearchMode::SearchByteRange, 0, 9, ReplaceXor, 0};
     const std::tuple<ByteRule, Spread, RangeRule> refused[] = {
         // clang-format off
         {kZeroToEE, {EveryNth, 0}, {}}, {kZeroToEE, {Pick, kMostPicked + 1}, {}},
-        {every(ReplaceMode::ReplaceRotateLeft, 0), {}, {}},
-        {every(ReplaceMode::ReplaceRotateLeft, 8), {}, {}}, {every(ReplaceMode::ReplaceTilt), {}, {}},
+        {every(ReplaceRotateLeft, 0), {}, {}}, {every(ReplaceRotateLeft, 8), {}, {}},
+        {every(ReplaceTilt), {}, {}},
         // A whole-range rule takes every byte: no search, no sparse spread.
-        {kZeroToEE, {}, {Shift, 1}}, {range, {}, {Reverse, 2}},
-        {all, {EveryNth, 2}, {Swap, 2}}, {all, {Pick, 3}, {Smooth, 2}},
-        {all, {}, {Reverse, 0}}, {all, {}, {Smooth, kMostBlockBytes + 1}}, {all, {}, {CopyFrom, -1}},
-        {all, {}, {static_cast<WholeRule>(99), 1}}, {all, {}, {Shuffle, 1}},
+        {kZeroToEE, {}, {Shift, 1}}, {range, {}, {Reverse, 2}}, {all, {EveryNth, 2}, {Swap, 2}},
+        {all, {Pick, 3}, {Smooth, 2}}, {all, {}, {Reverse, 0}}, {all, {}, {CopyFrom, -1}},
+        {all, {}, {Smooth, kMostBlockBytes + 1}}, {all, {}, {static_cast<WholeRule>(99), 1}},
+        {all, {}, {Shuffle, 1}},
         // clang-format on
     };
     for (const auto& [rule, spread, whole] : refused) {

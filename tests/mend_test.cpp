@@ -97,11 +97,11 @@ const std::string kLogo = "\xCE\xED\x66\x66\xCC\x0D\x00\x0B\x03\x73\x00\x83\x00\
                           "\x00\x08\x11\x1F\x88\x89\x00\x0E\xDC\xCC\x6E\xE6\xDD\xDD\xD9\x99"
                           "\xBB\xBB\x67\x63\x6E\x0E\xEC\xCC\xDD\xDC\x99\x9F\xBB\xB9\x33\x3E"s;
 // Signature, then IHDR, tEXt, IDAT and IEND of random data.
-const std::vector<std::pair<std::size_t, std::string>> kPngChunks{{0, "\x89PNG\r\n\x1A\n"},
-                                                                  {8, "\0\0\0\x0DIHDR"s},
-                                                                  {33, "\0\0\0\x28tEXt"s},
-                                                                  {85, "\0\0\x01\x2CIDAT"s},
-                                                                  {397, "\0\0\0\0IEND"s}};
+const std::vector<std::pair<std::size_t, std::string>> kPngMarks{{0, "\x89PNG\r\n\x1A\n"},
+                                                                 {8, "\0\0\0\x0DIHDR"s},
+                                                                 {33, "\0\0\0\x28tEXt"s},
+                                                                 {85, "\0\0\x01\x2CIDAT"s},
+                                                                 {397, "\0\0\0\0IEND"s}};
 
 // One row per format: a file valid there, corrupted by a step (XOR FF) over `from`..`to` with
 // `kept` left, mended: the corruption with its sums written by the plain computation of `fix`.
@@ -123,14 +123,14 @@ TEST(MendChecksums, EachFormatsSumsAreValidAgainAfterACorruption) {
         {"GBA", 0x4000, {{3, "\xEA"}, {0xB2, "\x96"}}, FixGba, 0xA0, 0xB0, {"gba-header"}},
         {"SNES LoROM, copier header, mirrored", 0x30200, {}, [](Bytes& f) { FixSnes(f, 0x81C0); },
          0x300, 0x30200, {"snes-checksum"}, {0x81DC, 0x81E0}},
-        {"SNES HiROM, mirrored in part", 0x26000, {}, kSnesHigh, 0x20000, 0x20010, {"snes-checksum"}},
+        {"SNES HiROM, part mirrored", 0x26000, {}, kSnesHigh, 0x20000, 0x20010, {"snes-checksum"}},
         {"SNES HiROM, a power of two", 0x20000, {}, kSnesHigh, 0xFFDC, 0xFFE0, {"snes-checksum"}},
         {"Genesis, SEGA at 100, an odd last byte", 0x4001, {{0x100, "SEGA"}}, FixGenesis, 0x3000,
          0x4001, {"genesis-checksum"}},
         {"Genesis, SEGA at 101", 0x4000, {{0x101, " SEGA"}}, FixGenesis, 0x200, 0x300,
          {"genesis-checksum"}},
-        {"PNG, a change in tEXt", 409, kPngChunks, [](Bytes& f) { FixPng(f); }, 0x30, 0x40, {"png-crc"}},
-        {"PNG, the IDAT's CRC wrong there", 409, kPngChunks, [](Bytes& f) { FixPng(f, "IDAT"); },
+        {"PNG, tEXt changed", 409, kPngMarks, [](Bytes& f) { FixPng(f); }, 0x30, 0x40, {"png-crc"}},
+        {"PNG, the IDAT's CRC wrong there", 409, kPngMarks, [](Bytes& f) { FixPng(f, "IDAT"); },
          0x30, 0x50, {"png-crc"}},
         // clang-format on
     };
