@@ -26,8 +26,7 @@ enum class Target {
     WithinTwice,             // at most 2 times the floor's time
     TilesInTenMilliseconds,  // 8 KiB in at most 10 ms: 819.2 kB/s at least, whatever the floor
     ImageIn150Ms,            // a 2560x1600 image (its pixels counted as bytes) in at most 150 ms
-    KernelCopy,      // at most 0.8 times the floor's time where the kernel copies files, else 1.3
-    WithinHalfAgain, // at most 1.5 times the floor's time
+    KernelCopy, // at most 0.8 times the floor's time where the kernel copies files, else 1.3
 };
 
 // Whether the kernel copies files here (copy_file_range), as the backup does.

@@ -88,8 +88,6 @@ class RatioTable : public benchmark::BenchmarkReporter {
             return "<= 2x";
         case Target::KernelCopy:
             return KernelCopies() ? "<= 0.8x" : "<= 1.3x";
-        case Target::WithinHalfAgain:
-            return "<= 1.5x";
         case Target::TilesInTenMilliseconds:
             return "<= 10 ms";
         case Target::ImageIn150Ms:
@@ -120,8 +118,6 @@ class RatioTable : public benchmark::BenchmarkReporter {
             return ratio <= 2.0;
         case Target::KernelCopy:
             return ratio <= (KernelCopies() ? 0.8 : 1.3);
-        case Target::WithinHalfAgain:
-            return ratio <= 1.5;
         case Target::TilesInTenMilliseconds:
             return bytesPerSecond >= 8192 / 0.01;
         case Target::ImageIn150Ms:

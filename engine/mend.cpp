@@ -206,28 +206,57 @@ bool FindPng(const Reader& file, MendPlan& plan) {
     return true;
 }
 
-// A GBA image: the ARM branch at its start, 96 at B2; a Genesis one: "SEGA"
-// at 100 or " SEGA" at 101.
-bool FindOther(const Reader& file, MendPlan& plan) {
-    std::array<std::uint8_t, 0xBE> start{};
-    if (file.length >= start.size() && file.Get(0, start.data(), start.size()) &&
-        start[3] == 0xEA && start[0xB2] == 0x96) {
-        std::uint8_t sum = 0;
-        if (!GbaHeader(file, sum))
-            return false;
-        if (sum == start[0xBD])
-            plan.sums |= static_cast<unsigned>(MendSum::GbaHeader);
-        return true;
-    }
-    if (file.length >= 0x190 && (Starts(file, 0x100, "SEGA") || Starts(file, 0x101, " SEGA"))) {
-        std::uint16_t sum = 0;
-        std::uint32_t stored = 0;
-        if (!GenesisSum(file, sum) || !file.Number(0x18E, 2, true, stored))
-            return false;
-        if (sum == stored)
-            plan.sums |= static_cast<unsigned>(MendSum::GenesisChecksum);
-    }
+bool FindGba(const Reader& file, MendPlan& plan) {
+    std::uint8_t sum = 0;
+    std::array<std::uint8_t, 1> field{};
+    if (!GbaHeader(file, sum) || !file.Get(0xBD, field.data(), 1))
+        return false;
+    if (sum == field[0])
+        plan.sums |= static_cast<unsigned>(MendSum::GbaHeader);
     return true;
+}
+
+// A Genesis image: "SEGA" at 100 or " SEGA" at 101.
+bool FindGenesis(const Reader& file, MendPlan& plan) {
+    if (file.length < 0x190 || !(Starts(file, 0x100, "SEGA") || Starts(file, 0x101, " SEGA")))
+        return true;
+    std::uint16_t sum = 0;
+    std::uint32_t stored = 0;
+    if (!GenesisSum(file, sum) || !file.Number(0x18E, 2, true, stored))
+        return false;
+    if (sum == stored)
+        plan.sums |= static_cast<unsigned>(MendSum::GenesisChecksum);
+    return true;
+}
+
+// The plan, with `looked` false (and the plan empty) when a read failed.
+MendPlan Find(std::uint64_t length, const ReadBytes& read, bool& looked) {
+    const std::optional<FileParts> parts = FindParts(length, read);
+    MendPlan plan{0, 0, length};
+    looked = parts.has_value();
+    if (!looked)
+        return plan;
+    const Reader file{read, length};
+    switch (parts->kind) {
+    case FileKind::GameBoy:
+        looked = FindGameBoy(file, plan);
+        break;
+    case FileKind::Gba:
+        looked = FindGba(file, plan);
+        break;
+    case FileKind::Snes:
+        looked = FindSnes(file, plan);
+        break;
+    case FileKind::Png:
+        looked = FindPng(file, plan);
+        break;
+    case FileKind::Other:
+        looked = FindGenesis(file, plan);
+        break;
+    default:
+        break;
+    }
+    return looked ? plan : MendPlan{0, 0, length};
 }
 
 bool Has(const MendPlan& plan, MendSum sum) {
@@ -254,43 +283,23 @@ const char* MendName(MendSum sum) {
     return "";
 }
 
-std::optional<MendPlan> FindMendable(std::uint64_t length, const ReadBytes& read) {
-    const std::optional<FileParts> parts = FindParts(length, read);
-    if (!parts)
-        return std::nullopt;
-    MendPlan plan{0, 0, length};
-    const Reader file{read, length};
-    bool looked = true;
-    switch (parts->kind) {
-    case FileKind::GameBoy:
-        looked = FindGameBoy(file, plan);
-        break;
-    case FileKind::Snes:
-        looked = FindSnes(file, plan);
-        break;
-    case FileKind::Png:
-        looked = FindPng(file, plan);
-        break;
-    case FileKind::Other:
-        looked = FindOther(file, plan);
-        break;
-    default:
-        break;
-    }
-    if (!looked)
-        return std::nullopt;
-    return plan;
+MendPlan FindMendable(std::uint64_t length, const ReadBytes& read) {
+    bool looked = false;
+    return Find(length, read, looked);
 }
 
-std::optional<MendPlan> FindMendable(std::FILE* file) {
+bool FindMendable(std::FILE* file, MendPlan& plan) {
     const std::int64_t length = StreamLength(file);
     if (length < 0 || std::fflush(file) != 0)
-        return std::nullopt;
-    return FindMendable(
+        return false;
+    bool looked = false;
+    plan = Find(
         static_cast<std::uint64_t>(length),
         [file](std::uint64_t offset, std::uint8_t* buffer, std::size_t size, std::size_t& got) {
             return ReadAt(file, offset, buffer, size, got);
-        });
+        },
+        looked);
+    return looked;
 }
 
 bool MendChecksums(std::FILE* file, const MendPlan& plan, std::vector<std::string>& mended) {

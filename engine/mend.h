@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,11 +44,12 @@ const char* MendName(MendSum sum);
 
 // Looks at the original (`length` bytes, read through `read`): the format its
 // parts tell (FindParts), or for a file of no kind known there the marks of a
-// GBA or a Genesis image, and of that format the sums valid. Nothing when a
-// read failed (`read` told why).
-std::optional<MendPlan> FindMendable(std::uint64_t length, const ReadBytes& read);
-// The same of an open file, read where it is.
-std::optional<MendPlan> FindMendable(std::FILE* file);
+// Genesis image, and of that format the sums valid. Empty when no sum is
+// valid there, or when a read failed (then `read` returned false, or the file
+// was shorter than `length`).
+MendPlan FindMendable(std::uint64_t length, const ReadBytes& read);
+// The same of an open file, read where it is; false when a read failed.
+bool FindMendable(std::FILE* file, MendPlan& plan);
 
 // Rewrites each sum of `plan` in the open file, after the steps, whatever
 // part of it was kept. False, with the cause in LastFailure(), when a read or

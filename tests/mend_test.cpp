@@ -140,8 +140,8 @@ TEST(MendChecksums, EachFormatsSumsAreValidAgainAfterACorruption) {
         const Bytes original = Made(c.length, c.marks, c.fix);
         testing::WriteFile(dir / "file", original);
         FileHandle file = OpenFile(dir / "file", OpenHow::Existing);
-        const std::optional<MendPlan> plan = FindMendable(file.get());
-        ASSERT_TRUE(plan);
+        MendPlan plan;
+        ASSERT_TRUE(FindMendable(file.get(), plan));
         const CorruptionStep step{
             c.from, c.to, {SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceXor, 0xFF}};
         RandomStream stream;
@@ -151,7 +151,7 @@ TEST(MendChecksums, EachFormatsSumsAreValidAgainAfterACorruption) {
                                     stream, results),
                   PassOutcome::Done);
         std::vector<std::string> mended;
-        ASSERT_TRUE(MendChecksums(file.get(), *plan, mended) && CloseStream(file));
+        ASSERT_TRUE(MendChecksums(file.get(), plan, mended) && CloseStream(file));
         EXPECT_EQ(mended, c.mended);
         const Bytes result = testing::ReadFile(dir / "file");
         Bytes corrupted = original;
@@ -174,21 +174,21 @@ TEST(MendChecksums, WritesNothingWhereNoSumWasValidNorIntoAShorterFile) {
           Made(0x4001, {{0x100, "SEGA"}}, wrongGenesis), Made(0x20000, {}, noSnes), Bytes(0x300)}) {
         testing::WriteFile(dir / "file", original);
         FileHandle file = OpenFile(dir / "file", OpenHow::Existing);
-        const std::optional<MendPlan> plan = FindMendable(file.get());
+        MendPlan plan;
         std::vector<std::string> mended{"left"};
-        ASSERT_TRUE(plan && MendChecksums(file.get(), *plan, mended));
-        EXPECT_EQ(plan->sums, 0u);
+        ASSERT_TRUE(FindMendable(file.get(), plan) && MendChecksums(file.get(), plan, mended));
+        EXPECT_EQ(plan.sums, 0u);
         EXPECT_TRUE(mended.empty());
     }
     testing::WriteFile(dir / "file", Made(0x8000, {{0x104, kLogo}}, kGameBoy));
     FileHandle file = OpenFile(dir / "file", OpenHow::Existing);
-    const std::optional<MendPlan> plan = FindMendable(file.get());
-    ASSERT_TRUE(plan && plan->sums != 0);
+    MendPlan plan;
+    ASSERT_TRUE(FindMendable(file.get(), plan) && plan.sums != 0);
     const std::uint8_t changed = 0; // a header sum to write
     ASSERT_TRUE(WriteAt(file.get(), 0x140, &changed, 1) && ResizeStream(file.get(), 0x7000));
     const Bytes before = testing::ReadFile(dir / "file");
     std::vector<std::string> mended;
-    EXPECT_FALSE(MendChecksums(file.get(), *plan, mended));
+    EXPECT_FALSE(MendChecksums(file.get(), plan, mended));
     EXPECT_EQ(testing::ReadFile(dir / "file"), before);
 }
 
