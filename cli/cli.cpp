@@ -12,7 +12,6 @@
 #include "engine/recipe.h"
 
 #include <nlohmann/json.hpp>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -141,39 +140,6 @@ fs::path PathOf(const std::string& name) {
 #endif
 }
 
-// The CRC-32 of a whole file and, for an iNES ROM, of what follows its 16-byte
-// header: the one ROM catalogues and emulators list.
-struct Checksums {
-    std::uint32_t whole = 0;
-    std::optional<std::uint32_t> withoutHeader;
-};
-
-bool ReadChecksums(std::FILE* file, Checksums& sums) {
-    constexpr std::size_t kHeader = 16;
-    std::vector<std::uint8_t> block(1 << 16);
-    std::uint32_t header = 0;
-    std::uint32_t rest = 0;
-    std::uint64_t offset = 0;
-    bool ines = false;
-    for (std::size_t got = 0;; offset += got) {
-        if (!ReadAt(file, offset, block.data(), block.size(), got))
-            return false;
-        if (got == 0)
-            break;
-        std::size_t split = 0;
-        if (offset == 0) {
-            split = std::min(got, kHeader);
-            header = Crc32(0, block.data(), split);
-            ines = got >= kHeader && std::memcmp(block.data(), "NES\x1A", 4) == 0;
-        }
-        rest = Crc32(rest, block.data() + split, got - split);
-    }
-    const auto restLength = static_cast<z_off_t>(offset - std::min<std::uint64_t>(offset, kHeader));
-    sums = {static_cast<std::uint32_t>(crc32_combine(header, rest, restLength)), std::nullopt};
-    if (ines)
-        sums.withoutHeader = rest;
-    return true;
-}
 
 std::string OutputName(std::string pattern, std::uint32_t seed, std::uint32_t n) {
     for (const auto& [field, value] : {std::pair{std::string("{seed}"), std::to_string(seed)},
@@ -324,11 +290,13 @@ std::optional<FileId> CheckOutput(const CorruptCommand& command, const FileId& i
     return facts.id;
 }
 
-// What the run needs of its input, found once for every copy.
+// What the run needs of its input, found once for every copy. Its CRC-32 is
+// that of the bytes the first copy took from it, and every copy's must be the
+// same.
 struct Original {
     std::FILE* file;
     FileFacts facts;
-    Checksums crc;
+    std::optional<FileCrc32> crc;
     std::vector<KeptRange> kept;
     MendPlan mend;
 };
@@ -343,7 +311,7 @@ struct Made {
 // name `output` only once it is complete and on the disk: a failure leaves no
 // part of an output behind. The copy must have the CRC-32 read from the input
 // before, so that the recipe gives this copy again.
-Made MakeOutput(const CorruptCommand& command, const Original& original, const std::string& output,
+Made MakeOutput(const CorruptCommand& command, Original& original, const std::string& output,
                 const std::optional<FileId>& replaces) {
     Made made;
     bool created = false;
@@ -351,10 +319,16 @@ Made MakeOutput(const CorruptCommand& command, const Original& original, const s
     const auto length = static_cast<std::uint32_t>(original.facts.length);
     const auto write = [&](std::FILE* copy) {
         created = true;
-        Checksums copied;
-        if (!CopyWhole(original.file, copy, length, 1 << 16) || !ReadChecksums(copy, copied))
+        // One pass over the input: the copy, and the CRC-32 of what it holds.
+        FileCrc32 copied;
+        if (!CopyWithCrc32(original.file, copy, length, copied))
             return false;
-        if (copied.whole != original.crc.whole) {
+        if (!original.crc) {
+            original.crc = copied;
+            if (command.expectCrc && command.chain.crc32 != copied.whole &&
+                command.chain.crc32 != copied.withoutHeader)
+                return false; // told by the caller, from original.crc
+        } else if (copied != *original.crc) {
             changed = true;
             return false;
         }
@@ -383,6 +357,15 @@ Made MakeOutput(const CorruptCommand& command, const Original& original, const s
     }
     if (changed)
         throw Failure(command.input + " changed while it was read");
+    if (original.crc && command.expectCrc && command.chain.crc32 != original.crc->whole &&
+        command.chain.crc32 != original.crc->withoutHeader) {
+        const std::string bare =
+            original.crc->withoutHeader ? Hex(*original.crc->withoutHeader, "%08X") : "";
+        throw Failure(command.input + " has the CRC-32 " + Hex(original.crc->whole, "%08X") +
+                      (bare.empty() ? "" : " (" + bare + " without its iNES header)") + ", not " +
+                      Hex(command.chain.crc32, "%08X") +
+                      ". If Glitchwerk is editing it, Restore it there first.");
+    }
     throw Failure((created ? "cannot write " : "cannot create ") + output + ": " + LastFailure());
 }
 
@@ -410,17 +393,6 @@ int Corrupt(CorruptCommand command, std::ostream& out, std::ostream& err) {
                           Hex(static_cast<std::uint32_t>(length)) + ")");
         }
     }
-    if (!ReadChecksums(input.get(), original.crc))
-        throw Failure("cannot read " + command.input + ": " + LastFailure());
-    const Checksums& crc = original.crc;
-    const std::string crcText = Hex(crc.whole, "%08X");
-    const std::string bareText = crc.withoutHeader ? Hex(*crc.withoutHeader, "%08X") : "";
-    if (command.expectCrc && chain.crc32 != crc.whole && chain.crc32 != crc.withoutHeader) {
-        throw Failure(command.input + " has the CRC-32 " + crcText +
-                      (bareText.empty() ? "" : " (" + bareText + " without its iNES header)") +
-                      ", not " + Hex(chain.crc32, "%08X") +
-                      ". If Glitchwerk is editing it, Restore it there first.");
-    }
     if (chain.mend) { // decided on the original, before any copy is corrupted
         bool read = true;
         original.mend = FindMendable(length, [&](std::uint64_t offset, std::uint8_t* buffer,
@@ -431,7 +403,6 @@ int Corrupt(CorruptCommand command, std::ostream& out, std::ostream& err) {
         if (!read)
             throw Failure("cannot read " + command.input + ": " + LastFailure());
     }
-    chain.crc32 = crc.whole;
     chain.size = length;
 
     const std::uint32_t firstSeed = chain.seed;
@@ -443,7 +414,6 @@ int Corrupt(CorruptCommand command, std::ostream& out, std::ostream& err) {
     for (std::uint32_t n = 1; n <= variants; ++n) // before any is written
         replaces.push_back(CheckOutput(command, original.facts.id, outputName(n)));
     RecipeOutcome outcome;
-    outcome.crc32Bare = crc.withoutHeader;
     outcome.parts = command.parts;
     const std::string named = Joined([&] {
         std::vector<std::string> parts;
@@ -462,6 +432,11 @@ int Corrupt(CorruptCommand command, std::ostream& out, std::ostream& err) {
         chain.seed = firstSeed + (n - 1);
         const std::string output = outputName(n);
         Made copy = MakeOutput(command, original, output, replaces[n - 1]);
+        chain.crc32 = original.crc->whole;
+        const std::string crcText = Hex(original.crc->whole, "%08X");
+        const std::string bareText =
+            original.crc->withoutHeader ? Hex(*original.crc->withoutHeader, "%08X") : "";
+        outcome.crc32Bare = original.crc->withoutHeader;
         made.push_back({output, chain.seed});
         // Over all steps: the hits, the lowest first and the highest last.
         CorruptionResult total{0, -1, -1};
