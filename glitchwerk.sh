@@ -71,15 +71,35 @@ unpacked() { # package: its files are in place, whether dpkg has set it up or no
     *) return 1 ;;
     esac
 }
+# Every glitchwerk-cli build that did work adds "DATE SECONDS" here, so that
+# the wait after the window can say how long the last one took.
+cli_times=$root/build-run/glitchwerk-cli.times
 build_cli() { # in build-run/, niced, saying only what changed
-    local log=$root/build-run/glitchwerk-cli.log
+    local log=$root/build-run/glitchwerk-cli.log start=$SECONDS took
     if (cd "$root" && nice -n 10 cmake --build --preset run -j "$jobs" --target glitchwerk-cli >"$log" 2>&1); then
-        grep -q 'no work to do' "$log" || echo "glitchwerk-cli is built: build-run/cli/glitchwerk-cli"
+        grep -q 'no work to do' "$log" && return 0
+        took=$((SECONDS - start))
+        echo "glitchwerk-cli is built: build-run/cli/glitchwerk-cli (in $took s)"
+        # The last 20 are plenty; a folder that cannot keep them costs only the note.
+        if { tail -n 19 "$cli_times" 2>/dev/null || true; } >"$cli_times.new" 2>/dev/null &&
+            echo "$(date +%FT%T) $took" >>"$cli_times.new"; then
+            mv -f "$cli_times.new" "$cli_times" 2>/dev/null || true
+        fi
     else
         tail -n 20 "$log" >&2
         echo "glitchwerk-cli did not build (above: the end of build-run/glitchwerk-cli.log)" >&2
         return 1
     fi
+}
+still_building() { # SECONDS: how long the build has run; said when the window has closed first
+    local step last
+    # Ninja's "[DONE/ALL]" lines say how far it is.
+    step=$(grep -o '^\[[0-9]*/[0-9]*\]' "$root/build-run/glitchwerk-cli.log" 2>/dev/null | tail -n 1 | tr -d '[]') || true
+    last=$(tail -n 1 "$cli_times" 2>/dev/null | cut -d ' ' -f 2) || true
+    if [[ $last =~ ^[0-9]+$ ]]; then last="$last s last time"; else last="its first build here"; fi
+    echo "Glitchwerk has closed; glitchwerk-cli is still building" \
+        "(${step:+step ${step%/*} of ${step#*/}, }$1 s so far, $last)." \
+        "Waiting for it; its log is build-run/glitchwerk-cli.log"
 }
 
 command=${1:-}
@@ -152,13 +172,14 @@ run)
     # glitchwerk-cli builds while the window is open.
     cli=
     if grep -qx 'GLITCHWERK_CLI:BOOL=ON' "$root/build-run/CMakeCache.txt"; then
+        cli_start=$SECONDS
         build_cli &
         cli=$!
     fi
     status=0
     "$root/build-run/app/glitchwerk" "$@" || status=$?
     if [ -n "$cli" ]; then
-        ! kill -0 "$cli" 2>/dev/null || echo "Waiting for glitchwerk-cli to finish building"
+        ! kill -0 "$cli" 2>/dev/null || still_building $((SECONDS - cli_start))
         wait "$cli" || status=1
     fi
     exit "$status"
