@@ -3,7 +3,7 @@
 # Installs the Debian packages that the groups named on the command line need,
 # and says which it installs:
 #   engine   the compiler, CMake, Ninja, and the libraries of the engine and
-#            glitchwerk-cli (zlib, JSON for Modern C++, xxHash, libpng)
+#            glitchwerk-cli (zlib, JSON for Modern C++, xxHash, libpng, CLI11)
 #   run      engine, and Qt 6: building and starting the programs
 #   test     run, and the tests' tools (GoogleTest, Xvfb, xdotool, x11-utils, validators,
 #            cc65 for the ROM the real cores play)
@@ -28,12 +28,12 @@
 set -euo pipefail
 
 declare -A group=(
-    [engine]="g++ cmake ninja-build zlib1g-dev nlohmann-json3-dev libxxhash-dev libpng-dev"
+    [engine]="g++ cmake ninja-build zlib1g-dev nlohmann-json3-dev libxxhash-dev libpng-dev libcli11-dev"
     [run]="qt6-base-dev fonts-dejavu-core"
     [test]="libgtest-dev libgmock-dev xvfb xfonts-base xauth xdotool x11-utils desktop-file-utils appstream cc65"
     [bench]="libbenchmark-dev time"
     [package]="file dpkg-dev"
-    [windows]="cmake ninja-build libgtest-dev nlohmann-json3-dev libxxhash-dev
+    [windows]="cmake ninja-build libgtest-dev nlohmann-json3-dev libxxhash-dev libcli11-dev
         g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 nsis fonts-wine
         xvfb xauth xdotool shared-mime-info"
     [ci]="clang libclang-rt-dev clang-tidy clang-format shellcheck"
