@@ -8,10 +8,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <numeric>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -86,6 +89,53 @@ class Program {
   private:
     PROCESS_INFORMATION m_process{};
 };
+
+// A list view's row in the program, through memory of its process: its text
+// read, or its state set.
+struct Row {
+    LVITEMW item{};
+    wchar_t text[64]{};
+};
+Row SendRow(HWND list, UINT message, int row, Row data) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(list, &pid);
+    const HANDLE process =
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    auto* there = static_cast<Row*>(
+        VirtualAllocEx(process, nullptr, sizeof data, MEM_COMMIT, PAGE_READWRITE));
+    data.item.pszText = there->text;
+    data.item.cchTextMax = 64;
+    EXPECT_TRUE(WriteProcessMemory(process, there, &data, sizeof data, nullptr));
+    SendMessageW(list, message, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(there));
+    EXPECT_TRUE(ReadProcessMemory(process, there, &data, sizeof data, nullptr));
+    VirtualFreeEx(process, there, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return data;
+}
+std::wstring RowText(HWND list, int row) {
+    return SendRow(list, LVM_GETITEMTEXTW, row, {}).text;
+}
+void SetRowState(HWND list, int row, UINT mask, UINT state) {
+    Row data;
+    data.item.stateMask = mask;
+    data.item.state = state;
+    SendRow(list, LVM_SETITEMSTATE, row, data);
+}
+
+constexpr int kFileName = 0x47C; // the file dialog's name (cmb13)
+
+// The clipboard's text, as another program put it there.
+std::optional<std::wstring> Clipboard() {
+    std::optional<std::wstring> text;
+    if (!OpenClipboard(nullptr))
+        return text;
+    if (const HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        text = static_cast<const wchar_t*>(GlobalLock(data));
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
 
 void Type(HWND dialog, int id, const wchar_t* text) {
     SendDlgItemMessageW(dialog, id, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
@@ -163,15 +213,22 @@ TEST_F(Win32Face, EscThenNoKeepsTheCorruption) {
     EXPECT_EQ(fs::file_size(DataFile()), 0u);
 }
 
+// On the screen windows-tests.sh gives (1280x800, then 1920x1200): side by
+// side on the work area, apart, centred together.
 TEST_F(Win32Face, PanelBesideTheDialogClosesAndComesBack) {
     Program program(m_folder, Rom().wstring());
     const HWND dialog = program.Window(true);
     const HWND panel = program.Window(true, L"Glitchwerk panel");
-    RECT size, at;
+    RECT size, at, work, both;
     GetWindowRect(dialog, &size);
     GetWindowRect(panel, &at);
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
     EXPECT_TRUE(at.left >= size.right || at.right <= size.left);
     EXPECT_EQ(at.top, size.top);
+    UnionRect(&both, &size, &at);
+    EXPECT_TRUE(both.left >= work.left && both.top >= work.top && both.right <= work.right &&
+                both.bottom <= work.bottom);
+    EXPECT_NEAR(size.left - work.left, work.right - at.right, 1);
     const auto shown = [&](bool visible) {
         for (int tries = 0; tries < 250 && IsWindowVisible(panel) != visible; ++tries)
             Sleep(20);
@@ -198,19 +255,56 @@ TEST_F(Win32Face, APartFillsTheRangeAndThePreviewShowsTiles) {
     const HWND dialog = program.Window(true);
     const HWND panel = program.Window(true, L"Glitchwerk panel");
     const HWND parts = GetDlgItem(panel, IDC_PARTS);
-    wchar_t row[64] = L"";
-    ASSERT_EQ(SendMessageW(parts, LB_GETCOUNT, 0, 0), 3);
-    SendMessageW(parts, LB_GETTEXT, 2, reinterpret_cast<LPARAM>(row));
-    EXPECT_STREQ(row, L"chr  4010:6010");
-    SendMessageW(parts, LB_SETCURSEL, 2, 0);
-    SendMessageW(panel, WM_COMMAND, MAKEWPARAM(IDC_PARTS, LBN_SELCHANGE),
-                 reinterpret_cast<LPARAM>(parts));
+    ASSERT_EQ(SendMessageW(parts, LVM_GETITEMCOUNT, 0, 0), 3);
+    EXPECT_EQ(RowText(parts, 2), L"chr  4010:6010");
+    // A tick keeps the part and selects its row, filling no range.
+    SetDlgItemTextW(panel, IDC_PANEL_STATUS, L"old");
+    SetRowState(parts, 1, LVIS_STATEIMAGEMASK, INDEXTOSTATEIMAGEMASK(2));
+    EXPECT_EQ(SendMessageW(parts, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED), 1);
+    EXPECT_EQ(Program::Text(panel, IDC_PANEL_STATUS), L""); // the logic heard a command
+    EXPECT_EQ(Program::Text(dialog, IDC_RANGE_START), L"");
+    SetRowState(parts, 2, LVIS_SELECTED, LVIS_SELECTED);
     EXPECT_EQ(Program::Text(dialog, IDC_RANGE_START) + Program::Text(dialog, IDC_RANGE_END),
               L"40106010");
     Click(dialog, IDC_CORRUPT);
     program.Answer(L"Corruption sucessful", IDOK);
     // Tiles, not the reason there are none.
     EXPECT_EQ(Program::Text(panel, IDC_PREVIEW), L"");
+}
+
+// The names offered and the recipe copied keep what the folder and file are called.
+TEST_F(Win32Face, NamesWithAnAccentKeepItInTheOfferedNamesAndTheRecipe) {
+    const fs::path folder = m_folder / L"caf\u00e9";
+    fs::create_directories(folder);
+    std::ofstream(folder / L"caf\u00e9.nes", std::ios::binary) << Counting(256);
+    Program program(folder, (folder / L"caf\u00e9.nes").wstring());
+    const HWND dialog = program.Window(true);
+    const HWND panel = program.Window(true, L"Glitchwerk panel");
+    Type(dialog, IDC_RANGE_END, L"FF");
+    Click(dialog, IDC_SEARCH_ALL);
+    Click(dialog, IDC_REPLACE_RANDOM);
+    Click(dialog, IDC_CORRUPT);
+    program.Answer(L"Corruption sucessful", IDOK);
+    const HWND history = GetDlgItem(panel, IDC_HISTORY);
+    SendMessageW(history, LB_SETCURSEL, 0, 0);
+    SendMessageW(panel, WM_COMMAND, MAKEWPARAM(IDC_HISTORY, LBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(history));
+    for (const auto& [button, title, name] :
+         {std::tuple{IDC_SAVE_COPY, L"Save copy as", L"caf\u00e9-glitch.nes"},
+          {IDC_SAVE_TRY, L"Save try", L"caf\u00e9-"}}) {
+        Click(panel, button);
+        const HWND ask = program.Window(false, title);
+        EXPECT_TRUE(Program::Text(ask, kFileName).starts_with(name))
+            << Program::Text(ask, kFileName);
+        PostMessageW(ask, WM_COMMAND, IDCANCEL, 0);
+        while (IsWindow(ask))
+            Sleep(20);
+    }
+    SendMessageW(panel, WM_COMMAND, IDC_COPY_RECIPE, 0);
+    const std::optional<std::wstring> recipe = Clipboard();
+    ASSERT_TRUE(recipe);
+    EXPECT_NE(recipe->find(L"caf\u00e9\\caf\u00e9.nes"), std::wstring::npos) << *recipe;
+    EXPECT_NE(recipe->find(L"caf\u00e9\\caf\u00e9-"), std::wstring::npos) << *recipe;
 }
 
 TEST_F(Win32Face, TheOpenDialogAtStartIsInTheMiddleOfTheWorkArea) {
