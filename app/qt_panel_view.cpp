@@ -32,6 +32,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace glitchwerk {
 namespace {
@@ -167,16 +168,15 @@ QtPanelView::QtPanelView(CGlitchwerkDlg& logic, QWidget* dialog)
         }
         if (auto* list = qobject_cast<QListWidget*>(widget);
             list && control.kind == PanelControlKind::PartList) {
-            connect(list, &QListWidget::itemPressed, this, [this, list](QListWidgetItem* item) {
-                m_pressedPart = list->row(item);
-                m_pressedBox = item->checkState();
-            });
+            // A press on a box is no item's press: it only ticks, then clicks.
+            connect(list, &QListWidget::itemPressed, this, [this] { m_tickedPart = -1; });
             connect(list, &QListWidget::itemClicked, this, [this, list](QListWidgetItem* item) {
-                if (list->row(item) != m_pressedPart || item->checkState() == m_pressedBox)
+                if (list->row(item) != std::exchange(m_tickedPart, -1))
                     m_logic.OnPanelCommand(IDC_PARTS);
             });
             // Only a box changes here: ShowParts fills the list with its signals blocked.
             connect(list, &QListWidget::itemChanged, this, [this, list](QListWidgetItem* item) {
+                m_tickedPart = list->row(item);
                 list->setCurrentItem(item);
                 m_logic.OnPanelCommand(IDC_PARTS_KEEP);
             });

@@ -74,10 +74,9 @@ class QtPanelView : public QWidget, public PanelView {
     std::array<QRect, kControlCount> m_places{}; // at the panel's natural width
     QSize m_natural;
     int m_narrowest = 0;
-    // The parts' row pressed and its box then: a click that changed the box
-    // is a tick, not a choice of the part.
-    int m_pressedPart = -1;
-    Qt::CheckState m_pressedBox = Qt::Unchecked;
+    // The part whose box was ticked or cleared since the last press on a row:
+    // the click that comes with a tick is no choice of the part.
+    int m_tickedPart = -1;
     CGlitchwerkDlg& m_logic;
     QWidget* m_dialog;
     QThreadPool m_workers; // the previews' decoding, waited for when the panel goes

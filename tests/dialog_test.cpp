@@ -284,9 +284,16 @@ TEST(QtDialog, ThePanelOpensBesideTheDialogOnTheScreenClosesAndOpensAgainWithF2)
 }
 
 // A tick in the parts list, a click on a part and a choice in a drop-down list
-// each reach the logic, which clears the status line for every command.
+// each reach the logic, which clears the status line for every command; only
+// the click on a part fills the range.
 TEST(QtDialog, PartsBoxesAndDropDownListsReachTheLogic) {
+    TempDir dir(true);
+    Bytes rom = {'N', 'E', 'S', 0x1A, 1, 1};
+    rom.resize(0x6010);
+    WriteFile(dir / "game.nes", rom);
     Window dialog;
+    dialog.Logic().OpenAtStart(dir / "game.nes");
+    ASSERT_TRUE(dialog.Logic().OnInitDialog());
     QtPanelView& panel = dialog.Panel();
     panel.Open();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
@@ -295,24 +302,18 @@ TEST(QtDialog, PartsBoxesAndDropDownListsReachTheLogic) {
     for (QLabel* label : panel.findChildren<QLabel*>())
         status = label->text() == "old" ? label : status;
     ASSERT_NE(status, nullptr);
-    const auto commanded = [&] { return status->text().isEmpty(); };
+    auto* start = dialog.Find<QLineEdit>("IDC_RANGE_START");
 
-    panel.ShowParts({"header  0:10", "prg  10:4010", "chr  4010:6010"}, {false, true});
-    EXPECT_EQ(std::vector<bool>({panel.PartKept(0), panel.PartKept(1), panel.PartKept(2)}),
-              std::vector<bool>({false, true, false}));
     auto* parts = panel.findChild<QListWidget*>();
-    const QRect row = parts->visualItemRect(parts->item(2));
-    QTest::mouseClick(parts->viewport(), Qt::LeftButton, {}, row.center());
-    EXPECT_TRUE(commanded());
-    EXPECT_FALSE(panel.PartKept(2));
+    ASSERT_EQ(parts->count(), 3);
     // The box at the row's left, as the style draws it.
     QStyleOptionViewItem option;
     option.initFrom(parts);
-    option.rect = row;
+    option.rect = parts->visualItemRect(parts->item(2));
     option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
     const QRect box =
         parts->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option);
-    for (const int ticked : {0, 2}) {
+    for (const int ticked : {2, 0}) {
         panel.ShowText(IDC_PANEL_STATUS, "old");
         if (ticked == 2)
             QTest::mouseClick(parts->viewport(), Qt::LeftButton, {}, box.center());
@@ -320,17 +321,25 @@ TEST(QtDialog, PartsBoxesAndDropDownListsReachTheLogic) {
             parts->setCurrentRow(ticked);
             QTest::keyClick(parts, Qt::Key_Space);
         }
-        EXPECT_TRUE(commanded());
+        EXPECT_EQ(status->text(), "");
         EXPECT_TRUE(panel.PartKept(ticked));
         EXPECT_EQ(panel.SelectedPart(), ticked);
+        EXPECT_EQ(start->text(), "");
     }
+    QTest::mouseClick(parts->viewport(), Qt::LeftButton, {},
+                      parts->visualItemRect(parts->item(1)).center());
+    EXPECT_EQ(start->text(), "10");
+    EXPECT_FALSE(panel.PartKept(1));
+    panel.ShowParts({"a", "b"}, {false, true});
+    EXPECT_EQ(std::vector<bool>({panel.PartKept(0), panel.PartKept(1), panel.PartKept(2)}),
+              std::vector<bool>({false, true, false}));
 
     auto* rule = panel.findChild<QComboBox*>();
     panel.ShowChoices(IDC_RULE, {"Specific Byte", "Swap nibbles"}, 0);
     panel.SetEnabled(IDC_RULE, true);
     panel.ShowText(IDC_PANEL_STATUS, "old");
     QTest::keyClick(rule, Qt::Key_Down);
-    EXPECT_TRUE(commanded());
+    EXPECT_EQ(status->text(), "");
     EXPECT_EQ(panel.SelectedChoice(IDC_RULE), 1);
     EXPECT_EQ(rule->height(), panel.findChild<QLineEdit*>()->height());
 }

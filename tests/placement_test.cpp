@@ -38,6 +38,7 @@ TEST(Placement, ThePairFitsTheWorkAreaWithoutOverlapWhereItCan) {
         {{0, 0, 800, 1280}, {{148, 101, 504, 372}, {0, 481, 800, 698}}, true},
         // No room for both: the panel at its narrowest over the dialog's edge.
         {{0, 0, 1024, 768}, {{0, 35, 504, 372}, {287, 35, 737, 698}}, false},
+        {{0, 0, 600, 1200}, {{0, 251, 504, 372}, {0, 251, 737, 698}}, false},
         {{-640, 0, 640, 480}, {{-640, 0, 504, 372}, {-640, 0, 737, 698}}, false},
     };
     for (const auto& [work, place, fits] : cases) {
