@@ -3,18 +3,20 @@
 // corruption of offsets 10 to 800F of a scratch file, and, when a second name
 // is given, the dialog with its panel after sparse random corruptions of a
 // scratch ROM, saved as PNGs.
-//   QT_QPA_PLATFORM=offscreen build/docs/glitchwerk_picture docs/glitchwerk.png
-//       docs/glitchwerk-panel.png
+// On a screen wide enough for the panel's natural width:
+//   QT_QPA_PLATFORM=offscreen:configfile=build-run/docs/screen.json
+//       build-run/docs/glitchwerk_picture docs/glitchwerk.png docs/glitchwerk-panel.png
 
 #include "app/qt_dialog_view.h"
 #include "dialog/resource.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPainter>
 #include <QPixmap>
+#include <QTreeWidget>
 
 #include <algorithm>
 #include <cstdio>
@@ -67,7 +69,13 @@ int main(int argc, char** argv) {
         panel.SetFieldText(IDC_RUN_AFTER, "emulator %f");
         for (const int id : {IDC_RECORRUPT, IDC_CORRUPT, IDC_RECORRUPT})
             dialog.Logic().OnCommand(id);
-        panel.findChild<QListWidget*>()->setCurrentRow(1);
+        auto* history = panel.findChild<QTreeWidget*>();
+        history->setCurrentItem(history->topLevelItem(1));
+        // The preview is drawn on a worker thread.
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 1000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         const QPixmap left = dialog.grab(), right = panel.grab();
         QPixmap both(left.width() + 8 + right.width(), std::max(left.height(), right.height()));
         both.fill(Qt::white);

@@ -30,6 +30,9 @@ private_wine 1280x800
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw -j "$(nproc)"
 ctest --preset mingw -j "$(nproc)"
+# The dialog and its panel on a desktop's screen too.
+wine_screen 1920x1200
+wine build-mingw/build/tests/win32/win32_face_tests.exe --gtest_filter=Win32Face.PanelBeside\*
 
 # With --package: the zip and the installer, installed and removed in this Wine.
 if [ "${1:-}" = --package ]; then

@@ -304,8 +304,11 @@ struct Panel final : Controls<PanelView> {
     Texts parts;
     int part = -1;
     PreviewPicture preview;
-    void ShowParts(const Texts& shown) override { parts = shown; }
+    void ShowParts(const Texts& shown, const std::vector<bool>&) override { parts = shown; }
     int SelectedPart() const override { return part; }
+    bool PartKept(int) const override { return false; }
+    void ShowChoices(int, const Texts&, int) override {}
+    int SelectedChoice(int) const override { return -1; }
     ImageDecoder PreviewDecoder() const override { return {}; }
     void ShowPreview(const PreviewPicture& picture) override { preview = picture; }
     void RunInBackground(std::function<void()> work, std::function<void()> done) override {

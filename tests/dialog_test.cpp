@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -251,7 +252,7 @@ TEST(QtDialog, MessageBoxesAndTheFileDialogAnswerAsExpected) {
     }
 }
 
-TEST(QtDialog, ThePanelOpensBesideTheDialogClosesAndOpensAgainWithF2) {
+TEST(QtDialog, ThePanelOpensBesideTheDialogOnTheScreenClosesAndOpensAgainWithF2) {
     Window dialog;
     const QSize size = dialog.size();
     QtPanelView& panel = dialog.Panel();
@@ -266,11 +267,48 @@ TEST(QtDialog, ThePanelOpensBesideTheDialogClosesAndOpensAgainWithF2) {
             panel.Open();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
         EXPECT_TRUE(panel.IsOpen());
+        const QRect work = dialog.screen()->availableGeometry();
+        EXPECT_TRUE(work.contains(dialog.frameGeometry()));
+        EXPECT_TRUE(work.contains(panel.frameGeometry()));
         EXPECT_FALSE(panel.frameGeometry().intersects(dialog.frameGeometry()));
+        for (const QWidget* control : panel.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            EXPECT_TRUE(panel.rect().contains(control->geometry()));
         EXPECT_TRUE(panel.close());
         EXPECT_FALSE(panel.IsOpen());
         EXPECT_EQ(dialog.size(), size);
     }
+}
+
+// A tick in the parts list, by mouse or key, is no choice of the part: only a
+// click on a part fills the range.
+TEST(QtDialog, ATickInThePartsListKeepsThePartAndFillsNoRange) {
+    TempDir dir(true);
+    Bytes rom = {'N', 'E', 'S', 0x1A, 1, 1};
+    rom.resize(0x6010);
+    WriteFile(dir / "game.nes", rom);
+    Window dialog;
+    dialog.Logic().OpenAtStart(dir / "game.nes");
+    ASSERT_TRUE(dialog.Logic().OnInitDialog());
+    QtPanelView& panel = dialog.Panel();
+    panel.Open();
+    auto* parts = panel.findChild<QListWidget*>();
+    QStyleOptionViewItem option; // where the style draws the last row's box
+    option.initFrom(parts);
+    option.rect = parts->visualItemRect(parts->item(2));
+    option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+    const QRect box =
+        parts->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option);
+    QTest::mouseClick(parts->viewport(), Qt::LeftButton, {}, box.center());
+    EXPECT_EQ(panel.SelectedPart(), 2);
+    parts->setCurrentRow(0), QTest::keyClick(parts, Qt::Key_Space);
+    EXPECT_EQ(dialog.Find<QLineEdit>("IDC_RANGE_START")->text(), "");
+    QTest::mouseClick(parts->viewport(), Qt::LeftButton, {},
+                      parts->visualItemRect(parts->item(1)).center());
+    EXPECT_EQ(dialog.Find<QLineEdit>("IDC_RANGE_START")->text(), "10");
+    EXPECT_EQ((std::vector{panel.PartKept(0), panel.PartKept(1), panel.PartKept(2)}),
+              (std::vector{true, false, true}));
+    panel.ShowParts({"a", "b"}, {false, true});
+    EXPECT_TRUE(!panel.PartKept(0) && panel.PartKept(1));
 }
 
 } // namespace

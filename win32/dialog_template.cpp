@@ -5,6 +5,8 @@
 #include "dialog/panel_view.h"
 #include "win32/wide_text.h"
 
+#include <commctrl.h>
+
 namespace glitchwerk {
 namespace {
 
@@ -36,10 +38,12 @@ class TemplateWriter {
     std::vector<WORD> m_words;
 };
 
+// A predefined class by its atom, or another by its name.
 struct ControlStyle {
     WORD windowClass;
     DWORD style;
     DWORD exStyle;
+    const wchar_t* className = nullptr;
 };
 
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
@@ -94,7 +98,11 @@ ControlStyle StyleOf(PanelControlKind kind) {
     case PanelControlKind::Combo:
         return {kComboBoxClass, kChild | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP | WS_GROUP, 0};
     case PanelControlKind::PartList:
-        return StyleOf(PanelControlKind::List);
+        // A check box in each row (set by the panel): a list view of one column.
+        return {0,
+                kChild | WS_BORDER | WS_TABSTOP | WS_GROUP | LVS_REPORT | LVS_NOCOLUMNHEADER |
+                    LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+                0, WC_LISTVIEWW};
     case PanelControlKind::Play:
         // Not on this face yet: never shown.
         return {kStaticClass, WS_CHILD | WS_GROUP, 0};
@@ -147,8 +155,12 @@ std::vector<WORD> BuildTemplate(DWORD style, DWORD exStyle, const char* caption,
         for (const int value : {control.x, control.y, control.width, control.height})
             out.Word(static_cast<WORD>(value));
         out.Dword(static_cast<DWORD>(control.id));
-        out.Word(0xFFFF);
-        out.Word(kind.windowClass);
+        if (kind.className) {
+            out.Text(kind.className);
+        } else {
+            out.Word(0xFFFF);
+            out.Word(kind.windowClass);
+        }
         out.Text(Widen(control.caption));
         out.Word(0); // no creation data
     }

@@ -43,7 +43,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (args.size() > 1 || (args.size() == 1 && args[0].starts_with(L"--")))
         return Tell(kUsage, 2);
 
-    const INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+    const INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS |
+                                                             ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
     glitchwerk::Win32Dialog dialog;
     if (!args.empty()) {

@@ -3,6 +3,7 @@
 
 #include "dialog/glitchwerk_dlg.h"
 #include "dialog/messages.h"
+#include "dialog/placement.h"
 #include "win32/dialog_template.h"
 #include "win32/wide_text.h"
 
@@ -19,9 +20,9 @@
 namespace glitchwerk {
 namespace {
 
-constexpr WORD kFontPoints = 8;    // the dialog's
-constexpr int kGap = 8;            // pixels between the dialog and the panel
-constexpr UINT kWorkDone = WM_APP; // lParam: the Job whose work has ended
+constexpr WORD kFontPoints = 8;                    // the dialog's
+constexpr UINT kWorkDone = WM_APP;                 // lParam: the Job whose work has ended
+constexpr UINT kTicked = INDEXTOSTATEIMAGEMASK(2); // a list view's row with its box ticked
 // What Qt's image readers say of data they know but cannot decode.
 constexpr char kImageNotRead[] = "Unable to read image data";
 
@@ -95,10 +96,21 @@ Win32Panel::Win32Panel(CGlitchwerkDlg& logic, HWND dialog) : m_logic(logic), m_d
     m_window = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
                                           reinterpret_cast<LPCDLGTEMPLATEW>(panel.data()), dialog,
                                           PanelProc, reinterpret_cast<LPARAM>(this));
+    // The dialog's controls come in the template's order.
+    for (HWND control = GetWindow(m_window, GW_CHILD); control;
+         control = GetWindow(control, GW_HWNDNEXT))
+        m_controls.push_back(control);
     for (const PanelControl& control : kPanelControls) {
         if (control.kind == PanelControlKind::Edit)
             SendDlgItemMessageW(m_window, control.id, EM_SETLIMITTEXT, 0, 0);
     }
+    const HWND parts = GetDlgItem(m_window, IDC_PARTS);
+    ListView_SetExtendedListViewStyle(parts, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
+    LVCOLUMNW column{};
+    ListView_InsertColumn(parts, 0, &column);
+    RECT client;
+    GetClientRect(m_window, &client);
+    Layout(client.right);
     m_logic.AttachPanel(*this);
 }
 
@@ -137,10 +149,17 @@ INT_PTR CALLBACK Win32Panel::PanelProc(HWND window, UINT message, WPARAM wParam,
             }
         } else if (id == IDC_HISTORY && code == LBN_DBLCLK) {
             self->m_logic.OnPanelCommand(IDC_USE_FORM);
-        } else if (code == BN_CLICKED ||
-                   ((id == IDC_HISTORY || id == IDC_PARTS) && code == LBN_SELCHANGE)) {
+        } else if (code == BN_CLICKED || (id == IDC_HISTORY && code == LBN_SELCHANGE) ||
+                   ((id == IDC_RULE || id == IDC_CORE) && code == CBN_SELCHANGE)) {
             self->m_logic.OnPanelCommand(id);
         }
+        return TRUE;
+    }
+    case WM_NOTIFY: {
+        const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
+        if (change->hdr.idFrom != IDC_PARTS || change->hdr.code != LVN_ITEMCHANGED)
+            return FALSE;
+        self->OnPartChanged(*change);
         return TRUE;
     }
     case WM_CLOSE:
@@ -160,33 +179,51 @@ INT_PTR CALLBACK Win32Panel::PanelProc(HWND window, UINT message, WPARAM wParam,
 }
 
 void Win32Panel::Open() {
-    if (!IsWindowVisible(m_window)) {
-        // Beside the dialog, on the right where the screen has room, else on the left.
-        RECT dialog, panel;
-        GetWindowRect(m_dialog, &dialog);
-        GetWindowRect(m_window, &panel);
-        MONITORINFO monitor{};
-        monitor.cbSize = sizeof monitor;
-        GetMonitorInfoW(MonitorFromWindow(m_dialog, MONITOR_DEFAULTTONEAREST), &monitor);
-        const int width = panel.right - panel.left;
-        const int pair = dialog.right - dialog.left + kGap + width;
-        int x = dialog.right + kGap;
-        if (x + width > monitor.rcWork.right && dialog.left - kGap - width < monitor.rcWork.left &&
-            pair <= monitor.rcWork.right - monitor.rcWork.left) {
-            // Room on neither side of the centred dialog: the two, centred together.
-            const int left =
-                monitor.rcWork.left + (monitor.rcWork.right - monitor.rcWork.left - pair) / 2;
-            SetWindowPos(m_dialog, nullptr, left, dialog.top, 0, 0,
-                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-            x = left + pair - width;
-        } else if (x + width > monitor.rcWork.right) {
-            x = std::max(monitor.rcWork.left, dialog.left - kGap - width);
-        }
-        SetWindowPos(m_window, nullptr, x, dialog.top, 0, 0,
-                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-        ShowWindow(m_window, SW_SHOWNOACTIVATE);
-        m_logic.OnPanelShown();
+    if (IsWindowVisible(m_window))
+        return;
+    RECT dialog, panel, client;
+    GetWindowRect(m_dialog, &dialog);
+    GetWindowRect(m_window, &panel);
+    GetClientRect(m_window, &client);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(m_dialog, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT& work = monitor.rcWork;
+    const int across = panel.right - panel.left - client.right;
+    const int down = panel.bottom - panel.top - client.bottom;
+    RECT natural{0, 0, kPanelWidth, kPanelHeight}, narrowest{0, 0, kPanelNarrowest, 0};
+    MapDialogRect(m_window, &natural);
+    MapDialogRect(m_window, &narrowest);
+    const PairPlace place =
+        PlacePair({work.left, work.top, work.right - work.left, work.bottom - work.top},
+                  {dialog.right - dialog.left, dialog.bottom - dialog.top, natural.right + across,
+                   natural.bottom + down, narrowest.right + across, kPanelGap});
+    SetWindowPos(m_dialog, nullptr, place.dialog.x, place.dialog.y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const int width = std::clamp(place.panel.width - across, static_cast<int>(narrowest.right),
+                                 static_cast<int>(natural.right));
+    SetWindowPos(m_window, nullptr, place.panel.x, place.panel.y, width + across,
+                 natural.bottom + down, SWP_NOZORDER | SWP_NOACTIVATE);
+    Layout(width);
+    ShowWindow(m_window, SW_SHOWNOACTIVATE);
+    m_logic.OnPanelShown();
+}
+
+void Win32Panel::Layout(int width) {
+    RECT natural{0, 0, kPanelWidth, 0};
+    MapDialogRect(m_window, &natural);
+    const int shortfall = natural.right - width;
+    for (std::size_t i = 0; i < m_controls.size() && i < std::size(kPanelControls); ++i) {
+        const PanelControl& control = kPanelControls[i];
+        if (!control.give)
+            continue;
+        RECT place{control.x, control.y, control.x + control.width, control.y + control.height};
+        MapDialogRect(m_window, &place);
+        SetWindowPos(m_controls[i], nullptr, place.left, place.top,
+                     place.right - place.left - shortfall, place.bottom - place.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
     }
+    ListView_SetColumnWidth(GetDlgItem(m_window, IDC_PARTS), 0, LVSCW_AUTOSIZE_USEHEADER);
 }
 
 bool Win32Panel::IsOpen() const {
@@ -360,16 +397,58 @@ std::filesystem::path Win32Panel::DataFolder() const {
     return path;
 }
 
-void Win32Panel::ShowParts(const std::vector<std::string>& rows) {
+void Win32Panel::ShowParts(const std::vector<std::string>& rows, const std::vector<bool>& kept) {
     const HWND list = GetDlgItem(m_window, IDC_PARTS);
-    SendMessageW(list, LB_RESETCONTENT, 0, 0);
-    for (const std::string& row : rows)
-        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(row).c_str()));
+    m_quiet = true;
+    ListView_DeleteAllItems(list);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        std::wstring text = Widen(rows[i]);
+        LVITEMW row{};
+        row.mask = LVIF_TEXT;
+        row.iItem = static_cast<int>(i);
+        row.pszText = text.data();
+        ListView_InsertItem(list, &row);
+        ListView_SetCheckState(list, static_cast<int>(i), i < kept.size() && kept[i]);
+    }
+    m_quiet = false;
 }
 
 int Win32Panel::SelectedPart() const {
-    const LRESULT row = SendDlgItemMessageW(m_window, IDC_PARTS, LB_GETCURSEL, 0, 0);
-    return row == LB_ERR ? -1 : static_cast<int>(row);
+    return ListView_GetNextItem(GetDlgItem(m_window, IDC_PARTS), -1, LVNI_SELECTED);
+}
+
+bool Win32Panel::PartKept(int row) const {
+    return row >= 0 && ListView_GetItemState(GetDlgItem(m_window, IDC_PARTS), row,
+                                             LVIS_STATEIMAGEMASK) == kTicked;
+}
+
+// A box ticked or cleared selects its row, quietly: it is no choice of the part.
+void Win32Panel::OnPartChanged(const NMLISTVIEW& change) {
+    if (m_quiet || !(change.uChanged & LVIF_STATE) || change.iItem < 0)
+        return;
+    const UINT boxes = (change.uOldState ^ change.uNewState) & LVIS_STATEIMAGEMASK;
+    if (boxes && (change.uOldState & LVIS_STATEIMAGEMASK)) {
+        m_quiet = true;
+        ListView_SetItemState(change.hdr.hwndFrom, change.iItem, LVIS_SELECTED | LVIS_FOCUSED,
+                              LVIS_SELECTED | LVIS_FOCUSED);
+        m_quiet = false;
+        m_logic.OnPanelCommand(IDC_PARTS_KEEP);
+    } else if (change.uNewState & ~change.uOldState & LVIS_SELECTED) {
+        m_logic.OnPanelCommand(IDC_PARTS);
+    }
+}
+
+void Win32Panel::ShowChoices(int id, const std::vector<std::string>& items, int selected) {
+    const HWND list = GetDlgItem(m_window, id);
+    SendMessageW(list, CB_RESETCONTENT, 0, 0);
+    for (const std::string& item : items)
+        SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(item).c_str()));
+    SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(selected), 0); // -1: none
+}
+
+int Win32Panel::SelectedChoice(int id) const {
+    const LRESULT item = SendDlgItemMessageW(m_window, id, CB_GETCURSEL, 0, 0);
+    return item == CB_ERR ? -1 : static_cast<int>(item);
 }
 
 ImageDecoder Win32Panel::PreviewDecoder() const {

@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -26,7 +28,8 @@ class Win32Panel final : public PanelView {
     Win32Panel& operator=(const Win32Panel&) = delete;
 
     HWND Window() const { return m_window; }
-    // Opens the panel beside the dialog, without taking the focus from it.
+    // Opens the panel beside the dialog, both placed on the dialog's monitor
+    // (dialog/placement.h), without taking the focus from it.
     void Open();
 
     bool IsOpen() const override;
@@ -47,8 +50,11 @@ class Win32Panel final : public PanelView {
     AskForOpenName(const std::string& title, const std::filesystem::path& folder,
                    const std::vector<FileType>& types) override;
     std::filesystem::path DataFolder() const override;
-    void ShowParts(const std::vector<std::string>& rows) override;
+    void ShowParts(const std::vector<std::string>& rows, const std::vector<bool>& kept) override;
     int SelectedPart() const override;
+    bool PartKept(int row) const override;
+    void ShowChoices(int id, const std::vector<std::string>& items, int selected) override;
+    int SelectedChoice(int id) const override;
     ImageDecoder PreviewDecoder() const override;
     void ShowPreview(const PreviewPicture& picture) override;
     void RunInBackground(std::function<void()> work, std::function<void()> done) override;
@@ -58,11 +64,17 @@ class Win32Panel final : public PanelView {
 
     static INT_PTR CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void Finish(Job* job);
+    // The controls for a panel `width` pixels wide: those that give lose
+    // what it lacks of its natural width.
+    void Layout(int width);
+    void OnPartChanged(const NMLISTVIEW& change);
     void DrawPreview(const DRAWITEMSTRUCT& item) const;
 
     CGlitchwerkDlg& m_logic;
     HWND m_dialog;
     HWND m_window = nullptr;
+    std::vector<HWND> m_controls; // in the order of the control table
+    bool m_quiet = false;         // the parts list changed by the panel, not the user
     // Work on worker threads, owned here until its `done` has run on the
     // window's thread, or joined and dropped when the panel goes.
     std::list<std::unique_ptr<Job>> m_jobs;

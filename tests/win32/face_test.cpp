@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -163,15 +165,21 @@ TEST_F(Win32Face, EscThenNoKeepsTheCorruption) {
     EXPECT_EQ(fs::file_size(DataFile()), 0u);
 }
 
+// On 1280x800 and 1920x1200 screens: on the work area, apart, centred together.
 TEST_F(Win32Face, PanelBesideTheDialogClosesAndComesBack) {
     Program program(m_folder, Rom().wstring());
     const HWND dialog = program.Window(true);
     const HWND panel = program.Window(true, L"Glitchwerk panel");
-    RECT size, at;
+    RECT size, at, work, both;
     GetWindowRect(dialog, &size);
     GetWindowRect(panel, &at);
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
     EXPECT_TRUE(at.left >= size.right || at.right <= size.left);
     EXPECT_EQ(at.top, size.top);
+    UnionRect(&both, &size, &at);
+    EXPECT_TRUE(both.left >= work.left && both.top >= work.top && both.right <= work.right &&
+                both.bottom <= work.bottom);
+    EXPECT_NEAR(size.left - work.left, work.right - at.right, 1);
     const auto shown = [&](bool visible) {
         for (int tries = 0; tries < 250 && IsWindowVisible(panel) != visible; ++tries)
             Sleep(20);
@@ -198,19 +206,47 @@ TEST_F(Win32Face, APartFillsTheRangeAndThePreviewShowsTiles) {
     const HWND dialog = program.Window(true);
     const HWND panel = program.Window(true, L"Glitchwerk panel");
     const HWND parts = GetDlgItem(panel, IDC_PARTS);
-    wchar_t row[64] = L"";
-    ASSERT_EQ(SendMessageW(parts, LB_GETCOUNT, 0, 0), 3);
-    SendMessageW(parts, LB_GETTEXT, 2, reinterpret_cast<LPARAM>(row));
-    EXPECT_STREQ(row, L"chr  4010:6010");
-    SendMessageW(parts, LB_SETCURSEL, 2, 0);
-    SendMessageW(panel, WM_COMMAND, MAKEWPARAM(IDC_PARTS, LBN_SELCHANGE),
-                 reinterpret_cast<LPARAM>(parts));
+    ASSERT_EQ(SendMessageW(parts, LVM_GETITEMCOUNT, 0, 0), 3);
+    SendMessageW(parts, WM_KEYDOWN, VK_END, 0);
     EXPECT_EQ(Program::Text(dialog, IDC_RANGE_START) + Program::Text(dialog, IDC_RANGE_END),
               L"40106010");
     Click(dialog, IDC_CORRUPT);
     program.Answer(L"Corruption sucessful", IDOK);
     // Tiles, not the reason there are none.
     EXPECT_EQ(Program::Text(panel, IDC_PREVIEW), L"");
+}
+
+// The names offered and the recipe copied keep the folder's and the file's "é".
+TEST_F(Win32Face, NamesWithAnAccentKeepItInTheOfferedNamesAndTheRecipe) {
+    const fs::path rom = m_folder / L"caf\u00e9" / L"caf\u00e9.nes";
+    fs::create_directories(rom.parent_path());
+    std::ofstream(rom, std::ios::binary) << Counting(256);
+    Program program(rom.parent_path(), rom.wstring());
+    const HWND dialog = program.Window(true);
+    const HWND panel = program.Window(true, L"Glitchwerk panel");
+    Type(dialog, IDC_RANGE_END, L"FF");
+    Click(dialog, IDC_SEARCH_ALL);
+    Click(dialog, IDC_CORRUPT);
+    program.Answer(L"Corruption sucessful", IDOK);
+    SendDlgItemMessageW(panel, IDC_HISTORY, LB_SETCURSEL, 0, 0);
+    SendMessageW(panel, WM_COMMAND, MAKEWPARAM(IDC_HISTORY, LBN_SELCHANGE), 0);
+    for (const auto& [button, title, name] :
+         {std::tuple{IDC_SAVE_COPY, L"Save copy as", L"caf\u00e9-glitch.nes"},
+          {IDC_SAVE_TRY, L"Save try", L"caf\u00e9-"}}) {
+        Click(panel, button);
+        const HWND ask = program.Window(false, title); // its name in cmb13
+        EXPECT_TRUE(Program::Text(ask, 0x47C).starts_with(name));
+        PostMessageW(ask, WM_COMMAND, IDCANCEL, 0);
+        while (IsWindow(ask))
+            Sleep(20);
+    }
+    SendMessageW(panel, WM_COMMAND, IDC_COPY_RECIPE, 0);
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    const HANDLE text = GetClipboardData(CF_UNICODETEXT);
+    const std::wstring recipe = text ? static_cast<const wchar_t*>(GlobalLock(text)) : L"";
+    CloseClipboard();
+    EXPECT_NE(recipe.find(L"caf\u00e9\\caf\u00e9.nes"), std::wstring::npos) << recipe;
+    EXPECT_NE(recipe.find(L"caf\u00e9\\caf\u00e9-"), std::wstring::npos) << recipe;
 }
 
 TEST_F(Win32Face, TheOpenDialogAtStartIsInTheMiddleOfTheWorkArea) {
