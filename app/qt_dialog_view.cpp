@@ -22,9 +22,11 @@
 #include <QRadioButton>
 #include <QShortcut>
 #include <QTimer>
+#include <QWindow>
 
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <thread>
@@ -135,6 +137,29 @@ class SwallowInput final : public QObject {
             return false;
         }
     }
+};
+
+// Runs `then` once, after the window is first on the screen: in the frame a
+// window manager gives it, if there is one, so that frames can be measured.
+class WhenExposed final : public QObject {
+  public:
+    WhenExposed(QWindow* window, std::function<void()> then)
+        : QObject(window), m_then(std::move(then)) {
+        window->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject* target, QEvent* event) override {
+        if (event->type() == QEvent::Expose && static_cast<QWindow*>(target)->isExposed()) {
+            target->removeEventFilter(this);
+            QTimer::singleShot(0, target, std::move(m_then));
+            deleteLater();
+        }
+        return false;
+    }
+
+  private:
+    std::function<void()> m_then;
 };
 
 QWidget* CreateControl(const ControlTemplate& control, QWidget* parent) {
@@ -266,7 +291,8 @@ bool QtDialogView::Start() {
     if (!m_logic.OnInitDialog())
         return false;
     Control<QWidget>(IDC_RANGE_START)->setFocus();
-    QTimer::singleShot(0, this, [this] { // once the window is up
+    winId();
+    new WhenExposed(windowHandle(), [this] {
         m_panel->Open();
         m_logic.OnShown();
     });

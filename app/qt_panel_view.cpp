@@ -4,6 +4,7 @@
 #include "app/qt_path.h"
 #include "dialog/glitchwerk_dlg.h"
 #include "dialog/messages.h"
+#include "dialog/placement.h"
 
 #include <QAbstractButton>
 #include <QBuffer>
@@ -152,7 +153,7 @@ QtPanelView::QtPanelView(CGlitchwerkDlg& logic, QWidget* dialog)
         QWidget* widget = CreateControl(control, this);
         // A drop-down list's height in the table is its list's, open (as Win32 has it).
         const int height = control.kind == PanelControlKind::Combo ? 12 : control.height;
-        widget->setGeometry(map(control.x, control.y, control.width, height));
+        m_places[i] = map(control.x, control.y, control.width, height);
         m_controls[i] = widget;
         if (control.kind == PanelControlKind::Frame)
             widget->lower();
@@ -160,7 +161,26 @@ QtPanelView::QtPanelView(CGlitchwerkDlg& logic, QWidget* dialog)
             connect(button, &QAbstractButton::clicked, this,
                     [this, id = control.id] { m_logic.OnPanelCommand(id); });
         }
-        if (auto* list = qobject_cast<QListWidget*>(widget)) {
+        if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+            connect(combo, &QComboBox::activated, this,
+                    [this, id = control.id] { m_logic.OnPanelCommand(id); });
+        }
+        if (auto* list = qobject_cast<QListWidget*>(widget);
+            list && control.kind == PanelControlKind::PartList) {
+            connect(list, &QListWidget::itemPressed, this, [this, list](QListWidgetItem* item) {
+                m_pressedPart = list->row(item);
+                m_pressedBox = item->checkState();
+            });
+            connect(list, &QListWidget::itemClicked, this, [this, list](QListWidgetItem* item) {
+                if (list->row(item) != m_pressedPart || item->checkState() == m_pressedBox)
+                    m_logic.OnPanelCommand(IDC_PARTS);
+            });
+            // Only a box changes here: ShowParts fills the list with its signals blocked.
+            connect(list, &QListWidget::itemChanged, this, [this, list](QListWidgetItem* item) {
+                list->setCurrentItem(item);
+                m_logic.OnPanelCommand(IDC_PARTS_KEEP);
+            });
+        } else if (list) {
             connect(list, &QListWidget::itemClicked, this,
                     [this, id = control.id] { m_logic.OnPanelCommand(id); });
         }
@@ -180,7 +200,9 @@ QtPanelView::QtPanelView(CGlitchwerkDlg& logic, QWidget* dialog)
             });
         }
     }
-    setFixedSize(map(0, 0, kPanelWidth, kPanelHeight).size());
+    m_natural = map(0, 0, kPanelWidth, kPanelHeight).size();
+    m_narrowest = map(0, 0, kPanelNarrowest, 0).width();
+    Layout(m_natural.width());
     m_workers.setMaxThreadCount(2);
     m_logic.AttachPanel(*this);
 }
@@ -192,19 +214,45 @@ QtPanelView::~QtPanelView() {
 
 void QtPanelView::Open() {
     if (!isVisible()) {
-        // Beside the dialog, on the right where the screen has room, else on the left.
-        const QRect frame = m_dialog->frameGeometry();
-        const QScreen* screen = m_dialog->screen();
-        int x = frame.right() + 8;
-        if (screen && x + width() > screen->availableGeometry().right())
-            x = frame.left() - frameGeometry().width() - 8;
-        move(x, frame.top());
+        Place();
         winId(); // so that the panel stays over the dialog, as a tool window of it
         windowHandle()->setTransientParent(m_dialog->windowHandle());
         show();
         m_logic.OnPanelShown();
     }
     raise();
+}
+
+void QtPanelView::Place() {
+    const QScreen* screen = m_dialog->screen();
+    if (!screen)
+        return;
+    // A panel not shown yet has no frame of its own: the dialog's stands for it.
+    QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    if (frame.isNull() && m_dialog->windowHandle())
+        frame = m_dialog->windowHandle()->frameMargins();
+    const int across = frame.left() + frame.right();
+    const QRect dialog = m_dialog->frameGeometry();
+    const QRect work = screen->availableGeometry();
+    const PairPlace place = PlacePair({work.x(), work.y(), work.width(), work.height()},
+                                      {dialog.width(), dialog.height(), m_natural.width() + across,
+                                       m_natural.height() + frame.top() + frame.bottom(),
+                                       m_narrowest + across, kPanelGap});
+    if (dialog.topLeft() != QPoint(place.dialog.x, place.dialog.y))
+        m_dialog->move(place.dialog.x, place.dialog.y);
+    Layout(std::clamp(place.panel.width - across, m_narrowest, m_natural.width()));
+    move(place.panel.x, place.panel.y);
+}
+
+void QtPanelView::Layout(int width) {
+    const int shortfall = m_natural.width() - width;
+    for (std::size_t i = 0; i < kControlCount; ++i) {
+        QRect place = m_places[i];
+        if (kPanelControls[i].give)
+            place.setWidth(place.width() - shortfall);
+        m_controls[i]->setGeometry(place);
+    }
+    setFixedSize(width, m_natural.height());
 }
 
 template <typename T> T* QtPanelView::Control(int id) const {
@@ -324,16 +372,37 @@ std::filesystem::path QtPanelView::DataFolder() const {
 
 namespace glitchwerk {
 
-void QtPanelView::ShowParts(const std::vector<std::string>& rows) {
+void QtPanelView::ShowParts(const std::vector<std::string>& rows, const std::vector<bool>& kept) {
     auto* list = Control<QListWidget>(IDC_PARTS);
     const QSignalBlocker quiet(list);
     list->clear();
-    for (const std::string& row : rows)
-        list->addItem(QString::fromStdString(row));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        auto* item = new QListWidgetItem(QString::fromStdString(rows[i]), list);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(i < kept.size() && kept[i] ? Qt::Checked : Qt::Unchecked);
+    }
 }
 
 int QtPanelView::SelectedPart() const {
     return Control<QListWidget>(IDC_PARTS)->currentRow();
+}
+
+bool QtPanelView::PartKept(int row) const {
+    const QListWidgetItem* item = Control<QListWidget>(IDC_PARTS)->item(row);
+    return item && item->checkState() == Qt::Checked;
+}
+
+void QtPanelView::ShowChoices(int id, const std::vector<std::string>& items, int selected) {
+    auto* combo = Control<QComboBox>(id);
+    const QSignalBlocker quiet(combo);
+    combo->clear();
+    for (const std::string& item : items)
+        combo->addItem(QString::fromStdString(item));
+    combo->setCurrentIndex(selected);
+}
+
+int QtPanelView::SelectedChoice(int id) const {
+    return Control<QComboBox>(id)->currentIndex();
 }
 
 ImageDecoder QtPanelView::PreviewDecoder() const {

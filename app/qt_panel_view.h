@@ -31,7 +31,8 @@ class QtPanelView : public QWidget, public PanelView {
     QtPanelView(const QtPanelView&) = delete;
     QtPanelView& operator=(const QtPanelView&) = delete;
 
-    // Opens the panel beside the dialog, or raises it.
+    // Opens the panel beside the dialog, both placed on the dialog's screen
+    // (dialog/placement.h), or raises it.
     void Open();
 
     bool IsOpen() const override;
@@ -52,17 +53,31 @@ class QtPanelView : public QWidget, public PanelView {
     AskForOpenName(const std::string& title, const std::filesystem::path& folder,
                    const std::vector<FileType>& types) override;
     std::filesystem::path DataFolder() const override;
-    void ShowParts(const std::vector<std::string>& rows) override;
+    void ShowParts(const std::vector<std::string>& rows, const std::vector<bool>& kept) override;
     int SelectedPart() const override;
+    bool PartKept(int row) const override;
+    void ShowChoices(int id, const std::vector<std::string>& items, int selected) override;
+    int SelectedChoice(int id) const override;
     ImageDecoder PreviewDecoder() const override;
     void ShowPreview(const PreviewPicture& picture) override;
     void RunInBackground(std::function<void()> work, std::function<void()> done) override;
 
   private:
     template <typename T> T* Control(int id) const;
+    void Place();
+    // The controls for a panel `width` pixels wide: those that give lose
+    // what it lacks of its natural width.
+    void Layout(int width);
 
     static constexpr std::size_t kControlCount = std::size(kPanelControls);
     std::array<QWidget*, kControlCount> m_controls{};
+    std::array<QRect, kControlCount> m_places{}; // at the panel's natural width
+    QSize m_natural;
+    int m_narrowest = 0;
+    // The parts' row pressed and its box then: a click that changed the box
+    // is a tick, not a choice of the part.
+    int m_pressedPart = -1;
+    Qt::CheckState m_pressedBox = Qt::Unchecked;
     CGlitchwerkDlg& m_logic;
     QWidget* m_dialog;
     QThreadPool m_workers; // the previews' decoding, waited for when the panel goes

@@ -207,7 +207,7 @@ void CPanel::ShowParts() const {
                            ":" + HexText(static_cast<std::uint32_t>(part.end)));
         }
     }
-    m_context.view->ShowParts(rows);
+    m_context.view->ShowParts(rows, {});
 }
 
 void CPanel::ChoosePart() {

@@ -161,10 +161,18 @@ class PanelView : public ControlsView {
     // yet), or an empty path when there is none.
     virtual std::filesystem::path DataFolder() const = 0;
 
-    // The parts list (IDC_PARTS) and its selected row (-1: none); a click on a
-    // row is reported as the command IDC_PARTS.
-    virtual void ShowParts(const std::vector<std::string>& rows) = 0;
+    // The parts list (IDC_PARTS): its rows, each with a box ticked where
+    // `kept` says (unticked past its end), and its selected row (-1: none). A
+    // click on a row is reported as the command IDC_PARTS; a box ticked or
+    // cleared as IDC_PARTS_KEEP, with its row selected.
+    virtual void ShowParts(const std::vector<std::string>& rows, const std::vector<bool>& kept) = 0;
     virtual int SelectedPart() const = 0;
+    virtual bool PartKept(int row) const = 0;
+
+    // A drop-down list (IDC_RULE, IDC_CORE): its items and the chosen one
+    // (-1: none). The user's choice is reported as the command `id`.
+    virtual void ShowChoices(int id, const std::vector<std::string>& items, int selected) = 0;
+    virtual int SelectedChoice(int id) const = 0;
 
     // The preview (IDC_PREVIEW). The decoder scales to the preview's size now.
     virtual ImageDecoder PreviewDecoder() const = 0;

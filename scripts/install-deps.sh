@@ -6,7 +6,7 @@
 #            glitchwerk-cli (zlib, libdeflate, JSON for Modern C++, xxHash,
 #            libpng)
 #   run      engine, and Qt 6: building and starting the programs
-#   test     run, and the tests' tools (GoogleTest, Xvfb, xdotool, validators,
+#   test     run, and the tests' tools (GoogleTest, Xvfb, xdotool, x11-utils, validators,
 #            cc65 for the ROM the real cores play)
 #   bench    engine, and Google Benchmark
 #   package  run, and the tools that make the Debian package
@@ -31,7 +31,7 @@ set -euo pipefail
 declare -A group=(
     [engine]="g++ cmake ninja-build zlib1g-dev libdeflate-dev nlohmann-json3-dev libxxhash-dev libpng-dev"
     [run]="qt6-base-dev fonts-dejavu-core"
-    [test]="libgtest-dev libgmock-dev xvfb xfonts-base xauth xdotool desktop-file-utils appstream cc65"
+    [test]="libgtest-dev libgmock-dev xvfb xfonts-base xauth xdotool x11-utils desktop-file-utils appstream cc65"
     [bench]="libbenchmark-dev time"
     [package]="file dpkg-dev"
     [windows]="cmake ninja-build libgtest-dev nlohmann-json3-dev libxxhash-dev

@@ -8,15 +8,18 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStyleOptionViewItem>
 #include <QTest>
 #include <QTimer>
 
@@ -251,7 +254,9 @@ TEST(QtDialog, MessageBoxesAndTheFileDialogAnswerAsExpected) {
     }
 }
 
-TEST(QtDialog, ThePanelOpensBesideTheDialogClosesAndOpensAgainWithF2) {
+// On the screens the build gives (1280x800 and 1920x1200): both windows on
+// its work area, apart, every control of the panel inside it.
+TEST(QtDialog, ThePanelOpensBesideTheDialogOnTheScreenClosesAndOpensAgainWithF2) {
     Window dialog;
     const QSize size = dialog.size();
     QtPanelView& panel = dialog.Panel();
@@ -266,11 +271,68 @@ TEST(QtDialog, ThePanelOpensBesideTheDialogClosesAndOpensAgainWithF2) {
             panel.Open();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
         EXPECT_TRUE(panel.IsOpen());
+        const QRect work = dialog.screen()->availableGeometry();
+        EXPECT_TRUE(work.contains(dialog.frameGeometry()));
+        EXPECT_TRUE(work.contains(panel.frameGeometry()));
         EXPECT_FALSE(panel.frameGeometry().intersects(dialog.frameGeometry()));
+        for (const QWidget* control : panel.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            EXPECT_TRUE(panel.rect().contains(control->geometry()));
         EXPECT_TRUE(panel.close());
         EXPECT_FALSE(panel.IsOpen());
         EXPECT_EQ(dialog.size(), size);
     }
+}
+
+// A tick in the parts list, a click on a part and a choice in a drop-down list
+// each reach the logic, which clears the status line for every command.
+TEST(QtDialog, PartsBoxesAndDropDownListsReachTheLogic) {
+    Window dialog;
+    QtPanelView& panel = dialog.Panel();
+    panel.Open();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+    panel.ShowText(IDC_PANEL_STATUS, "old");
+    QLabel* status = nullptr;
+    for (QLabel* label : panel.findChildren<QLabel*>())
+        status = label->text() == "old" ? label : status;
+    ASSERT_NE(status, nullptr);
+    const auto commanded = [&] { return status->text().isEmpty(); };
+
+    panel.ShowParts({"header  0:10", "prg  10:4010", "chr  4010:6010"}, {false, true});
+    EXPECT_EQ(std::vector<bool>({panel.PartKept(0), panel.PartKept(1), panel.PartKept(2)}),
+              std::vector<bool>({false, true, false}));
+    auto* parts = panel.findChild<QListWidget*>();
+    const QRect row = parts->visualItemRect(parts->item(2));
+    QTest::mouseClick(parts->viewport(), Qt::LeftButton, {}, row.center());
+    EXPECT_TRUE(commanded());
+    EXPECT_FALSE(panel.PartKept(2));
+    // The box at the row's left, as the style draws it.
+    QStyleOptionViewItem option;
+    option.initFrom(parts);
+    option.rect = row;
+    option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+    const QRect box =
+        parts->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option);
+    for (const int ticked : {0, 2}) {
+        panel.ShowText(IDC_PANEL_STATUS, "old");
+        if (ticked == 2)
+            QTest::mouseClick(parts->viewport(), Qt::LeftButton, {}, box.center());
+        else {
+            parts->setCurrentRow(ticked);
+            QTest::keyClick(parts, Qt::Key_Space);
+        }
+        EXPECT_TRUE(commanded());
+        EXPECT_TRUE(panel.PartKept(ticked));
+        EXPECT_EQ(panel.SelectedPart(), ticked);
+    }
+
+    auto* rule = panel.findChild<QComboBox*>();
+    panel.ShowChoices(IDC_RULE, {"Specific Byte", "Swap nibbles"}, 0);
+    panel.SetEnabled(IDC_RULE, true);
+    panel.ShowText(IDC_PANEL_STATUS, "old");
+    QTest::keyClick(rule, Qt::Key_Down);
+    EXPECT_TRUE(commanded());
+    EXPECT_EQ(panel.SelectedChoice(IDC_RULE), 1);
+    EXPECT_EQ(rule->height(), panel.findChild<QLineEdit*>()->height());
 }
 
 } // namespace

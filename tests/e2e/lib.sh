@@ -37,12 +37,12 @@ wait_for() {
     done
 }
 
-# Starts Xvfb on the first free display and points DISPLAY at it, once a
-# client is served. The server must not reset when its last client leaves: a
-# client connecting during the reset is turned away, and each xdotool call here
-# is such a last client.
+# Starts Xvfb ($screen_size, 1024x768 unless set) on the first free display
+# and points DISPLAY at it, once a client is served. The server must not reset
+# when its last client leaves: a client connecting during the reset is turned
+# away, and each xdotool call here is such a last client.
 start_display() {
-    Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
+    Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 "${screen_size:-1024x768}x24" 3>"$work/display" 2>"$work/xvfb.log" &
     wait_for "Xvfb gave no display number" test -s "$work/display"
     DISPLAY=:$(cat "$work/display")
     export DISPLAY

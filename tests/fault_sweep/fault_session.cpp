@@ -84,8 +84,11 @@ struct PanelAnswers : PanelView {
         return std::nullopt;
     }
     std::filesystem::path DataFolder() const override { return "kept"; }
-    void ShowParts(const std::vector<std::string>&) override {}
+    void ShowParts(const std::vector<std::string>&, const std::vector<bool>&) override {}
     int SelectedPart() const override { return -1; }
+    bool PartKept(int) const override { return false; }
+    void ShowChoices(int, const std::vector<std::string>&, int) override {}
+    int SelectedChoice(int) const override { return -1; }
     ImageDecoder PreviewDecoder() const override { return {}; }
     void ShowPreview(const PreviewPicture&) override {}
     void RunInBackground(std::function<void()> work, std::function<void()> done) override {
