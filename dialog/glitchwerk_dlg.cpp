@@ -300,13 +300,31 @@ void CGlitchwerkDlg::OnCorrupt() {
 
 void CGlitchwerkDlg::Corrupt() {
     ResetResults();
+    if (const std::optional<CorruptionStep> step = FormStep())
+        RunStep(*step);
+}
+
+std::optional<CorruptionStep> CGlitchwerkDlg::FormStep() {
     const std::optional<Spread> spread = m_panel.ReadSpread();
     if (!spread)
-        return;
+        return std::nullopt;
     const Form form = ReadForm();
-    const CorruptionStep step{ParseHexField(form.rangeStart), ParseHexField(form.rangeEnd),
-                              RuleOf(form), *spread};
-    const CRun::StepOutcome outcome = m_run.Corrupt(step, Runner(m_view, messages::kCorrupting));
+    return CorruptionStep{ParseHexField(form.rangeStart), ParseHexField(form.rangeEnd),
+                          RuleOf(form), *spread};
+}
+
+void CGlitchwerkDlg::CorruptBy(const CorruptionStep& step, bool reCorrupt) {
+    if (reCorrupt && !m_run.Restore(Runner(m_view, messages::kRestoring))) {
+        ResetResults();
+        return TellRestoreFailed();
+    }
+    ResetResults();
+    RunStep(step);
+}
+
+void CGlitchwerkDlg::RunStep(const CorruptionStep& step) {
+    const CRun::StepOutcome outcome =
+        m_run.Corrupt(step, m_panel.Options(), Runner(m_view, messages::kCorrupting));
     switch (outcome.pass) {
     case PassOutcome::Done:
         break;
@@ -326,6 +344,8 @@ void CGlitchwerkDlg::Corrupt() {
     m_panel.Tell(messages::kCorrupted);
     if (outcome.nothingHit)
         m_panel.Status(messages::kNothingHit);
+    else if (!outcome.mended.empty())
+        m_panel.Status(messages::Mended(outcome.mended));
     m_panel.Corrupted();
 }
 

@@ -59,6 +59,12 @@ class CGlitchwerkDlg {
     void OnCorrupt();
     void OnRestore();
     void OnReCorrupt();
+    // The step the form describes, with the panel's spread; nothing when the
+    // spread's field is out of bounds (told already).
+    std::optional<CorruptionStep> FormStep();
+    // Corrupts the file by `step` (the panel's own buttons), with the
+    // dialog's results and messages; with `reCorrupt`, from the pristine file.
+    void CorruptBy(const CorruptionStep& step, bool reCorrupt);
     // "Error\nUnable to  restore file", and what the data file lost if it did.
     void TellRestoreFailed();
 
@@ -81,6 +87,7 @@ class CGlitchwerkDlg {
 
   private:
     void Corrupt();
+    void RunStep(const CorruptionStep& step);
     void ResetResults();
     void Message(const std::string& text);
     void TellKeptLeftover();

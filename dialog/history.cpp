@@ -72,11 +72,13 @@ void CHistory::Star() {
     ShowRows();
 }
 
-void CHistory::UseForm() {
+std::optional<CorruptionStep> CHistory::UseForm() {
     const std::optional<std::size_t> index = m_context.SelectedTry();
     if (!index || m_context.run.Tries()[*index].chain.steps.empty())
-        return;
-    m_context.dialog.SetForm(FormOf(m_context.run.Tries()[*index].chain.steps.back()));
+        return std::nullopt;
+    const CorruptionStep step = m_context.run.Tries()[*index].chain.steps.back();
+    m_context.dialog.SetForm(FormOf(step));
+    return step;
 }
 
 void CHistory::ApplyAgain() {

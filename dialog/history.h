@@ -26,8 +26,8 @@ class CHistory {
     void OnSelect();
     void Rename();
     void Star();
-    // Puts the selected row's last step into the dialog's form.
-    void UseForm();
+    // Puts the selected row's last step into the dialog's form, and gives it.
+    std::optional<CorruptionStep> UseForm();
     void ApplyAgain();
     // Applies `chain` to the pristine file as the try `index`, or as a new
     // row, which is selected; told as a Corrupt is.

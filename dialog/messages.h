@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace glitchwerk::messages {
 
@@ -106,6 +107,12 @@ inline std::string SettingsSetAside(const std::string& folder) {
 }
 inline constexpr char kForgetSettings[] = "Forget the settings for every file too?";
 inline constexpr char kNothingHit[] = "Nothing was hit; no row added.";
+inline std::string Mended(const std::vector<std::string>& sums) {
+    std::string text = "Checksums mended:";
+    for (std::size_t i = 0; i < sums.size(); ++i)
+        text += (i ? ", " : " ") + sums[i];
+    return text + ".";
+}
 inline constexpr char kNoRecipe[] = "The clipboard holds no recipe.";
 inline std::string RecipeNotRead(const std::string& why) {
     return "The recipe could not be read:\n" + why;

@@ -4,6 +4,7 @@
 #include "dialog/glitchwerk_dlg.h"
 #include "dialog/messages.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace glitchwerk {
@@ -45,7 +46,14 @@ void CPanel::OnCommand(int id) {
     case IDC_PASTE_RECIPE:
         return m_recipes.PasteRecipe();
     case IDC_USE_FORM:
-        return m_history.UseForm();
+        return UseForm();
+    case IDC_RULE:
+        return m_rules.OnChoose();
+    case IDC_PANEL_CORRUPT:
+    case IDC_PANEL_RECORRUPT:
+        return CorruptByRule(id == IDC_PANEL_RECORRUPT);
+    case IDC_PARTS_KEEP:
+        return KeepPart();
     case IDC_TRY_NAME:
         return m_history.Rename();
     case IDC_STAR:
@@ -90,12 +98,13 @@ void CPanel::Show() {
     if (!view->IsChecked(IDC_SPREAD_NTH) && !view->IsChecked(IDC_SPREAD_PICK))
         ChooseSpread(IDC_SPREAD_EVERY);
     m_context.run.ReadOriginal();
-    // Not yet at work: the rules of the panel's own, playing.
-    for (const int id : {IDC_RULE, IDC_RULE_VALUE, IDC_MEND, IDC_PANEL_CORRUPT,
-                         IDC_PANEL_RECORRUPT, IDC_PLAY_AFTER, IDC_CORE})
+    // Not yet at work: playing.
+    for (const int id : {IDC_PLAY_AFTER, IDC_CORE})
         view->SetEnabled(id, false);
-    if (!m_loaded)
+    if (!m_loaded) {
+        m_rules.Show();
         LoadSettings();
+    }
     m_history.ShowRows();
     ShowParts();
     m_preview.Draw();
@@ -201,13 +210,52 @@ void CPanel::KeptTicked() {
 void CPanel::ShowParts() const {
     const Original* original = m_context.run.OriginalIfRead();
     std::vector<std::string> rows;
+    std::vector<bool> kept;
     if (original) {
         for (const FilePart& part : original->parts.parts) {
             rows.push_back(part.name + "  " + HexText(static_cast<std::uint32_t>(part.start)) +
                            ":" + HexText(static_cast<std::uint32_t>(part.end)));
+            kept.push_back(std::ranges::count(m_kept, part.name) != 0);
         }
     }
-    m_context.view->ShowParts(rows, {});
+    m_context.view->ShowParts(rows, kept);
+}
+
+void CPanel::KeepPart() {
+    const Original* original = m_context.run.OriginalIfRead();
+    const int row = m_context.view->SelectedPart();
+    if (!original || row < 0 || row >= static_cast<int>(original->parts.parts.size()))
+        return;
+    const std::string& name = original->parts.parts[static_cast<std::size_t>(row)].name;
+    std::erase(m_kept, name);
+    if (m_context.view->PartKept(row))
+        m_kept.push_back(name);
+    // In the order of the file, as a recipe gives them.
+    std::vector<std::string> ordered;
+    for (const FilePart& part : original->parts.parts) {
+        if (std::ranges::count(m_kept, part.name))
+            ordered.push_back(part.name);
+    }
+    m_kept = std::move(ordered);
+}
+
+TryOptions CPanel::Options() const {
+    if (!IsOpen())
+        return {};
+    return {m_kept, m_context.view->IsChecked(IDC_MEND)};
+}
+
+void CPanel::UseForm() {
+    if (const std::optional<CorruptionStep> step = m_history.UseForm())
+        m_rules.Choose(*step);
+}
+
+void CPanel::CorruptByRule(bool reCorrupt) {
+    std::optional<CorruptionStep> step = m_context.dialog.FormStep();
+    if (step)
+        step = m_rules.Apply(*step);
+    if (step)
+        m_context.dialog.CorruptBy(*step, reCorrupt);
 }
 
 void CPanel::ChoosePart() {

@@ -13,6 +13,7 @@
 #include "dialog/panel_view.h"
 #include "dialog/preview.h"
 #include "dialog/recipes.h"
+#include "dialog/rule_choice.h"
 #include "dialog/run.h"
 #include "dialog/run_after.h"
 #include "dialog/save_copies.h"
@@ -39,6 +40,9 @@ class CPanel : public RunWatcher {
     // For the dialog's commands. The spread the panel sets (every byte when
     // closed); nothing when its field is out of bounds (told already).
     std::optional<Spread> ReadSpread();
+    // The parts kept and whether checksums are mended, for a new try (none
+    // while the panel is closed).
+    TryOptions Options() const;
     void Tell(const std::string& text) { m_context.Tell(text); }
     void Status(const std::string& text) { m_context.Status(text); }
     void ClearStatus() { m_context.Status(""); }
@@ -56,6 +60,10 @@ class CPanel : public RunWatcher {
     void ChooseSpread(int id) const;
     void ShowParts() const;
     void ChoosePart();
+    void KeepPart();
+    void UseForm();
+    // The panel's own Corrupt and Re-Corrupt: the form's step with its rule.
+    void CorruptByRule(bool reCorrupt);
     void LoadSettings();
     // The settings as the controls hold them, kept when they are kept and
     // changed.
@@ -70,8 +78,10 @@ class CPanel : public RunWatcher {
     CRunAfter m_runAfter{m_context};
     CSaveCopies m_saves{m_context};
     CRecipes m_recipes{m_context, m_history};
-    bool m_loaded = false;       // the kept settings were looked for
-    bool m_settingsKept = false; // settings.json is the user's to write
+    CRuleChoice m_rules{m_context};
+    std::vector<std::string> m_kept; // the parts whose Keep box is ticked
+    bool m_loaded = false;           // the kept settings were looked for
+    bool m_settingsKept = false;     // settings.json is the user's to write
     std::optional<Settings> m_saved;
 };
 

@@ -107,6 +107,10 @@ void CRecipes::Apply(const std::string& text) {
         chain.steps[i].startOffset = static_cast<std::uint32_t>(part->start);
         chain.steps[i].endOffset = static_cast<std::uint32_t>(part->end);
     }
+    for (const std::string& kept : chain.keep) {
+        if (!FindPart(original->parts, kept))
+            return m_context.Message(messages::RecipeNotRead("this file has no part " + kept));
+    }
     chain.crc32 = original->crc32;
     m_history.Apply(chain, std::nullopt);
 }

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "dialog/run.h"
 
-
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -31,13 +30,16 @@ std::uint64_t Covered(const CorruptionStep& step, std::uint32_t length) {
 // The parts, read from the data file: the CRC-32s came with the backup.
 std::optional<Original> FindOriginal(const BackupStore& backup) {
     std::FILE* data = backup.dataFile.get();
-    std::optional<FileParts> parts =
-        FindParts(backup.romLength,
-                  [data](std::uint64_t at, std::uint8_t* buffer, std::size_t size,
-                         std::size_t& got) { return ReadAt(data, at, buffer, size, got); });
-    if (!parts)
+    bool read = true;
+    const ReadBytes reader = [data, &read](std::uint64_t at, std::uint8_t* buffer, std::size_t size,
+                                           std::size_t& got) {
+        return read = read && ReadAt(data, at, buffer, size, got);
+    };
+    std::optional<FileParts> parts = FindParts(backup.romLength, reader);
+    MendPlan mend = FindMendable(backup.romLength, reader);
+    if (!parts || !read)
         return std::nullopt;
-    return Original{backup.crc32, backup.crc32Bare, std::move(*parts)};
+    return Original{backup.crc32, backup.crc32Bare, std::move(*parts), std::move(mend)};
 }
 
 } // namespace
@@ -86,12 +88,27 @@ void CRun::Changed(std::optional<std::size_t> grown) {
 }
 
 CorruptionRequest CRun::Request(const Chain& chain) const {
-    return {m_backup.romPath, m_backup.romLength, chain.steps, {}};
+    CorruptionRequest request{m_backup.romPath, m_backup.romLength, chain.steps, {}};
+    for (const std::string& name : chain.keep) {
+        const FilePart* part = m_original ? FindPart(m_original->parts, name) : nullptr;
+        if (part)
+            request.kept.push_back({part->start, part->end});
+    }
+    return request;
 }
 
-CRun::StepOutcome CRun::Corrupt(const CorruptionStep& step, const WorkRunner& runner) {
+bool CRun::Mend(std::vector<std::string>& mended) {
+    FileHandle file = OpenEditedFile(m_backup, m_backup.romPath);
+    return m_original && file && MendChecksums(file.get(), m_original->mend, mended) &&
+           FlushToDisk(file.get()) && CloseStream(file);
+}
+
+CRun::StepOutcome CRun::Corrupt(const CorruptionStep& step, const TryOptions& options,
+                                const WorkRunner& runner) {
     StepOutcome outcome;
     BeforeWrite();
+    if (m_open && TryOptions{m_tries[*m_open].chain.keep, m_tries[*m_open].chain.mend} != options)
+        EndTry(); // other parts kept, or mended: another try
     const bool fresh = !m_open;
     const bool replayed = m_open && m_replayed;
     Chain chain;
@@ -99,15 +116,19 @@ CRun::StepOutcome CRun::Corrupt(const CorruptionStep& step, const WorkRunner& ru
         m_openStream = m_stream;
         chain.seed = m_stream.seed;
         chain.draw = m_stream.draw;
+        chain.keep = options.keep;
+        chain.mend = options.mend;
     } else {
         chain = m_tries[*m_open].chain;
     }
     const RandomStream before = m_openStream;
     std::vector<CorruptionResult> results;
+    Chain one = chain;
+    one.steps = {step};
     runner([&](const Progress& progress) {
-        outcome.pass =
-            RunCorruptionPass(m_backup, {m_backup.romPath, m_backup.romLength, {step}, {}},
-                              m_openStream, results, progress);
+        outcome.pass = RunCorruptionPass(m_backup, Request(one), m_openStream, results, progress);
+        if (outcome.pass == PassOutcome::Done && options.mend && !Mend(outcome.mended))
+            outcome.pass = PassOutcome::Incomplete;
     });
     m_stream.draw = std::max(m_stream.draw, m_openStream.draw);
     if (outcome.pass == PassOutcome::NotOpened) {
@@ -171,10 +192,13 @@ std::optional<PassOutcome> CRun::Apply(const Chain& chain, std::optional<std::si
     RandomStream stream{chain.seed, chain.draw};
     bool restored = false;
     PassOutcome pass = PassOutcome::NotOpened;
+    std::vector<std::string> mended;
     runner([&](const Progress& progress) {
         restored = RestoreFromBackup(m_backup, progress);
         if (restored)
             pass = RunCorruptionPass(m_backup, Request(chain), stream, results, progress);
+        if (pass == PassOutcome::Done && chain.mend && !Mend(mended))
+            pass = PassOutcome::Incomplete;
     });
     if (!restored) {
         Changed(std::nullopt);
@@ -203,7 +227,9 @@ bool CRun::WriteTry(const Chain& chain, std::FILE* to, const Progress& progress,
     if (!CopyOriginal(m_backup, to, progress))
         return false;
     RandomStream stream{chain.seed, chain.draw};
-    return RunCorruptionPass(to, Request(chain), stream, results, progress) == PassOutcome::Done;
+    std::vector<std::string> mended;
+    return RunCorruptionPass(to, Request(chain), stream, results, progress) == PassOutcome::Done &&
+           (!chain.mend || (m_original && MendChecksums(to, m_original->mend, mended)));
 }
 
 bool CRun::WriteFileNow(std::FILE* to, const Progress& progress) const {

@@ -8,6 +8,7 @@
 
 #include "engine/backup_store.h"
 #include "engine/file_parts.h"
+#include "engine/mend.h"
 #include "engine/recipe.h"
 
 #include <cstdint>
@@ -52,6 +53,15 @@ struct Original {
     std::uint32_t crc32 = 0;
     std::optional<std::uint32_t> crc32Bare; // without an iNES header
     FileParts parts;
+    MendPlan mend; // the checksums valid on it
+};
+
+// What a new try takes besides its steps: the parts it keeps, and whether it
+// mends checksums.
+struct TryOptions {
+    std::vector<std::string> keep;
+    bool mend = false;
+    bool operator==(const TryOptions&) const = default;
 };
 
 class CRun {
@@ -70,12 +80,15 @@ class CRun {
     struct StepOutcome {
         PassOutcome pass = PassOutcome::NotOpened;
         CorruptionResult result{0, -1, -1};
-        bool nothingHit = false; // it would have begun a try, and hit nothing
+        bool nothingHit = false;         // it would have begun a try, and hit nothing
+        std::vector<std::string> mended; // the checksums mended after it
     };
     // Corrupts the file by one step, along the open try's stream (or a new
-    // try's, from the run's stream). A step that hits nothing where no try is
-    // open adds none; one that processed no byte is left out of the try.
-    StepOutcome Corrupt(const CorruptionStep& step, const WorkRunner& runner);
+    // try's, from the run's stream, with `options`; an open try of other
+    // options ends first). A step that hits nothing where no try is open adds
+    // none; one that processed no byte is left out of the try.
+    StepOutcome Corrupt(const CorruptionStep& step, const TryOptions& options,
+                        const WorkRunner& runner);
     // Puts the original back; the open try ends.
     bool Restore(const WorkRunner& runner);
     // Ends the open try: the next Corrupt begins a new one.
@@ -112,6 +125,8 @@ class CRun {
     void BeforeWrite();
     void Changed(std::optional<std::size_t> grown);
     CorruptionRequest Request(const Chain& chain) const;
+    // The sums of the plan mended in the run's file.
+    bool Mend(std::vector<std::string>& mended);
 
     BackupStore m_backup;
     RandomStream m_stream; // the run's: a new try starts where the last left it

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <fstream>
 #include <map>
+#include <numeric>
 #include <sstream>
 #include <thread>
 
@@ -320,8 +321,9 @@ struct Panel final : Controls<PanelView> {
 
 struct PanelSession : Session {
     Panel panel;
-    explicit PanelSession(const fs::path& dataFolder = {}) {
+    explicit PanelSession(const fs::path& dataFolder = {}, const Bytes& file = kOriginal) {
         panel.folder = dataFolder;
+        WriteFile(rom, file);
         Start();
         dialog.AttachPanel(panel);
         dialog.OnPanelShown();
@@ -436,6 +438,75 @@ TEST(DialogLogic, TriesReplaySaveAndComeBackFromTheirRecipes) {
         << why.str();
     EXPECT_EQ(ReadFile("again.nes"), second);
 #endif
+}
+
+// The panel's own Corrupt takes its rule in place of the form's; kept parts stay as they were, the
+// checksums valid on the original are mended, and the row replays with both.
+TEST(DialogLogic, ThePanelsRulesKeptPartsAndMendedSums) {
+    Bytes gba = CountingBytes(0x200);
+    gba[0xB2] = 0x96; // and BD the complement of A0 to BC
+    const auto complement = [](const Bytes& f) {
+        return static_cast<std::uint8_t>(
+            0 - std::accumulate(f.begin() + 0xA0, f.begin() + 0xBD, 0) - 0x19);
+    };
+    gba[0xBD] = complement(gba);
+    PanelSession run({}, gba);
+    const auto rule = [&](int choice, const std::string& value) {
+        run.panel.choices[IDC_RULE].second = choice;
+        run.panel.texts[IDC_RULE_VALUE] = value;
+        run.Click(IDC_RULE);
+    };
+    for (const char* step : {"SEARCH_ALL", "RANGE_START=A0", "RANGE_END=C0"})
+        run.Do(step);
+    const std::pair<std::function<void()>, const char*> refused[] = {
+        {[&] { rule(1, "1FF"); },
+         "XOR with V (hex): the value is a hexadecimal number from 0 to FF."},
+        {[&] { rule(3, "8"); },
+         "Rotate left by N (1-7): the value is a decimal number from 1 to 7."},
+        {[&] { rule(5, "1"), run.Do("SEARCH_SPECIFIC"); },
+         "Shift by N bytes works on the range as a whole: choose All Bytes and Every byte found."},
+    };
+    for (const auto& [choose, said] : refused) {
+        run.messages.clear();
+        choose();
+        run.Click(IDC_PANEL_CORRUPT);
+        EXPECT_EQ(run.messages, Texts{said});
+    }
+    EXPECT_EQ(ReadFile(run.rom), gba);
+    run.Do("SEARCH_ALL");
+    rule(1, "FF");
+    run.panel.checked[IDC_MEND] = true;
+    run.Click(IDC_PANEL_CORRUPT);
+    Bytes xored = gba;
+    for (std::size_t i = 0xA0; i < 0xC0; ++i)
+        xored[i] ^= 0xFF;
+    xored[0xBD] = complement(xored);
+    EXPECT_EQ(ReadFile(run.rom), xored);
+    EXPECT_EQ(run.panel.texts[IDC_PANEL_STATUS], Mended({"gba-header"}));
+
+    // The header kept, the rest random, by the dialog's own rule.
+    run.panel.checked[IDC_MEND] = false;
+    rule(0, "");
+    run.panel.kept = {true, false};
+    run.panel.part = 0;
+    run.Click(IDC_PARTS_KEEP);
+    for (const char* step : {"REPLACE_RANDOM", "RANGE_START=0", "RANGE_END=200", "RECORRUPT"})
+        run.Do(step);
+    const Bytes kept = ReadFile(run.rom);
+    EXPECT_TRUE(std::equal(gba.begin(), gba.begin() + 0xC0, kept.begin()));
+    EXPECT_NE(kept, gba);
+
+    ASSERT_EQ(run.panel.rows.size(), 2u);
+    const std::pair<int, Bytes> rows[] = {{0, xored}, {1, kept}};
+    for (const auto& [row, bytes] : rows) {
+        run.Select(row);
+        run.Click(IDC_COPY_RECIPE);
+        const std::string recipe = run.panel.clipboard.value_or("");
+        EXPECT_NE(recipe.find(row ? " --keep header" : " --xor FF"), std::string::npos) << recipe;
+        EXPECT_EQ(recipe.find(" --mend") == std::string::npos, row == 1) << recipe;
+        run.Click(IDC_APPLY_AGAIN);
+        EXPECT_EQ(ReadFile(run.rom), bytes);
+    }
 }
 
 // Save copy as writes the file as it is now, never over a file of this run or another's, and asks
