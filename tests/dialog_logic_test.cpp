@@ -303,13 +303,23 @@ struct Panel final : Controls<PanelView> {
     }
     // Parts and preview: the work runs at once, and the platform decodes no image.
     Texts parts;
+    std::vector<bool> kept;
     int part = -1;
     PreviewPicture preview;
-    void ShowParts(const Texts& shown, const std::vector<bool>&) override { parts = shown; }
+    void ShowParts(const Texts& shown, const std::vector<bool>& ticked) override {
+        parts = shown, kept = ticked;
+    }
     int SelectedPart() const override { return part; }
-    bool PartKept(int) const override { return false; }
-    void ShowChoices(int, const Texts&, int) override {}
-    int SelectedChoice(int) const override { return -1; }
+    bool PartKept(int row) const override {
+        return row >= 0 && static_cast<std::size_t>(row) < kept.size() && kept[row];
+    }
+    std::map<int, std::pair<Texts, int>> choices; // by control: the items, the chosen one
+    void ShowChoices(int id, const Texts& items, int chosen) override {
+        choices[id] = {items, chosen};
+    }
+    int SelectedChoice(int id) const override {
+        return choices.contains(id) ? choices.at(id).second : -1;
+    }
     ImageDecoder PreviewDecoder() const override { return {}; }
     void ShowPreview(const PreviewPicture& picture) override { preview = picture; }
     void RunInBackground(std::function<void()> work, std::function<void()> done) override {
