@@ -140,7 +140,6 @@ fs::path PathOf(const std::string& name) {
 #endif
 }
 
-
 std::string OutputName(std::string pattern, std::uint32_t seed, std::uint32_t n) {
     for (const auto& [field, value] : {std::pair{std::string("{seed}"), std::to_string(seed)},
                                        std::pair{std::string("{n}"), std::to_string(n)}}) {
@@ -475,8 +474,12 @@ int Corrupt(CorruptCommand command, std::ostream& out, std::ostream& err) {
     if (command.sheet.empty())
         return 0;
     return WriteContactSheet(made,
-                             {command.sheet, command.input, command.frames.value_or(180), {},
-                              command.force, command.json},
+                             {command.sheet,
+                              command.input,
+                              command.frames.value_or(180),
+                              {},
+                              command.force,
+                              command.json},
                              out, err);
 }
 

@@ -185,21 +185,16 @@ std::string TryLines(const Try& made, std::size_t from, Marks marks) {
     return text;
 }
 
-// Holds a kept file open and locked; the name still leads to it.
-FileHandle OpenLocked(const fs::path& path, bool create, Found& found) {
-    for (int tries = 0; tries < 5; ++tries) {
-        FileHandle file = OpenKept(path, create, found);
-        if (!file)
-            return nullptr;
-        if (LockRecords(file.get(), kLockWaitMs) != LockResult::Locked)
-            return found = Found::Failed, nullptr;
-        if (StillAt(path, file.get()))
-            return file;
-        // Written anew by another window meanwhile: the new file is the one.
-    }
-    SetFailure("the file kept changing");
-    found = Found::Failed;
-    return nullptr;
+// The lock of a history: a file of its own beside it, never replaced, held
+// while the history is read, added to or written anew (which a lock on the
+// history itself would not outlive, nor allow on Windows).
+FileHandle LockHistory(const fs::path& history, Found& found) {
+    fs::path name = history;
+    name += ".lock";
+    FileHandle lock = OpenKept(name, true, found);
+    if (lock && LockRecords(lock.get(), kLockWaitMs) != LockResult::Locked)
+        return found = Found::Failed, nullptr;
+    return lock;
 }
 
 } // namespace
@@ -356,12 +351,13 @@ bool KeptStore::SaveSettings(const Settings& settings) const {
     FileFacts facts;
     if ((found != Found::Yes && found != Found::Missing) || (old && !ReadFacts(old.get(), facts)))
         return false;
+    const std::optional<FileId> seen = old ? std::optional(facts.id) : std::nullopt;
+    old.reset(); // Windows renames over no open file
     const std::string text = Dump(SettingsJson(settings)) + '\n';
     const auto write = [&](std::FILE* out) {
         return std::fwrite(text.data(), 1, text.size(), out) == text.size();
     };
-    return IsPublished(
-        PublishFile({path, 0600, old ? std::optional(facts.id) : std::nullopt}, write));
+    return IsPublished(PublishFile({path, 0600, seen}, write));
 }
 
 bool KeptStore::ForgetSettings() const {
@@ -375,13 +371,16 @@ std::optional<KeptStore::History> KeptStore::LoadHistory(std::uint32_t crc, std:
     History history;
     const fs::path path = HistoryFile(crc, length);
     Found found{};
-    FileHandle file = OpenLocked(path, false, found);
+    const FileHandle lock = LockHistory(path, found);
+    FileHandle file = lock ? OpenKept(path, false, found) : nullptr;
     notOurs = found == Found::NotOurs;
     std::string text;
+    FileFacts facts;
     if (!file)
         return found == Found::Missing ? std::optional(history) : std::nullopt;
-    if (!ReadAll(file.get(), text))
+    if (!ReadAll(file.get(), text) || !ReadFacts(file.get(), facts))
         return std::nullopt;
+    file.reset(); // so that it can be written anew, under the lock
     ReadHistory read = ParseHistory(text);
     history.settings = read.settings;
     history.damaged = read.damaged.size();
@@ -414,13 +413,11 @@ std::optional<KeptStore::History> KeptStore::LoadHistory(std::uint32_t crc, std:
                    std::fwrite(lines.data(), 1, lines.size(), aside.get()) == lines.size() &&
                    FlushToDisk(aside.get()) && CloseStream(aside);
     }
-    FileFacts facts;
     const std::string rewritten = HistoryText(history.tries);
     const auto write = [&](std::FILE* out) {
         return std::fwrite(rewritten.data(), 1, rewritten.size(), out) == rewritten.size();
     };
-    setAside = setAside && ReadFacts(file.get(), facts) &&
-               IsPublished(PublishFile({path, 0600, facts.id}, write));
+    setAside = setAside && IsPublished(PublishFile({path, 0600, facts.id}, write));
     history.setAside = setAside && !read.damaged.empty();
     return history;
 }
@@ -431,16 +428,22 @@ bool KeptStore::Append(std::uint32_t crc, std::uint64_t length, const Try& made,
     if (lines.empty())
         return true;
     Found found{};
-    FileHandle file = OpenLocked(HistoryFile(crc, length), true, found);
+    const FileHandle lock = LockHistory(HistoryFile(crc, length), found);
+    FileHandle file = lock ? OpenKept(HistoryFile(crc, length), true, found) : nullptr;
     return file && std::fseek(file.get(), 0, SEEK_END) == 0 &&
            std::fwrite(lines.data(), 1, lines.size(), file.get()) == lines.size() &&
            FlushToDisk(file.get()) && CloseStream(file);
 }
 
 bool KeptStore::ForgetHistory(std::uint32_t crc, std::uint64_t length) const {
+    const fs::path path = HistoryFile(crc, length);
+    Found found{};
+    const FileHandle lock = LockHistory(path, found);
     std::error_code error;
-    fs::remove(HistoryFile(crc, length), error);
-    return !error;
+    fs::remove(path, error);
+    fs::path name = path;
+    fs::remove(name += ".lock", error);
+    return lock && !error;
 }
 
 } // namespace glitchwerk

@@ -398,11 +398,6 @@ bool RenameReplacing(const std::filesystem::path& from, const std::filesystem::p
 
 void IgnoreFileSizeSignal() {}
 
-bool StillAt(const std::filesystem::path& path, std::FILE* file) {
-    FileHandle named = OpenFile(path, OpenHow::Unlinked);
-    return named && IsSameFile(named.get(), file);
-}
-
 bool MakeFolderPrivate(const std::filesystem::path&) {
     return true; // a folder under the user's profile has the profile's protection
 }
@@ -663,13 +658,6 @@ bool RenameReplacing(const std::filesystem::path& from, const std::filesystem::p
 
 void IgnoreFileSizeSignal() {
     std::signal(SIGXFSZ, SIG_IGN);
-}
-
-bool StillAt(const std::filesystem::path& path, std::FILE* file) {
-    struct stat named {
-    }, open{};
-    return ::lstat(path.c_str(), &named) == 0 && ::fstat(::fileno(file), &open) == 0 &&
-           named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
 
 bool MakeFolderPrivate(const std::filesystem::path& path) {

@@ -96,10 +96,6 @@ bool FactsAtName(const std::filesystem::path& path, FileFacts& facts, bool& foun
 // True when both streams are open on the same file on disk (links included).
 bool IsSameFile(std::FILE* a, std::FILE* b);
 
-// True when `path`, its last name not followed if it is a link, is the file
-// `file` is open on. Opens nothing (POSIX), so that it keeps record locks.
-bool StillAt(const std::filesystem::path& path, std::FILE* file);
-
 // Takes group and others' rights off a folder of the user's (not a link).
 bool MakeFolderPrivate(const std::filesystem::path& path);
 
