@@ -705,7 +705,7 @@ TEST(DialogLogic, KeptHistoryIsTheUsersAloneAndSurvivesDamage) {
 #endif
     fs::path history;
     for (const auto& entry : fs::directory_iterator(folder))
-        history = entry.path().filename().string().starts_with("history-") ? entry.path() : history;
+        history = entry.path().extension() == ".jsonl" ? entry.path() : history;
     {
         PanelSession again(folder);
         EXPECT_EQ(again.panel.rows.size(), 3u);
