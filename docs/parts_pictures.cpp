@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 // Draws the README's pictures of parts and the preview, from files made here:
-// a JPEG before and after glitchwerk-cli bent its scan part, and the window
-// with its panel showing the tiles of an iNES file whose CHR was bent.
+// a JPEG before and after glitchwerk-cli bent its scan part, one bent by
+// --shuffle, --shift and --tilt side by side, and the window with its panel
+// showing the tiles of an iNES file whose CHR was bent.
 //   QT_QPA_PLATFORM=offscreen build/docs/glitchwerk_parts_pictures docs
 
 #include "app/qt_dialog_view.h"
 #include "cli/cli.h"
 #include "dialog/resource.h"
+#include "engine/file_parts.h"
 
 #include <QApplication>
 #include <QDir>
@@ -99,6 +101,60 @@ bool BentJpeg(const QString& picture) {
     return !after.isNull() && both.save(picture);
 }
 
+// The offsets START:END, in hexadecimal, from a third into the scan to its end.
+std::string LowerScan(const char* jpeg) {
+    std::FILE* file = std::fopen(jpeg, "rb");
+    if (file == nullptr)
+        return {};
+    const auto parts = glitchwerk::FindParts(file);
+    if (std::fclose(file) != 0 || !parts)
+        return {};
+    const glitchwerk::FilePart* scan = glitchwerk::FindPart(*parts, "scan");
+    if (scan == nullptr)
+        return {};
+    char range[40];
+    std::snprintf(range, sizeof range, "%llX:%llX",
+                  static_cast<unsigned long long>(scan->start + (scan->end - scan->start) / 3),
+                  static_cast<unsigned long long>(scan->end));
+    return range;
+}
+
+// Three copies of one JPEG, each bent by one rule, over the rule as typed.
+bool BentByRules(const QString& picture) {
+    const std::vector<std::vector<std::string>> rules{
+        {"--shuffle", "1024"}, {"--shift", "1000"}, {"--tilt", "8", "--pick", "20"}};
+    const int width = 400, height = 250, gap = 8, label = 30;
+    Scene(width, height).save("rules.jpg", "JPEG", 85);
+    const std::string range = LowerScan("rules.jpg");
+    if (range.empty())
+        return false;
+    QImage all(3 * width + 2 * gap, height + label, QImage::Format_RGB32);
+    all.fill(Qt::white);
+    QPainter painter(&all);
+    painter.setFont(QFont("DejaVu Sans Mono", 12));
+    painter.setPen(QColor(30, 30, 30));
+    for (std::size_t i = 0; i < rules.size(); ++i) {
+        const std::string bent = "rule" + std::to_string(i) + ".jpg";
+        std::vector<std::string> args{"corrupt", "rules.jpg", "-o",      bent,
+                                      "--seed",  "26",        "--range", range};
+        args.insert(args.end(), rules[i].begin(), rules[i].end());
+        if (!Cli(args))
+            return false;
+        const QImage image(QString::fromStdString(bent));
+        if (image.isNull())
+            return false;
+        const int x = static_cast<int>(i) * (width + gap);
+        painter.drawImage(x, 0, image);
+        std::string text;
+        for (const auto& word : rules[i])
+            text += (text.empty() ? "" : " ") + word;
+        painter.drawText(QRect(x, height, width, label), Qt::AlignCenter,
+                         QString::fromStdString(text));
+    }
+    painter.end();
+    return all.save(picture);
+}
+
 bool TilesInThePanel(const QString& picture) {
     QImage art = Scene(128, 256).convertToFormat(QImage::Format_Grayscale8);
     std::ofstream("game.nes", std::ios::binary)
@@ -151,6 +207,7 @@ int main(int argc, char** argv) {
     scratch.mkpath(".");
     QDir::setCurrent(scratch.path());
     const bool drawn = BentJpeg(pictures.filePath("bent-jpeg.png")) &&
+                       BentByRules(pictures.filePath("bent-rules.png")) &&
                        TilesInThePanel(pictures.filePath("glitchwerk-tiles.png"));
     scratch.removeRecursively();
     return drawn ? 0 : 1;
