@@ -317,11 +317,9 @@ KeptStore::Trust KeptStore::Check() const {
     if (m_folder.empty() || !MakePrivateFolders(m_folder))
         return Trust::None;
     FolderFacts facts;
-    if (!ReadFolderFacts(m_folder, facts) || !facts.folder || !facts.ours)
-        return Trust::NotOurs;
-    // Made by an earlier version less privately: what others may have put in
-    // it is looked at file by file, and nothing new comes in from now on.
-    if (facts.othersWrite && !MakeFolderPrivate(m_folder))
+    // A folder others may write to (as earlier versions made it under a
+    // loose umask) may hold anything: the user makes it private again.
+    if (!ReadFolderFacts(m_folder, facts) || !facts.folder || !facts.ours || facts.othersWrite)
         return Trust::NotOurs;
     return Trust::Ours;
 }

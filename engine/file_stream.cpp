@@ -398,10 +398,6 @@ bool RenameReplacing(const std::filesystem::path& from, const std::filesystem::p
 
 void IgnoreFileSizeSignal() {}
 
-bool MakeFolderPrivate(const std::filesystem::path&) {
-    return true; // a folder under the user's profile has the profile's protection
-}
-
 bool ReadFolderFacts(const std::filesystem::path& path, FolderFacts& facts) {
     facts = {};
     const HANDLE handle =
@@ -658,19 +654,6 @@ bool RenameReplacing(const std::filesystem::path& from, const std::filesystem::p
 
 void IgnoreFileSizeSignal() {
     std::signal(SIGXFSZ, SIG_IGN);
-}
-
-bool MakeFolderPrivate(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return FromErrno();
-    struct stat info {};
-    const bool done =
-        (::fstat(fd, &info) == 0 || FromErrno()) &&
-        (info.st_uid == ::geteuid() || (SetFailure("not the user's folder"), false)) &&
-        (::fchmod(fd, S_IRWXU) == 0 || FromErrno());
-    ::close(fd);
-    return done;
 }
 
 bool ReadFolderFacts(const std::filesystem::path& path, FolderFacts& facts) {

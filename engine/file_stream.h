@@ -96,9 +96,6 @@ bool FactsAtName(const std::filesystem::path& path, FileFacts& facts, bool& foun
 // True when both streams are open on the same file on disk (links included).
 bool IsSameFile(std::FILE* a, std::FILE* b);
 
-// Takes group and others' rights off a folder of the user's (not a link).
-bool MakeFolderPrivate(const std::filesystem::path& path);
-
 enum class LockResult { Locked, HeldElsewhere, Failed };
 // Takes an exclusive lock without waiting, released when the stream closes.
 // Only other runs of this program look at it. `BeyondEnd` keeps the locked

@@ -773,16 +773,19 @@ TEST(DialogLogic, KeptHistoryIsTheUsersAloneAndSurvivesDamage) {
         EXPECT_NE(run.panel.rows[0].summary.find("\xE2\x98\x85"), std::string::npos);
     }
 #ifndef _WIN32
-    // Not the user's alone: writable by the group, or a link. Nothing of it is used.
-    fs::permissions(history, fs::perms::group_write, fs::perm_options::add);
-    {
-        PanelSession run(folder);
-        EXPECT_TRUE(run.panel.rows.empty());
-        EXPECT_FALSE(run.panel.checked[IDC_KEEP_HISTORY]);
-        EXPECT_EQ(run.panel.texts[IDC_PANEL_STATUS], HistoryNotYours(PathText(folder)));
-        run.Do("CORRUPT"); // and nothing is written to it
+    // Not the user's alone: the file or its folder writable by the group, or a link.
+    // Nothing of it is used.
+    for (const fs::path& loose : {history, folder}) {
+        fs::permissions(loose, fs::perms::group_write, fs::perm_options::add);
+        {
+            PanelSession run(folder);
+            EXPECT_TRUE(run.panel.rows.empty());
+            EXPECT_FALSE(run.panel.checked[IDC_KEEP_HISTORY]);
+            EXPECT_EQ(run.panel.texts[IDC_PANEL_STATUS], HistoryNotYours(PathText(folder)));
+            run.Do("CORRUPT"); // and nothing is written to it
+        }
+        fs::permissions(loose, fs::perms::group_write, fs::perm_options::remove);
     }
-    fs::permissions(history, fs::perms::group_write, fs::perm_options::remove);
     const fs::path settings = folder / "settings.json";
     fs::rename(settings, data / "elsewhere.json");
     fs::create_symlink(data / "elsewhere.json", settings);
