@@ -26,6 +26,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QWindow>
 
@@ -218,6 +219,11 @@ void QtPanelView::Open() {
         winId(); // so that the panel stays over the dialog, as a tool window of it
         windowHandle()->setTransientParent(m_dialog->windowHandle());
         show();
+        // A window manager that frames the windows late may place them its own
+        // way, and frames are only measured once it has: the pair is placed
+        // again soon after, and once more when a busy machine has caught up.
+        for (const int after : {200, 1000})
+            QTimer::singleShot(after, this, &QtPanelView::Place);
         m_logic.OnPanelShown();
     }
     raise();
