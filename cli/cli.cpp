@@ -391,6 +391,14 @@ int Corrupt(CorruptCommand command, std::ostream& out, std::ostream& err) {
                           ", at or past the end of " + command.input + " (its size is " +
                           Hex(static_cast<std::uint32_t>(length)) + ")");
         }
+        const std::uint64_t covered =
+            std::min<std::uint64_t>(step.endOffset, length) - step.startOffset;
+        if (step.whole.kind == WholeRule::Shuffle &&
+            covered / static_cast<std::uint64_t>(step.whole.value) > kMostShuffledBlocks) {
+            throw Failure("--shuffle " + std::to_string(step.whole.value) + ": the range holds " +
+                          std::to_string(covered / static_cast<std::uint64_t>(step.whole.value)) +
+                          " blocks of it, more than " + std::to_string(kMostShuffledBlocks));
+        }
     }
     if (chain.mend) { // decided on the original, before any copy is corrupted
         bool read = true;
