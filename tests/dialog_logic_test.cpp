@@ -402,6 +402,11 @@ TEST(DialogLogic, TriesReplaySaveAndComeBackFromTheirRecipes) {
                          std::to_string(saved.at("draw").get<std::uint64_t>()) + ".nes"));
     run.Click(IDC_SAVE_TRY); // the same name again: a new one, nothing replaced
     EXPECT_EQ(ReadFile(run.dir / "try-2.nes"), second);
+    WriteFile(run.dir / "taken.nes", Bytes(1, 1)); // taken without a recipe beside it
+    run.panel.saveName = run.dir / "taken.nes";
+    run.Click(IDC_SAVE_TRY);
+    EXPECT_EQ(ReadFile(run.dir / "taken.nes"), Bytes(1, 1));
+    EXPECT_EQ(ReadFile(run.dir / "taken-2.nes"), second);
 
     run.Select(1); // its stream starts past the first row's: --draw
     run.Click(IDC_COPY_RECIPE);
