@@ -802,6 +802,21 @@ TEST(DialogLogic, KeptHistoryIsTheUsersAloneAndSurvivesDamage) {
     fs::remove(settings);
     fs::rename(data / "elsewhere.json", settings);
 #endif
+    // Settings of a kind no version writes: set aside, none of them used.
+    const Bytes kept = ReadFile(folder / "settings.json");
+    for (const auto& [key, value] : {std::pair("spread", nlohmann::json(3)), {"quiet", "yes"}}) {
+        auto changed = nlohmann::json::parse(kept);
+        changed[key] = value;
+        const std::string text = changed.dump();
+        WriteFile(folder / "settings.json", Bytes(text.begin(), text.end()));
+        {
+            PanelSession run(folder);
+            EXPECT_EQ(run.panel.texts[IDC_RUN_AFTER], "") << key;
+            EXPECT_EQ(run.panel.texts[IDC_PANEL_STATUS], SettingsSetAside(PathText(folder)));
+        }
+        EXPECT_TRUE(fs::remove(folder / "settings.json.damaged"));
+        WriteFile(folder / "settings.json", kept);
+    }
     // Unticked: this file's history goes; the settings too after a Yes.
     PanelSession run(folder);
     run.answer = Answer::Yes;
