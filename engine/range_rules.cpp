@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <numeric>
+#include <type_traits>
+#include <utility>
 
 // As in byte_rules.cpp: plain loops that the compiler vectorizes, on GCC for
 // x86-64 also built for AVX2 and AVX-512 and chosen when the program loads.
@@ -19,71 +22,96 @@ namespace {
 
 using Byte = std::uint8_t;
 
-// A smoothed byte is a sum of `block` bytes divided by `block`. Sums are
-// carried for kLanes neighbouring bytes at once, and move on by kLanes bytes
-// at a time: W(p + kLanes) = W(p) + E(p), where E(p) is the sum of
-// from[q + block] - from[q] over q = p ... p + kLanes - 1, built for a chunk of
-// positions by doubling (pairs, fours, ...). Every loop is then a plain
-// vector loop; a running sum byte by byte would wait on each addition.
-constexpr std::size_t kLanes = 32;
-constexpr std::size_t kChunk = 1024;
+// A smoothed byte is a sum of `block` bytes divided by `block`: the
+// difference of two prefix sums, taken modulo 2^16 where 255 * block fits and
+// modulo 2^32 above. The prefix sums are made a vector at a time: within it,
+// by adding it to itself moved up by 1, 2, 4, ... lanes, then the sum of all
+// before it; a running sum byte by byte would wait on each addition.
+template <class Sum> struct Lanes;
+template <> struct Lanes<std::uint16_t> {
+    using Sums = std::uint16_t __attribute__((vector_size(64)));
+    using Bytes = Byte __attribute__((vector_size(32)));
+};
+template <> struct Lanes<std::uint32_t> {
+    using Sums = std::uint32_t __attribute__((vector_size(64)));
+    using Bytes = Byte __attribute__((vector_size(16)));
+};
+template <class Sum> using SumLanes = typename Lanes<Sum>::Sums;
 
-// Sums of `width` neighbours: into[q] = from[q] + from[q + width], q < count.
-template <std::size_t width>
-void Pairs(const std::int16_t* from, std::int16_t* into, std::size_t count) {
-    for (std::size_t q = 0; q < count; ++q)
-        into[q] = static_cast<std::int16_t>(from[q] + from[q + width]);
+// v[i] += v[i - shift] for every lane i >= shift.
+template <std::size_t shift, class Vector, std::size_t... lane>
+void AddMovedUp(Vector& v, std::index_sequence<lane...>) {
+    constexpr std::size_t kLanes = sizeof...(lane);
+    v += __builtin_shufflevector(Vector{}, v, (lane >= shift ? kLanes + lane - shift : 0)...);
 }
 
-// E over [0, count) for the bytes at `from`, which reach block + count +
-// kLanes - 2 bytes further.
-GLITCHWERK_VECTOR_CLONES void SumSteps(const Byte* from, std::size_t count, std::size_t block,
-                                       std::int16_t* steps) {
-    // Differences of at most 255 summed over 32 stay within 16 bits. Each
-    // element is written before it is read.
-    std::array<std::int16_t, kChunk + kLanes> a;
-    std::array<std::int16_t, kChunk + kLanes> b;
-    const std::size_t n = count + kLanes - 1;
-    for (std::size_t q = 0; q < n; ++q)
-        a[q] = static_cast<std::int16_t>(from[q + block] - from[q]);
-    Pairs<1>(a.data(), b.data(), n - 1);
-    Pairs<2>(b.data(), a.data(), n - 3);
-    Pairs<4>(a.data(), b.data(), n - 7);
-    Pairs<8>(b.data(), a.data(), n - 15);
-    Pairs<16>(a.data(), steps, count);
+// into[i] += v[from] for every lane i.
+template <std::size_t from, class Vector, std::size_t... lane>
+void AddLane(Vector& into, const Vector& v, std::index_sequence<lane...>) {
+    into += __builtin_shufflevector(v, v, (lane * 0 + from)...);
 }
 
-// The bytes whose `block` bytes are all there: `full` of them, `from` holding
-// full + block - 1. Sum is 16 bits wide where 255 * block fits.
+// sums[q] = from[0] + ... + from[q - 1] for q <= count, modulo 2^bits of Sum.
 template <class Sum>
-GLITCHWERK_VECTOR_CLONES void SmoothWhole(const Byte* from, Byte* to, std::size_t full,
-                                          std::size_t block) {
-    const Divisor<Sum> divisor(static_cast<Sum>(block));
-    Sum first = 0;
-    for (std::size_t q = 0; q < block; ++q)
-        first = static_cast<Sum>(first + from[q]);
-    // The vector part: outputs [0, vectored), its last move lands below `full`.
-    const std::size_t vectored = full >= 2 * kLanes ? (full - kLanes) / kLanes * kLanes : 0;
-    std::array<Sum, kLanes> sums{};
-    sums[0] = first;
-    for (std::size_t j = 1; j < kLanes && vectored > 0; ++j)
-        sums[j] = static_cast<Sum>(sums[j - 1] + from[j - 1 + block] - from[j - 1]);
-    std::array<std::int16_t, kChunk> steps{};
-    for (std::size_t chunk = 0; chunk < vectored; chunk += kChunk) {
-        const std::size_t count = std::min(kChunk, vectored - chunk);
-        SumSteps(from + chunk, count, block, steps.data());
-        for (std::size_t p = 0; p < count; p += kLanes) {
-            for (std::size_t j = 0; j < kLanes; ++j) {
-                to[chunk + p + j] = static_cast<Byte>(divisor.Quotient(sums[j]));
-                sums[j] = static_cast<Sum>(sums[j] + steps[p + j]);
-            }
+GLITCHWERK_VECTOR_CLONES void PrefixSums(const Byte* from, std::size_t count, Sum* sums) {
+    constexpr std::size_t kLanes = 64 / sizeof(Sum);
+    using Bytes = typename Lanes<Sum>::Bytes;
+    constexpr auto kEach = std::make_index_sequence<kLanes>{};
+    SumLanes<Sum> carry{};
+    sums[0] = 0;
+    std::size_t q = 0;
+    for (; q + kLanes <= count; q += kLanes) {
+        Bytes bytes;
+        std::memcpy(&bytes, from + q, kLanes);
+        SumLanes<Sum> v;
+        if constexpr (sizeof(Sum) == 2) {
+            v = __builtin_convertvector(bytes, SumLanes<Sum>);
+        } else { // GCC would widen each lane on its own
+            for (std::size_t i = 0; i < kLanes; ++i)
+                v[i] = bytes[i];
         }
+        AddMovedUp<1>(v, kEach);
+        AddMovedUp<2>(v, kEach);
+        AddMovedUp<4>(v, kEach);
+        AddMovedUp<8>(v, kEach);
+        if constexpr (kLanes > 16)
+            AddMovedUp<16>(v, kEach);
+        const auto before = carry;
+        // The sum of the vector's bytes into every lane, so that the running
+        // sum waits on one addition a vector.
+        AddLane<kLanes - 1>(carry, v, kEach);
+        v += before;
+        std::memcpy(sums + q + 1, &v, sizeof v);
     }
-    Sum sum = vectored > 0 ? sums[0] : first;
-    for (std::size_t p = vectored; p < full; ++p) {
-        to[p] = static_cast<Byte>(divisor.Quotient(sum));
-        if (p + 1 < full)
-            sum = static_cast<Sum>(sum + from[p + block] - from[p]);
+    Sum last = carry[0];
+    for (; q < count; ++q) {
+        last = static_cast<Sum>(last + from[q]);
+        sums[q + 1] = last;
+    }
+}
+
+// to[p] = (sums[p + block] - sums[p]) / block for p < full.
+GLITCHWERK_VECTOR_CLONES void Means(const std::uint16_t* sums, Byte* to, std::size_t full,
+                                    std::size_t block) {
+    const Divisor<std::uint16_t> divisor(static_cast<std::uint16_t>(block));
+    for (std::size_t p = 0; p < full; ++p)
+        to[p] = static_cast<Byte>(
+            divisor.Quotient(static_cast<std::uint16_t>(sums[p + block] - sums[p])));
+}
+
+// The sums below 2^24, divided in floating point by a multiplication by
+// 1 / block rounded up: the product is never below the quotient, and stays
+// below the next integer (in single precision up to blocks of 2^14, in double
+// precision above).
+template <class Real>
+GLITCHWERK_VECTOR_CLONES void Means(const std::uint32_t* sums, Byte* to, std::size_t full,
+                                    std::size_t block) {
+    auto inverse = static_cast<Real>(1) / static_cast<Real>(block);
+    if (static_cast<double>(inverse) * static_cast<double>(block) < 1.0)
+        inverse = std::nextafter(inverse, static_cast<Real>(1));
+    for (std::size_t p = 0; p < full; ++p) {
+        const auto sum = static_cast<std::int32_t>(sums[p + block] - sums[p]);
+        to[p] = static_cast<Byte>(static_cast<std::int32_t>(static_cast<Real>(sum) * inverse));
     }
 }
 
@@ -110,21 +138,31 @@ void CopyBlock(const Byte* from, Byte* to, std::size_t size) {
         std::memcpy(to + at, from + at, kPiece);
 }
 
-// The last bytes, each the mean of those from it to the end of `available`:
-// sums first, then the divisions in a vector loop, in double precision, which
-// is exact for sums below 2^24.
-GLITCHWERK_VECTOR_CLONES void SmoothEnd(const Byte* from, Byte* to, std::size_t count,
-                                        std::size_t available) {
-    std::vector<std::uint32_t> sums(count);
-    std::uint32_t sum = 0;
-    for (std::size_t p = available; p-- > 0;) {
-        sum += from[p];
-        if (p < count)
-            sums[p] = sum;
-    }
-    for (std::size_t p = 0; p < count; ++p)
-        to[p] =
-            static_cast<Byte>(static_cast<double>(sums[p]) / static_cast<double>(available - p));
+// The bytes from `full` to `count`, each the mean of those from it to the end
+// of `available`, divided in double precision.
+template <class Sum>
+GLITCHWERK_VECTOR_CLONES void SmoothEnd(const Sum* sums, Byte* to, std::size_t full,
+                                        std::size_t count, std::size_t available) {
+    for (std::size_t p = full; p < count; ++p)
+        to[p] = static_cast<Byte>(static_cast<double>(static_cast<Sum>(sums[available] - sums[p])) /
+                                  static_cast<double>(available - p));
+}
+
+// Sum is 16 bits wide where 255 * block fits. The first `full` bytes have
+// their `block` bytes; the others the bytes from them to the end.
+template <class Sum>
+void Smooth(const Byte* from, Byte* to, std::size_t count, std::size_t available, std::size_t block,
+            std::size_t full) {
+    thread_local std::vector<Sum> sums;
+    sums.resize(available + 1);
+    PrefixSums(from, available, sums.data());
+    if constexpr (std::is_same_v<Sum, std::uint16_t>)
+        Means(sums.data(), to, full, block);
+    else if (block < 16384)
+        Means<float>(sums.data(), to, full, block);
+    else
+        Means<double>(sums.data(), to, full, block);
+    SmoothEnd(sums.data(), to, full, count, available);
 }
 
 } // namespace
@@ -156,12 +194,9 @@ void SmoothBytes(const std::uint8_t* from, std::uint8_t* to, std::size_t count,
     }
     const std::size_t full = available >= block ? std::min(count, available - block + 1) : 0;
     if (block <= 257)
-        SmoothWhole<std::uint16_t>(from, to, full, block);
+        Smooth<std::uint16_t>(from, to, count, available, block, full);
     else
-        SmoothWhole<std::uint32_t>(from, to, full, block);
-    // Near the end, fewer bytes: sums from the end backwards.
-    if (full < count)
-        SmoothEnd(from + full, to + full, count - full, available - full);
+        Smooth<std::uint32_t>(from, to, count, available, block, full);
 }
 
 std::vector<std::uint32_t> ShuffledBlocks(std::uint32_t blocks, RandomStream first) {
