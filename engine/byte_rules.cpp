@@ -414,4 +414,27 @@ GLITCHWERK_VECTOR_CLONES std::uint64_t PickKeys(std::uint32_t seed, std::uint64_
     return least;
 }
 
+GLITCHWERK_VECTOR_CLONES std::int32_t KeysAtMost(const std::uint64_t* keys, std::int32_t count,
+                                                 std::uint64_t bound, std::int32_t* found) {
+    // A group at a time by a test that vectorizes; one that has such a key is
+    // listed branch-free.
+    constexpr std::int32_t kGroup = 16;
+    std::int32_t total = 0;
+    for (std::int32_t from = 0; from < count; from += kGroup) {
+        const std::int32_t size = std::min(kGroup, count - from);
+        bool any = false;
+        if (size == kGroup) {
+            for (std::int32_t i = 0; i < kGroup; ++i)
+                any |= keys[from + i] <= bound;
+        } else {
+            any = true;
+        }
+        for (std::int32_t i = from; any && i < from + size; ++i) {
+            found[total] = i;
+            total += keys[i] <= bound;
+        }
+    }
+    return total;
+}
+
 } // namespace glitchwerk

@@ -158,4 +158,9 @@ std::uint64_t PickKey(std::uint32_t seed, std::uint64_t firstDraw, std::uint64_t
 std::uint64_t PickKeys(std::uint32_t seed, std::uint64_t firstDraw, std::uint64_t windowOffset,
                        const std::int32_t* matches, std::int32_t count, std::uint64_t* keys);
 
+// The indices i below `count` of the keys at most `bound`, in order, written
+// to `found` (room for `count`); returns how many there are.
+std::int32_t KeysAtMost(const std::uint64_t* keys, std::int32_t count, std::uint64_t bound,
+                        std::int32_t* found);
+
 } // namespace glitchwerk
