@@ -99,20 +99,13 @@ GLITCHWERK_VECTOR_CLONES void Means(const std::uint16_t* sums, Byte* to, std::si
             divisor.Quotient(static_cast<std::uint16_t>(sums[p + block] - sums[p])));
 }
 
-// The sums below 2^24, divided in floating point by a multiplication by
-// 1 / block rounded up: the product is never below the quotient, and stays
-// below the next integer (in single precision up to blocks of 2^14, in double
-// precision above).
+// The same with 32-bit sums, divided in floating point.
 template <class Real>
 GLITCHWERK_VECTOR_CLONES void Means(const std::uint32_t* sums, Byte* to, std::size_t full,
                                     std::size_t block) {
-    auto inverse = static_cast<Real>(1) / static_cast<Real>(block);
-    if (static_cast<double>(inverse) * static_cast<double>(block) < 1.0)
-        inverse = std::nextafter(inverse, static_cast<Real>(1));
-    for (std::size_t p = 0; p < full; ++p) {
-        const auto sum = static_cast<std::int32_t>(sums[p + block] - sums[p]);
-        to[p] = static_cast<Byte>(static_cast<std::int32_t>(static_cast<Real>(sum) * inverse));
-    }
+    const MeanDivisor<Real> divisor(block);
+    for (std::size_t p = 0; p < full; ++p)
+        to[p] = divisor(static_cast<std::int32_t>(sums[p + block] - sums[p]));
 }
 
 // picks[i] mod (blocks - i), by a division in double precision, which
@@ -158,7 +151,7 @@ void Smooth(const Byte* from, Byte* to, std::size_t count, std::size_t available
     PrefixSums(from, available, sums.data());
     if constexpr (std::is_same_v<Sum, std::uint16_t>)
         Means(sums.data(), to, full, block);
-    else if (block < 16384)
+    else if (block < kSingleBlocks)
         Means<float>(sums.data(), to, full, block);
     else
         Means<double>(sums.data(), to, full, block);
