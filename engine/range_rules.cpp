@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <numeric>
@@ -24,64 +25,72 @@ using Byte = std::uint8_t;
 
 // A smoothed byte is a sum of `block` bytes divided by `block`: the
 // difference of two prefix sums, taken modulo 2^16 where 255 * block fits and
-// modulo 2^32 above. The prefix sums are made a vector at a time: within it,
-// by adding it to itself moved up by 1, 2, 4, ... lanes, then the sum of all
-// before it; a running sum byte by byte would wait on each addition.
-template <class Sum> struct Lanes;
-template <> struct Lanes<std::uint16_t> {
-    using Sums = std::uint16_t __attribute__((vector_size(64)));
-    using Bytes = Byte __attribute__((vector_size(32)));
-};
-template <> struct Lanes<std::uint32_t> {
-    using Sums = std::uint32_t __attribute__((vector_size(64)));
-    using Bytes = Byte __attribute__((vector_size(16)));
-};
-template <class Sum> using SumLanes = typename Lanes<Sum>::Sums;
+// modulo 2^32 above. The prefix sums are made 64 bytes at a time in vector
+// registers; a running sum byte by byte would wait on each addition.
+using Halves = std::uint16_t __attribute__((vector_size(64)));
+using Wide = std::uint32_t __attribute__((vector_size(128)));
 
-// v[i] += v[i - shift] for every lane i >= shift.
+// into[i] += v[i - shift] for every lane i >= shift.
 template <std::size_t shift, class Vector, std::size_t... lane>
-void AddMovedUp(Vector& v, std::index_sequence<lane...>) {
+void AddMovedUp(Vector& into, const Vector& v, std::index_sequence<lane...>) {
     constexpr std::size_t kLanes = sizeof...(lane);
-    v += __builtin_shufflevector(Vector{}, v, (lane >= shift ? kLanes + lane - shift : 0)...);
+    into += __builtin_shufflevector(Vector{}, v, (lane >= shift ? kLanes + lane - shift : 0)...);
 }
 
-// into[i] += v[from] for every lane i.
-template <std::size_t from, class Vector, std::size_t... lane>
-void AddLane(Vector& into, const Vector& v, std::index_sequence<lane...>) {
-    into += __builtin_shufflevector(v, v, (lane * 0 + from)...);
+// The sums of the 64 bytes at `from` up to each: first[i] of bytes 0 to i,
+// second[i] of bytes 0 to 32 + i. On a little-endian machine the bytes are
+// 32 lanes of pairs: the pairs' sums first, their prefix sums (the sums up to
+// each odd byte) by adding them to themselves moved up by 1, 2, 4, 8 and 16
+// lanes, and the sums up to the even bytes from those.
+[[gnu::always_inline]] inline void SumsOf64(const Byte* from, Halves& first, Halves& second) {
+    constexpr auto kEach = std::make_index_sequence<32>{};
+    Halves pairs;
+    std::memcpy(&pairs, from, sizeof pairs);
+    const Halves even = pairs & 0xFF;
+    Halves odd = even + (pairs >> 8);
+    AddMovedUp<1>(odd, odd, kEach);
+    AddMovedUp<2>(odd, odd, kEach);
+    AddMovedUp<4>(odd, odd, kEach);
+    AddMovedUp<8>(odd, odd, kEach);
+    AddMovedUp<16>(odd, odd, kEach);
+    Halves evens = even;
+    AddMovedUp<1>(evens, odd, kEach);
+    first =
+        __builtin_shufflevector(evens, odd, 0, 32, 1, 33, 2, 34, 3, 35, 4, 36, 5, 37, 6, 38, 7, 39,
+                                8, 40, 9, 41, 10, 42, 11, 43, 12, 44, 13, 45, 14, 46, 15, 47);
+    second = __builtin_shufflevector(evens, odd, 16, 48, 17, 49, 18, 50, 19, 51, 20, 52, 21, 53, 22,
+                                     54, 23, 55, 24, 56, 25, 57, 26, 58, 27, 59, 28, 60, 29, 61, 30,
+                                     62, 31, 63);
 }
 
 // sums[q] = from[0] + ... + from[q - 1] for q <= count, modulo 2^bits of Sum.
+// The running sum stays in a vector, so that it waits on one addition for 64
+// bytes.
 template <class Sum>
 GLITCHWERK_VECTOR_CLONES void PrefixSums(const Byte* from, std::size_t count, Sum* sums) {
-    constexpr std::size_t kLanes = 64 / sizeof(Sum);
-    using Bytes = typename Lanes<Sum>::Bytes;
-    constexpr auto kEach = std::make_index_sequence<kLanes>{};
-    SumLanes<Sum> carry{};
+    constexpr bool kNarrow = std::is_same_v<Sum, std::uint16_t>;
+    std::conditional_t<kNarrow, Halves, Wide> carry{};
     sums[0] = 0;
     std::size_t q = 0;
-    for (; q + kLanes <= count; q += kLanes) {
-        Bytes bytes;
-        std::memcpy(&bytes, from + q, kLanes);
-        SumLanes<Sum> v;
-        if constexpr (sizeof(Sum) == 2) {
-            v = __builtin_convertvector(bytes, SumLanes<Sum>);
-        } else { // GCC would widen each lane on its own
-            for (std::size_t i = 0; i < kLanes; ++i)
-                v[i] = bytes[i];
+    for (; std::endian::native == std::endian::little && q + 64 <= count; q += 64) {
+        Halves first;
+        Halves second;
+        SumsOf64(from + q, first, second);
+        const Halves total = __builtin_shufflevector(
+            second, second, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31,
+            31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31);
+        if constexpr (kNarrow) {
+            first += carry;
+            second += carry;
+            carry += total;
+            std::memcpy(sums + q + 1, &first, sizeof first);
+            std::memcpy(sums + q + 33, &second, sizeof second);
+        } else {
+            const Wide parts[] = {__builtin_convertvector(first, Wide) + carry,
+                                  __builtin_convertvector(second, Wide) + carry};
+            carry += __builtin_convertvector(total, Wide);
+            std::memcpy(sums + q + 1, parts, sizeof parts);
         }
-        AddMovedUp<1>(v, kEach);
-        AddMovedUp<2>(v, kEach);
-        AddMovedUp<4>(v, kEach);
-        AddMovedUp<8>(v, kEach);
-        if constexpr (kLanes > 16)
-            AddMovedUp<16>(v, kEach);
-        const auto before = carry;
-        // The sum of the vector's bytes into every lane, so that the running
-        // sum waits on one addition a vector.
-        AddLane<kLanes - 1>(carry, v, kEach);
-        v += before;
-        std::memcpy(sums + q + 1, &v, sizeof v);
     }
     Sum last = carry[0];
     for (; q < count; ++q) {
