@@ -28,13 +28,18 @@ using Byte = std::uint8_t;
 // side by side.
 constexpr std::uint32_t kGolden = 0x9e3779b9U;
 
-constexpr std::uint32_t Mix(std::uint32_t x) {
+// Mix but its last step, x ^= x >> 16: x >> 16 is then also v >> 16.
+constexpr std::uint32_t MixUnfinished(std::uint32_t x) {
     x ^= x >> 16;
     x *= 0x7feb352dU;
     x ^= x >> 15;
     x *= 0x846ca68bU;
-    x ^= x >> 16;
     return x;
+}
+
+constexpr std::uint32_t Mix(std::uint32_t x) {
+    x = MixUnfinished(x);
+    return x ^ (x >> 16);
 }
 
 std::uint32_t StreamKey(std::uint32_t seed) {
@@ -108,6 +113,9 @@ struct RandomAt {
     std::uint32_t Value(std::int32_t i) const {
         return Mix(key ^ (base + static_cast<std::uint32_t>(i) * kGolden));
     }
+    std::uint32_t Unfinished(std::int32_t i) const {
+        return MixUnfinished(key ^ (base + static_cast<std::uint32_t>(i) * kGolden));
+    }
     Byte operator()(Byte, std::int32_t i) const { return static_cast<Byte>(Value(i)); }
 };
 
@@ -137,17 +145,18 @@ struct FlipBitAt {
         return static_cast<Byte>(b ^ bit);
     }
 };
-// By -N to +N, saturating: v mod (2N + 1) by multiplication, as division does
+// By -N to +N, saturating: v mod (2N + 1) by multiplications, as division does
 // not vectorize. N is 1 to FF.
 struct TiltAt {
     RandomAt at;
     std::uint32_t d; // 2N + 1
-    Divisor<std::uint32_t> steps{d};
+    SmallDivisor steps{d};
     std::int32_t n = static_cast<std::int32_t>(d / 2);
     Byte operator()(Byte b, std::int32_t i) const {
-        const std::uint32_t v = at.Value(i);
-        const auto step = static_cast<std::int32_t>(v - steps.Quotient(v) * d);
-        return static_cast<Byte>(std::clamp(b + step - n, 0, 0xFF));
+        const std::uint32_t x = at.Unfinished(i);
+        const std::uint32_t high = x >> 16;
+        return static_cast<Byte>(
+            std::min(std::max(b + steps.Remainder(x ^ high, high, -n), 0), 0xFF));
     }
 };
 
@@ -198,7 +207,10 @@ Byte CountAndReplace(Byte* buffer, std::int32_t from, std::int32_t count, Hit hi
         const Byte b = buffer[i];
         const bool isHit = hit(b);
         hits += isHit;
-        buffer[i] = isHit ? replace(b, i) : b;
+        // Taken for every byte and kept by a mask, not a branch, so that a
+        // replacement in floating point (which could trap) vectorizes too.
+        const auto mask = static_cast<Byte>(-static_cast<std::int32_t>(isHit));
+        buffer[i] = static_cast<Byte>((replace(b, i) & mask) | (b & ~mask));
     }
     return hits;
 }
@@ -400,6 +412,29 @@ GLITCHWERK_VECTOR_CLONES std::uint64_t PickKeys(std::uint32_t seed, std::uint64_
         }
     }
     return least;
+}
+
+GLITCHWERK_VECTOR_CLONES std::int32_t KeysAtMost(const std::uint64_t* keys, std::int32_t count,
+                                                 std::uint64_t bound, std::int32_t* found) {
+    // A group at a time by a test that vectorizes; one that has such a key is
+    // listed branch-free.
+    constexpr std::int32_t kGroup = 16;
+    std::int32_t total = 0;
+    for (std::int32_t from = 0; from < count; from += kGroup) {
+        const std::int32_t size = std::min(kGroup, count - from);
+        bool any = false;
+        if (size == kGroup) {
+            for (std::int32_t i = 0; i < kGroup; ++i)
+                any |= keys[from + i] <= bound;
+        } else {
+            any = true;
+        }
+        for (std::int32_t i = from; any && i < from + size; ++i) {
+            found[total] = i;
+            total += keys[i] <= bound;
+        }
+    }
+    return total;
 }
 
 } // namespace glitchwerk

@@ -99,6 +99,37 @@ template <class Word> struct Divisor {
     }
 };
 
+// The remainder of a 32-bit v by a divisor d below 512, exactly, by
+// multiplications that vectorize. With C0 = ceil(2^32 / d) and C1 =
+// ceil(2^48 / d), v = h * 2^16 + l gives h * C1 + l * C0 = 2^32 * v / d + e,
+// 0 <= e < 2^17, so that its low 32 bits L are 2^32 * (v mod d) / d + e, and
+// L * d / 2^32 lies within 2^-6 above (v mod d). h * C1 is v * C0 - h * K, with
+// K = 2^16 * C0 - C1. The last product is taken in single precision (L >> 8
+// is exact there, the product is within 2^-14) and rounded to the nearest
+// integer by adding 1.5 * 2^23: a float product, not a third integer one.
+struct SmallDivisor {
+    std::uint32_t d;
+    std::uint32_t c0 = static_cast<std::uint32_t>(0xFFFFFFFFU / d + 1);
+    std::uint32_t k = static_cast<std::uint32_t>((std::uint64_t{c0} << 16) -
+                                                 ((std::uint64_t{1} << 48) - 1) / d - 1);
+    float scale = static_cast<float>(d) / 16777216.0f; // d / 2^24
+
+    // 2 <= d < 512.
+    constexpr explicit SmallDivisor(std::uint32_t divisor) : d(divisor) {}
+    // (v mod d) + offset, for -2^21 <= offset <= 2^21; `high` is v >> 16.
+    constexpr std::int32_t Remainder(std::uint32_t v, std::uint32_t high,
+                                     std::int32_t offset = 0) const {
+        constexpr float kRound = 12582912.0f; // 1.5 * 2^23
+        const std::uint32_t fraction = v * c0 - high * k;
+        const float sum = static_cast<float>(static_cast<std::int32_t>(fraction >> 8)) * scale +
+                          (kRound + static_cast<float>(offset));
+        return std::bit_cast<std::int32_t>(sum) - std::bit_cast<std::int32_t>(kRound);
+    }
+    constexpr std::uint32_t Remainder(std::uint32_t v) const {
+        return static_cast<std::uint32_t>(Remainder(v, v >> 16));
+    }
+};
+
 // Applies `rule` to `count` bytes of `buffer` in place and returns the number
 // of hit bytes. A hit byte i takes draw `draws.draw + i` of the stream's seed
 // when the rule is random; nothing moves the stream. `firstIndex` and
@@ -126,5 +157,10 @@ std::uint64_t PickKey(std::uint32_t seed, std::uint64_t firstDraw, std::uint64_t
 // least of them.
 std::uint64_t PickKeys(std::uint32_t seed, std::uint64_t firstDraw, std::uint64_t windowOffset,
                        const std::int32_t* matches, std::int32_t count, std::uint64_t* keys);
+
+// The indices i below `count` of the keys at most `bound`, in order, written
+// to `found` (room for `count`); returns how many there are.
+std::int32_t KeysAtMost(const std::uint64_t* keys, std::int32_t count, std::uint64_t bound,
+                        std::int32_t* found);
 
 } // namespace glitchwerk

@@ -285,7 +285,8 @@ struct Pass {
             bound = best.back().first;
         };
         std::array<std::uint64_t, kKeyBlock> keys{};
-        EachWindow(start, end, false, [&](std::uint64_t offset, std::int32_t count) {
+        std::array<std::int32_t, kKeyBlock> atMost{};
+        const auto visit = [&](std::uint64_t offset, std::int32_t count) {
             // Every byte of a window that keeps none matches: no list of them.
             const bool every = step.rule.searchMode == SearchMode::SearchAllBytes &&
                                !Keeps(offset, offset + static_cast<std::uint64_t>(count));
@@ -301,8 +302,10 @@ struct Pass {
                                      keys.data());
                 if (least > bound)
                     continue;
-                for (std::int32_t i = 0; i < size; ++i) {
-                    if (keys[i] > bound)
+                const std::int32_t below = KeysAtMost(keys.data(), size, bound, atMost.data());
+                for (std::int32_t k = 0; k < below; ++k) {
+                    const std::int32_t i = atMost[k];
+                    if (keys[i] > bound) // lowered meanwhile
                         continue;
                     best.emplace_back(keys[i], offset + static_cast<std::uint64_t>(
                                                             every ? m + i : matches[m + i]));
@@ -310,7 +313,24 @@ struct Pass {
                         keepSmallest();
                 }
             }
-        });
+        };
+        // Where every byte matches, the keys depend on the offsets alone: the
+        // file is not read to choose, only its length is asked.
+        if (step.rule.searchMode == SearchMode::SearchAllBytes && !Keeps(start, end)) {
+            const std::int64_t length = StreamLength(file);
+            if (length < 0) {
+                failed = true;
+                return {};
+            }
+            const std::uint64_t stop = std::min(end, static_cast<std::uint64_t>(length));
+            for (std::uint64_t offset = start; offset < stop; offset += kWindowSize) {
+                const auto count = std::min<std::uint64_t>(kWindowSize, stop - offset);
+                visit(offset, static_cast<std::int32_t>(count));
+                Done(count);
+            }
+        } else {
+            EachWindow(start, end, false, visit);
+        }
         if (best.size() > n)
             keepSmallest();
         std::vector<std::uint64_t> chosen(best.size());

@@ -3,8 +3,12 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cmath>
 #include <cstring>
 #include <numeric>
+#include <type_traits>
+#include <utility>
 
 // As in byte_rules.cpp: plain loops that the compiler vectorizes, on GCC for
 // x86-64 also built for AVX2 and AVX-512 and chosen when the program loads.
@@ -19,72 +23,98 @@ namespace {
 
 using Byte = std::uint8_t;
 
-// A smoothed byte is a sum of `block` bytes divided by `block`. Sums are
-// carried for kLanes neighbouring bytes at once, and move on by kLanes bytes
-// at a time: W(p + kLanes) = W(p) + E(p), where E(p) is the sum of
-// from[q + block] - from[q] over q = p ... p + kLanes - 1, built for a chunk of
-// positions by doubling (pairs, fours, ...). Every loop is then a plain
-// vector loop; a running sum byte by byte would wait on each addition.
-constexpr std::size_t kLanes = 32;
-constexpr std::size_t kChunk = 1024;
+// A smoothed byte is a sum of `block` bytes divided by `block`: the
+// difference of two prefix sums, taken modulo 2^16 where 255 * block fits and
+// modulo 2^32 above. The prefix sums are made 64 bytes at a time in vector
+// registers; a running sum byte by byte would wait on each addition.
+using Halves = std::uint16_t __attribute__((vector_size(64)));
+using Wide = std::uint32_t __attribute__((vector_size(128)));
 
-// Sums of `width` neighbours: into[q] = from[q] + from[q + width], q < count.
-template <std::size_t width>
-void Pairs(const std::int16_t* from, std::int16_t* into, std::size_t count) {
-    for (std::size_t q = 0; q < count; ++q)
-        into[q] = static_cast<std::int16_t>(from[q] + from[q + width]);
+// into[i] += v[i - shift] for every lane i >= shift.
+template <std::size_t shift, class Vector, std::size_t... lane>
+void AddMovedUp(Vector& into, const Vector& v, std::index_sequence<lane...>) {
+    constexpr std::size_t kLanes = sizeof...(lane);
+    into += __builtin_shufflevector(Vector{}, v, (lane >= shift ? kLanes + lane - shift : 0)...);
 }
 
-// E over [0, count) for the bytes at `from`, which reach block + count +
-// kLanes - 2 bytes further.
-GLITCHWERK_VECTOR_CLONES void SumSteps(const Byte* from, std::size_t count, std::size_t block,
-                                       std::int16_t* steps) {
-    // Differences of at most 255 summed over 32 stay within 16 bits. Each
-    // element is written before it is read.
-    std::array<std::int16_t, kChunk + kLanes> a;
-    std::array<std::int16_t, kChunk + kLanes> b;
-    const std::size_t n = count + kLanes - 1;
-    for (std::size_t q = 0; q < n; ++q)
-        a[q] = static_cast<std::int16_t>(from[q + block] - from[q]);
-    Pairs<1>(a.data(), b.data(), n - 1);
-    Pairs<2>(b.data(), a.data(), n - 3);
-    Pairs<4>(a.data(), b.data(), n - 7);
-    Pairs<8>(b.data(), a.data(), n - 15);
-    Pairs<16>(a.data(), steps, count);
+// The sums of the 64 bytes at `from` up to each: first[i] of bytes 0 to i,
+// second[i] of bytes 0 to 32 + i. On a little-endian machine the bytes are
+// 32 lanes of pairs: the pairs' sums first, their prefix sums (the sums up to
+// each odd byte) by adding them to themselves moved up by 1, 2, 4, 8 and 16
+// lanes, and the sums up to the even bytes from those.
+[[gnu::always_inline]] inline void SumsOf64(const Byte* from, Halves& first, Halves& second) {
+    constexpr auto kEach = std::make_index_sequence<32>{};
+    Halves pairs;
+    std::memcpy(&pairs, from, sizeof pairs);
+    const Halves even = pairs & 0xFF;
+    Halves odd = even + (pairs >> 8);
+    AddMovedUp<1>(odd, odd, kEach);
+    AddMovedUp<2>(odd, odd, kEach);
+    AddMovedUp<4>(odd, odd, kEach);
+    AddMovedUp<8>(odd, odd, kEach);
+    AddMovedUp<16>(odd, odd, kEach);
+    Halves evens = even;
+    AddMovedUp<1>(evens, odd, kEach);
+    first =
+        __builtin_shufflevector(evens, odd, 0, 32, 1, 33, 2, 34, 3, 35, 4, 36, 5, 37, 6, 38, 7, 39,
+                                8, 40, 9, 41, 10, 42, 11, 43, 12, 44, 13, 45, 14, 46, 15, 47);
+    second = __builtin_shufflevector(evens, odd, 16, 48, 17, 49, 18, 50, 19, 51, 20, 52, 21, 53, 22,
+                                     54, 23, 55, 24, 56, 25, 57, 26, 58, 27, 59, 28, 60, 29, 61, 30,
+                                     62, 31, 63);
 }
 
-// The bytes whose `block` bytes are all there: `full` of them, `from` holding
-// full + block - 1. Sum is 16 bits wide where 255 * block fits.
+// sums[q] = from[0] + ... + from[q - 1] for q <= count, modulo 2^bits of Sum.
+// The running sum stays in a vector, so that it waits on one addition for 64
+// bytes.
 template <class Sum>
-GLITCHWERK_VECTOR_CLONES void SmoothWhole(const Byte* from, Byte* to, std::size_t full,
-                                          std::size_t block) {
-    const Divisor<Sum> divisor(static_cast<Sum>(block));
-    Sum first = 0;
-    for (std::size_t q = 0; q < block; ++q)
-        first = static_cast<Sum>(first + from[q]);
-    // The vector part: outputs [0, vectored), its last move lands below `full`.
-    const std::size_t vectored = full >= 2 * kLanes ? (full - kLanes) / kLanes * kLanes : 0;
-    std::array<Sum, kLanes> sums{};
-    sums[0] = first;
-    for (std::size_t j = 1; j < kLanes && vectored > 0; ++j)
-        sums[j] = static_cast<Sum>(sums[j - 1] + from[j - 1 + block] - from[j - 1]);
-    std::array<std::int16_t, kChunk> steps{};
-    for (std::size_t chunk = 0; chunk < vectored; chunk += kChunk) {
-        const std::size_t count = std::min(kChunk, vectored - chunk);
-        SumSteps(from + chunk, count, block, steps.data());
-        for (std::size_t p = 0; p < count; p += kLanes) {
-            for (std::size_t j = 0; j < kLanes; ++j) {
-                to[chunk + p + j] = static_cast<Byte>(divisor.Quotient(sums[j]));
-                sums[j] = static_cast<Sum>(sums[j] + steps[p + j]);
-            }
+GLITCHWERK_VECTOR_CLONES void PrefixSums(const Byte* from, std::size_t count, Sum* sums) {
+    constexpr bool kNarrow = std::is_same_v<Sum, std::uint16_t>;
+    std::conditional_t<kNarrow, Halves, Wide> carry{};
+    sums[0] = 0;
+    std::size_t q = 0;
+    for (; std::endian::native == std::endian::little && q + 64 <= count; q += 64) {
+        Halves first;
+        Halves second;
+        SumsOf64(from + q, first, second);
+        const Halves total = __builtin_shufflevector(
+            second, second, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31,
+            31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31);
+        if constexpr (kNarrow) {
+            first += carry;
+            second += carry;
+            carry += total;
+            std::memcpy(sums + q + 1, &first, sizeof first);
+            std::memcpy(sums + q + 33, &second, sizeof second);
+        } else {
+            const Wide parts[] = {__builtin_convertvector(first, Wide) + carry,
+                                  __builtin_convertvector(second, Wide) + carry};
+            carry += __builtin_convertvector(total, Wide);
+            std::memcpy(sums + q + 1, parts, sizeof parts);
         }
     }
-    Sum sum = vectored > 0 ? sums[0] : first;
-    for (std::size_t p = vectored; p < full; ++p) {
-        to[p] = static_cast<Byte>(divisor.Quotient(sum));
-        if (p + 1 < full)
-            sum = static_cast<Sum>(sum + from[p + block] - from[p]);
+    Sum last = carry[0];
+    for (; q < count; ++q) {
+        last = static_cast<Sum>(last + from[q]);
+        sums[q + 1] = last;
     }
+}
+
+// to[p] = (sums[p + block] - sums[p]) / block for p < full.
+GLITCHWERK_VECTOR_CLONES void Means(const std::uint16_t* sums, Byte* to, std::size_t full,
+                                    std::size_t block) {
+    const Divisor<std::uint16_t> divisor(static_cast<std::uint16_t>(block));
+    for (std::size_t p = 0; p < full; ++p)
+        to[p] = static_cast<Byte>(
+            divisor.Quotient(static_cast<std::uint16_t>(sums[p + block] - sums[p])));
+}
+
+// The same with 32-bit sums, divided in floating point.
+template <class Real>
+GLITCHWERK_VECTOR_CLONES void Means(const std::uint32_t* sums, Byte* to, std::size_t full,
+                                    std::size_t block) {
+    const MeanDivisor<Real> divisor(block);
+    for (std::size_t p = 0; p < full; ++p)
+        to[p] = divisor(static_cast<std::int32_t>(sums[p + block] - sums[p]));
 }
 
 // picks[i] mod (blocks - i), by a division in double precision, which
@@ -110,21 +140,31 @@ void CopyBlock(const Byte* from, Byte* to, std::size_t size) {
         std::memcpy(to + at, from + at, kPiece);
 }
 
-// The last bytes, each the mean of those from it to the end of `available`:
-// sums first, then the divisions in a vector loop, in double precision, which
-// is exact for sums below 2^24.
-GLITCHWERK_VECTOR_CLONES void SmoothEnd(const Byte* from, Byte* to, std::size_t count,
-                                        std::size_t available) {
-    std::vector<std::uint32_t> sums(count);
-    std::uint32_t sum = 0;
-    for (std::size_t p = available; p-- > 0;) {
-        sum += from[p];
-        if (p < count)
-            sums[p] = sum;
-    }
-    for (std::size_t p = 0; p < count; ++p)
-        to[p] =
-            static_cast<Byte>(static_cast<double>(sums[p]) / static_cast<double>(available - p));
+// The bytes from `full` to `count`, each the mean of those from it to the end
+// of `available`, divided in double precision.
+template <class Sum>
+GLITCHWERK_VECTOR_CLONES void SmoothEnd(const Sum* sums, Byte* to, std::size_t full,
+                                        std::size_t count, std::size_t available) {
+    for (std::size_t p = full; p < count; ++p)
+        to[p] = static_cast<Byte>(static_cast<double>(static_cast<Sum>(sums[available] - sums[p])) /
+                                  static_cast<double>(available - p));
+}
+
+// Sum is 16 bits wide where 255 * block fits. The first `full` bytes have
+// their `block` bytes; the others the bytes from them to the end.
+template <class Sum>
+void Smooth(const Byte* from, Byte* to, std::size_t count, std::size_t available, std::size_t block,
+            std::size_t full) {
+    thread_local std::vector<Sum> sums;
+    sums.resize(available + 1);
+    PrefixSums(from, available, sums.data());
+    if constexpr (std::is_same_v<Sum, std::uint16_t>)
+        Means(sums.data(), to, full, block);
+    else if (block < kSingleBlocks)
+        Means<float>(sums.data(), to, full, block);
+    else
+        Means<double>(sums.data(), to, full, block);
+    SmoothEnd(sums.data(), to, full, count, available);
 }
 
 } // namespace
@@ -156,12 +196,9 @@ void SmoothBytes(const std::uint8_t* from, std::uint8_t* to, std::size_t count,
     }
     const std::size_t full = available >= block ? std::min(count, available - block + 1) : 0;
     if (block <= 257)
-        SmoothWhole<std::uint16_t>(from, to, full, block);
+        Smooth<std::uint16_t>(from, to, count, available, block, full);
     else
-        SmoothWhole<std::uint32_t>(from, to, full, block);
-    // Near the end, fewer bytes: sums from the end backwards.
-    if (full < count)
-        SmoothEnd(from + full, to + full, count - full, available - full);
+        Smooth<std::uint32_t>(from, to, count, available, block, full);
 }
 
 std::vector<std::uint32_t> ShuffledBlocks(std::uint32_t blocks, RandomStream first) {

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "engine/byte_rules.h"
 #include "engine/corruption_pass.h"
+#include "engine/range_rules.h"
 #include "tests/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -34,6 +36,50 @@ TEST(ParseHexField, ReadsTextAsTheFieldDoesAndSaturatesToAByte) {
     }
 }
 // clang-format on
+
+// The divisions by multiplication, at every divisor they take, on the values where a quotient
+// changes (each side of a multiple), where the parts of the method meet, and at random.
+TEST(SmallDivisor, GivesEveryRemainderExactly) {
+    std::mt19937 random(3);
+    for (std::uint32_t d = 2; d < 512; ++d) {
+        const SmallDivisor divisor(d);
+        std::vector<std::uint32_t> values(1024);
+        std::iota(values.begin(), values.end(), 0u);
+        for (std::uint64_t h = 0; h < 0x10000; h += 1 + random() % 64) {
+            const std::uint64_t multiple = (h << 16 | random() % 0x10000) / d * d;
+            for (const std::uint64_t v : {h << 16, h << 16 | 0xFFFF, multiple, multiple + d - 1})
+                values.push_back(
+                    static_cast<std::uint32_t>(std::min<std::uint64_t>(v, 0xFFFFFFFF)));
+        }
+        for (std::uint32_t i = 0; i < 1024; ++i)
+            values.push_back(~i), values.push_back(static_cast<std::uint32_t>(random()));
+        const auto n = static_cast<std::int32_t>(d / 2);
+        for (const std::uint32_t v : values) {
+            ASSERT_EQ(divisor.Remainder(v), v % d) << d << " " << v;
+            ASSERT_EQ(divisor.Remainder(v, v >> 16, -n), static_cast<std::int32_t>(v % d) - n);
+        }
+    }
+}
+
+// floor(sum / block) changes only at multiples of the block, and the product is monotonic: right
+// on each side of every multiple is right everywhere.
+TEST(MeanDivisor, DividesEverySumOfEveryBlock) {
+    for (std::size_t block = 258; block <= 65536; ++block) {
+        const MeanDivisor<float> single(block);
+        const MeanDivisor<double> twice(block);
+        for (std::int32_t k = 0; k <= 255; ++k) {
+            const auto sum = static_cast<std::int32_t>(k * block);
+            const std::pair<int, int> expected{k, std::max(k - 1, 0)};
+            const auto divided = [&](const auto& divisor) {
+                return std::pair<int, int>{divisor(sum), divisor(std::max(sum - 1, 0))};
+            };
+            if (block < kSingleBlocks) {
+                ASSERT_EQ(divided(single), expected) << block;
+            }
+            ASSERT_EQ(divided(twice), expected) << block;
+        }
+    }
+}
 
 // The vectorized ApplyByteRule and the pass's spreads against a plain
 // byte-by-byte loop written from the rule tables and their definitions.

@@ -70,6 +70,19 @@ TEST(RunCorruptionPass, AShortenedFileDrawsAsTheRecordedOne) {
     EXPECT_EQ(Bytes(made[0].begin(), made[0].begin() + 0x80), made[1]);
 }
 
+// A pick over every byte, which chooses without reading, chooses among the bytes the file holds.
+TEST(RunCorruptionPass, APickChoosesAmongTheBytesOfAShortenedFile) {
+    const testing::TempDir dir;
+    testing::WriteFile(dir / "f", Bytes(0x80));
+    const ByteRule set{SearchMode::SearchAllBytes, 0, 0, ReplaceMode::ReplaceSpecificByte, 1};
+    RandomStream stream;
+    std::vector<CorruptionResult> results;
+    ASSERT_TRUE(RunCorruptionPass({dir / "f", 0x100, {{0, 0x100, set, {SpreadKind::Pick, 0x100}}}},
+                                  stream, results));
+    EXPECT_EQ(results.at(0).totalBytes, 0x80);
+    EXPECT_EQ(testing::ReadFile(dir / "f"), Bytes(0x80, 1));
+}
+
 TEST(RunCorruptionPass, RefusesWhatIsNoPlainFile) {
     const testing::TempDir dir(true);
     testing::MakePipe("pipe");
