@@ -11,7 +11,9 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 
+class QKeyEvent;
 class QLabel;
 class QListWidget;
 class QTreeWidget;
@@ -23,6 +25,10 @@ class CGlitchwerkDlg;
 // Qt's image readers, scaled to fit `width` x `height`; images whose header
 // claims more than kMostPreviewPixels are refused unread.
 ImageDecoder QtImageDecoder(int width, int height);
+
+// The joypad button a key stands for in the play view (arrows; Z B, X A;
+// Enter Start; Right Shift Select), or 0.
+std::uint16_t JoypadButton(const QKeyEvent& key);
 
 class QtPanelView : public QWidget, public PanelView {
   public:
@@ -61,6 +67,11 @@ class QtPanelView : public QWidget, public PanelView {
     ImageDecoder PreviewDecoder() const override;
     void ShowPreview(const PreviewPicture& picture) override;
     void RunInBackground(std::function<void()> work, std::function<void()> done) override;
+    PlaySetup Playing() const override;
+    void ShowPlayView(bool shown) override;
+    void ShowFrame(const play::Frame& frame) override;
+    void ShowPlayState(const std::string& text) override;
+    void Post(std::function<void()> task) override;
 
   private:
     template <typename T> T* Control(int id) const;
