@@ -551,7 +551,7 @@ void QtPanelView::RunInBackground(std::function<void()> work, std::function<void
 namespace glitchwerk {
 
 PlaySetup QtPanelView::Playing() const {
-    return InstalledPlaySetup();
+    return m_playSetup ? *m_playSetup : InstalledPlaySetup();
 }
 
 void QtPanelView::ShowPlayView(bool shown) {

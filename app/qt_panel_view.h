@@ -12,6 +12,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <utility>
 
 class QKeyEvent;
 class QLabel;
@@ -40,6 +42,9 @@ class QtPanelView : public QWidget, public PanelView {
     // Opens the panel beside the dialog, both placed on the dialog's screen
     // (dialog/placement.h), or raises it.
     void Open();
+    // Where the cores are: the installed ones unless set before the panel is
+    // first shown.
+    void UsePlaySetup(PlaySetup setup) { m_playSetup = std::move(setup); }
 
     bool IsOpen() const override;
     std::string FieldText(int id) const override;
@@ -90,6 +95,7 @@ class QtPanelView : public QWidget, public PanelView {
     int m_tickedPart = -1;
     CGlitchwerkDlg& m_logic;
     QWidget* m_dialog;
+    std::optional<PlaySetup> m_playSetup;
     QThreadPool m_workers; // the previews' decoding, waited for when the panel goes
 };
 

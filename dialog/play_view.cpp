@@ -210,8 +210,15 @@ struct CPlay::Workers {
             return Ended(generation, why);
         const Rom rom = std::make_shared<const std::vector<std::uint8_t>>(std::move(*bytes));
         const std::string name = PathText(job.file.filename());
-        stillJobs.Put({job.core, rom, name, job.tryId}, false);
+        // The thumbnail's run once the first frame is on its way, not to slow it down.
+        bool handed = false;
+        const auto hand = [&] {
+            if (!std::exchange(handed, true))
+                stillJobs.Put({job.core, rom, name, job.tryId}, false);
+        };
+        asking = true;
         play::Result result = live.Load(job.core, *rom, name);
+        asking = false;
         Clock::time_point next = Clock::now();
         play::Frame frame;
         std::vector<std::uint16_t> joypad;
@@ -225,16 +232,21 @@ struct CPlay::Workers {
             if (now - next > kPlayFrameTime * kMostCaughtUp)
                 next = now;
             joypad.assign(static_cast<std::size_t>(due), keys->load());
+            asking = true;
             result = live.Frames(joypad, frame);
+            asking = false;
             if (!result.ok())
                 break;
             Show(generation, frame);
+            hand();
             next += kPlayFrameTime * due;
             if (!liveJobs.WaitUntil(next, generation))
                 return;
         }
-        if (result.outcome != play::Outcome::Stopped)
-            Ended(generation, EndedText(result));
+        if (result.outcome == play::Outcome::Stopped)
+            return;
+        hand();
+        Ended(generation, EndedText(result));
     }
 
     void Show(std::uint64_t generation, play::Frame& frame) {
@@ -286,6 +298,7 @@ struct CPlay::Workers {
     std::mutex outboxMutex;
     PanelView* view = context.view;
     play::Session live, still;
+    std::atomic<bool> asking{false}; // the live helper is at a request
     Jobs<LiveJob> liveJobs;
     Jobs<StillJob> stillJobs;
     std::shared_ptr<std::atomic<std::uint16_t>> keys;
@@ -383,8 +396,11 @@ void CPlay::Start() {
 void CPlay::Stop() {
     if (!m_workers)
         return;
+    // No frame runs after the one under way, which is cut short; an idle
+    // helper keeps its core open for the next try.
     m_workers->liveJobs.Stop();
-    m_workers->live.Stop();
+    if (m_workers->asking)
+        m_workers->live.Stop();
 }
 
 void CPlay::Detach() {

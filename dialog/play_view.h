@@ -47,7 +47,7 @@ class CPlay {
     void OnPlayAfter();
     // After a successful corruption: the file plays, when it is to.
     void Start();
-    // The game stops at once; its helper is ended by its worker's thread.
+    // The game stops at once: no frame runs after the one under way.
     void Stop();
     // The view goes: nothing is posted to it any more.
     void Detach();
