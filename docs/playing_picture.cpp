@@ -6,6 +6,7 @@
 // every row with its outcome and thumbnail.
 //   QT_QPA_PLATFORM=offscreen:configfile=build-run/docs/screen.json
 //       build-run/docs/glitchwerk_playing_picture docs/glitchwerk-playing.png
+// With a second name, on a real screen (xvfb-run), the whole screen too.
 
 #include "app/qt_dialog_view.h"
 #include "dialog/resource.h"
@@ -16,6 +17,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
+#include <QScreen>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -71,8 +73,8 @@ void Wait(int milliseconds) {
 int main(int argc, char** argv) {
     namespace fs = std::filesystem;
     QApplication application(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s PICTURE.png\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s PICTURE.png [SCREEN.png]\n", argv[0]);
         return 2;
     }
     const fs::path picture = fs::absolute(argv[1]);
@@ -93,6 +95,7 @@ int main(int argc, char** argv) {
     dialog.Logic().OpenAtStart(rom);
     if (!dialog.Start())
         return 1;
+    dialog.show();
     glitchwerk::QtPanelView& panel = dialog.Panel();
     panel.Open();
     if (!panel.IsChecked(IDC_PLAY_AFTER)) {
@@ -102,7 +105,7 @@ int main(int argc, char** argv) {
     panel.SetChecked(IDC_QUIET_RESULTS, true);
     dialog.findChild<QLineEdit*>("IDC_RANGE_START")->setText("8410");
     dialog.findChild<QLineEdit*>("IDC_RANGE_END")->setText("8610");
-    panel.SetFieldText(IDC_SPREAD_K, "24");
+    panel.SetFieldText(IDC_SPREAD_K, "120");
     dialog.Logic().OnPanelCommand(IDC_SPREAD_PICK);
     for (const int id : {IDC_SEARCH_ALL, IDC_REPLACE_RANDOM})
         dialog.Logic().OnCommand(id);
@@ -118,7 +121,9 @@ int main(int argc, char** argv) {
     painter.drawPixmap(0, 0, left);
     painter.drawPixmap(left.width() + 8, 0, right);
     painter.end();
-    const bool saved = both.save(QString::fromStdString(picture.string()));
+    bool saved = both.save(QString::fromStdString(picture.string()));
+    if (argc == 3)
+        saved = saved && dialog.screen()->grabWindow(0).save(QString::fromLocal8Bit(argv[2]));
     dialog.done(0);
     return saved ? 0 : 1;
 }
