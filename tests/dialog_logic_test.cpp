@@ -1007,13 +1007,32 @@ TEST(DialogLogic, EachTryPlaysLiveAndItsRowGetsItsOutcomeAndThumbnail) {
     panel.checked[IDC_PLAY_AFTER] = false;
     run->Click(IDC_PLAY_AFTER);
     EXPECT_FALSE(panel.playView);
+    run->Do("CORRUPT");
+    const std::size_t before = panel.frames.size();
+    panel.Pump([] { return false; }, 200ms);
+    EXPECT_EQ(panel.frames.size(), before);
     run.reset();
     TempDir moreCores;
     PanelSession again(folder, kOriginal, TestCore(moreCores));
     EXPECT_FALSE(again.panel.checked[IDC_PLAY_AFTER]);
     EXPECT_FALSE(again.panel.playView);
     ASSERT_FALSE(again.panel.rows.empty());
-    EXPECT_TRUE(again.panel.rows.back().summary.ends_with(", ran"));
+    EXPECT_TRUE(again.panel.rows[0].summary.ends_with(", ran"));
+}
+
+TEST(DialogLogic, AThumbnailIsTheFrameShrunkByAWholeFactor) {
+    play::Frame frame{256, 240, {}};
+    for (std::size_t i = 0; i < 256 * 240 * 3; ++i)
+        frame.rgb.push_back(static_cast<std::uint8_t>(i % 251));
+    // Its largest side, and the size and pixel (1, 1) of the thumbnail.
+    const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, std::size_t> sides[] = {
+        {256, 256, 240, 257}, {64, 64, 60, 4 * 257}, {63, 51, 48, 5 * 257}};
+    for (const auto& [side, width, height, from] : sides) {
+        const play::Frame small = Shrunk(frame, side);
+        EXPECT_EQ(std::tuple(small.width, small.height, small.rgb.size()),
+                  std::tuple(width, height, std::size_t{width} * height * 3));
+        EXPECT_EQ(small.rgb[(width + 1) * 3], frame.rgb[from * 3]) << side;
+    }
 }
 
 // A core that refuses, crashes or hangs gives the row its outcome, the view a line, and the
