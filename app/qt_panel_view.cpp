@@ -95,7 +95,7 @@ class PlayView : public QWidget {
     void Key(QKeyEvent* event, bool down) {
         const std::uint16_t button = JoypadButton(*event);
         if (!button)
-            return QWidget::keyPressEvent(event);
+            return down ? QWidget::keyPressEvent(event) : QWidget::keyReleaseEvent(event);
         if (event->isAutoRepeat())
             return;
         m_held = down ? m_held | button : m_held & ~button;

@@ -324,11 +324,9 @@ void CPlay::Show() {
         }
         std::ranges::sort(m_cores);
     }
-    const std::optional<fs::path> byFile = m_chosen.empty() ? Core() : std::optional<fs::path>();
-    std::vector<std::string> items{
-        messages::kByTheFile + (m_chosen.empty()
-                                    ? (byFile ? play::CoreName(*byFile) : messages::kNoCoreTakes)
-                                    : std::string("\xE2\x80\xA6"))};
+    const std::optional<fs::path> byFile = ByFile();
+    std::vector<std::string> items{messages::kByTheFile +
+                                   (byFile ? play::CoreName(*byFile) : messages::kNoCoreTakes)};
     int selected = 0;
     for (const fs::path& core : m_cores) {
         items.push_back(play::CoreName(core));
@@ -351,6 +349,12 @@ std::optional<fs::path> CPlay::Core() const {
             m_cores, m_chosen, [](const fs::path& core) { return play::CoreName(core); });
         return chosen == m_cores.end() ? std::nullopt : std::optional(*chosen);
     }
+    return ByFile();
+}
+
+std::optional<fs::path> CPlay::ByFile() const {
+    if (!m_setup)
+        return std::nullopt;
     const Original* original = m_context.run.OriginalIfRead();
     return play::ChooseCore(original ? original->parts.kind : FileKind::Other,
                             m_context.run.Backup().romPath, m_setup->cores);

@@ -59,7 +59,9 @@ class CPlay {
 
   private:
     struct Workers;
+    // The core chosen, else the one the file's kind or name chooses.
     std::optional<std::filesystem::path> Core() const;
+    std::optional<std::filesystem::path> ByFile() const;
     // The play view in the preview's place when a core plays the file.
     void ShowWhich();
 
