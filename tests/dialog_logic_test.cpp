@@ -1059,7 +1059,7 @@ TEST(DialogLogic, ATryThatDoesNotRunSaysHowAndTheWindowGoesOn) {
         const auto started = std::chrono::steady_clock::now();
         run.Do("CORRUPT");
         EXPECT_LT(std::chrono::steady_clock::now() - started, 250ms);
-        ASSERT_TRUE(run.panel.Pump([&] {
+        ASSERT_TRUE(run.panel.Pump([&, outcome = outcome, state = state] {
             return !run.panel.rows.empty() && run.panel.rows[0].summary.ends_with(outcome) &&
                    run.panel.playState == state;
         })) << run.panel.playState;
