@@ -263,7 +263,9 @@ struct CPlay::Workers {
                 shown = latest;
                 framePosted = false;
             }
-            if (liveJobs.Current(generation) && context.IsOpen()) {
+            if (!context.IsOpen())
+                return liveJobs.Stop(); // the panel was closed: so is the game
+            if (liveJobs.Current(generation)) {
                 context.view->ShowPlayState("");
                 context.view->ShowFrame(shown);
             }

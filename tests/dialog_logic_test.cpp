@@ -998,6 +998,13 @@ TEST(DialogLogic, EachTryPlaysLiveAndItsRowGetsItsOutcomeAndThumbnail) {
     panel.Pump([] { return false; }, 500ms);
     EXPECT_NEAR(PixelValue(panel.frames.back(), 0, 0) - runs, 30, 8);
     EXPECT_GT(panel.frames.size(), shown + 10);
+    // Closing the panel ends the game.
+    panel.open = false;
+    panel.Pump([] { return false; }, 100ms);
+    panel.open = true;
+    const std::size_t closed = panel.frames.size();
+    panel.Pump([] { return false; }, 100ms);
+    EXPECT_EQ(panel.frames.size(), closed);
     // The thumbnail is frame 180 of a run with no input.
     play::Session session;
     play::Frame frame;
