@@ -339,6 +339,7 @@ void CPlay::Show() {
     const bool any = !m_cores.empty();
     view.SetEnabled(IDC_CORE, any);
     view.SetEnabled(IDC_PLAY_AFTER, any);
+    view.SetEnabled(IDC_PLAY_KEYS, any);
     view.SetChecked(IDC_PLAY_AFTER, any && m_playAfter.value_or(Core().has_value()));
     ShowWhich();
 }
