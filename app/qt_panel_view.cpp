@@ -54,10 +54,13 @@ class PlayView : public QWidget {
         m_frame = std::move(frame);
         update();
     }
+    // A line instead of a game: the last frame goes.
     void SetState(const QString& text) {
         if (text == m_state)
             return;
         m_state = text;
+        if (!text.isEmpty())
+            m_frame = QImage();
         update();
     }
 
