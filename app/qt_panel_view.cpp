@@ -5,6 +5,7 @@
 #include "dialog/glitchwerk_dlg.h"
 #include "dialog/messages.h"
 #include "dialog/placement.h"
+#include "dialog/play_view.h"
 
 #include <QAbstractButton>
 #include <QBuffer>
@@ -16,10 +17,13 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QIcon>
 #include <QImageReader>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
@@ -38,7 +42,77 @@
 namespace glitchwerk {
 namespace {
 
-QWidget* CreateControl(const PanelControl& control, QWidget* parent) {
+// The running game, fitted and centred, its pixels square; or a line of text.
+// The keys held while it has the focus are the joypad.
+class PlayView : public QWidget {
+  public:
+    PlayView(QWidget* parent, std::function<void(std::uint16_t)> joypad)
+        : QWidget(parent), m_joypad(std::move(joypad)) {
+        setFocusPolicy(Qt::StrongFocus);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+    void SetFrame(QImage frame) {
+        m_frame = std::move(frame);
+        update();
+    }
+    // A line instead of a game: the last frame goes.
+    void SetState(const QString& text) {
+        if (text == m_state)
+            return;
+        m_state = text;
+        if (!text.isEmpty())
+            m_frame = QImage();
+        update();
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), Qt::black);
+        if (!m_frame.isNull()) {
+            const QSize fitted = m_frame.size().scaled(size(), Qt::KeepAspectRatio);
+            const QRect place(
+                QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
+            painter.drawImage(place, m_frame);
+        }
+        if (!m_state.isEmpty()) {
+            painter.setPen(Qt::white);
+            painter.drawText(rect().adjusted(6, 6, -6, -6), Qt::AlignCenter | Qt::TextWordWrap,
+                             m_state);
+        }
+        if (hasFocus()) {
+            painter.setPen(palette().color(QPalette::Highlight));
+            painter.drawRect(rect().adjusted(0, 0, -1, -1));
+        }
+    }
+    void keyPressEvent(QKeyEvent* event) override { Key(event, true); }
+    void keyReleaseEvent(QKeyEvent* event) override { Key(event, false); }
+    void focusInEvent(QFocusEvent*) override { update(); }
+    void focusOutEvent(QFocusEvent*) override {
+        m_held = 0; // keys let go elsewhere are never told
+        m_joypad(m_held);
+        update();
+    }
+    void mousePressEvent(QMouseEvent*) override { setFocus(Qt::MouseFocusReason); }
+
+  private:
+    void Key(QKeyEvent* event, bool down) {
+        const std::uint16_t button = JoypadButton(*event);
+        if (!button)
+            return down ? QWidget::keyPressEvent(event) : QWidget::keyReleaseEvent(event);
+        if (event->isAutoRepeat())
+            return;
+        m_held = down ? m_held | button : m_held & ~button;
+        m_joypad(m_held);
+    }
+
+    std::function<void(std::uint16_t)> m_joypad;
+    std::uint16_t m_held = 0;
+    QImage m_frame;
+    QString m_state;
+};
+
+QWidget* CreateControl(const PanelControl& control, QWidget* parent, CGlitchwerkDlg& logic) {
     const QString caption = QString::fromUtf8(control.caption);
     switch (control.kind) {
     case PanelControlKind::Frame:
@@ -60,6 +134,7 @@ QWidget* CreateControl(const PanelControl& control, QWidget* parent) {
         rows->setHeaderHidden(true);
         rows->setRootIsDecorated(false);
         rows->setUniformRowHeights(true);
+        rows->setIconSize(QSize(32, 30)); // a played try's thumbnail
         rows->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         rows->setTextElideMode(Qt::ElideRight);
         rows->header()->setStretchLastSection(true);
@@ -78,7 +153,8 @@ QWidget* CreateControl(const PanelControl& control, QWidget* parent) {
     case PanelControlKind::PartList:
         return new QListWidget(parent);
     case PanelControlKind::Play: {
-        auto* view = new QLabel(parent);
+        auto* view =
+            new PlayView(parent, [&logic](std::uint16_t joypad) { logic.OnPlayKeys(joypad); });
         view->hide(); // in the preview's place while a game plays
         return view;
     }
@@ -98,6 +174,35 @@ QWidget* CreateControl(const PanelControl& control, QWidget* parent) {
 }
 
 } // namespace
+
+std::uint16_t JoypadButton(const QKeyEvent& key) {
+    // Right Shift by its X keysym, or by its scan code on Windows.
+    constexpr quint32 kShiftRightKeysym = 0xFFE2, kShiftRightScanCode = 0x36;
+    switch (key.key()) {
+    case Qt::Key_Up:
+        return play::kUp;
+    case Qt::Key_Down:
+        return play::kDown;
+    case Qt::Key_Left:
+        return play::kLeft;
+    case Qt::Key_Right:
+        return play::kRight;
+    case Qt::Key_Z:
+        return play::kB;
+    case Qt::Key_X:
+        return play::kA;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return play::kStart;
+    case Qt::Key_Shift:
+        return key.nativeVirtualKey() == kShiftRightKeysym ||
+                       key.nativeScanCode() == kShiftRightScanCode
+                   ? play::kSelect
+                   : 0;
+    default:
+        return 0;
+    }
+}
 
 ImageDecoder QtImageDecoder(int width, int height) {
     return [width, height](std::span<const std::uint8_t> bytes) -> std::optional<PreviewPicture> {
@@ -152,7 +257,7 @@ QtPanelView::QtPanelView(CGlitchwerkDlg& logic, QWidget* dialog)
     };
     for (std::size_t i = 0; i < kControlCount; ++i) {
         const PanelControl& control = kPanelControls[i];
-        QWidget* widget = CreateControl(control, this);
+        QWidget* widget = CreateControl(control, this, m_logic);
         // A drop-down list's height in the table is its list's, open (as Win32 has it).
         const int height = control.kind == PanelControlKind::Combo ? 12 : control.height;
         m_places[i] = map(control.x, control.y, control.width, height);
@@ -209,6 +314,7 @@ QtPanelView::QtPanelView(CGlitchwerkDlg& logic, QWidget* dialog)
 }
 
 QtPanelView::~QtPanelView() {
+    m_logic.DetachPanel();
     m_workers.clear();
     m_workers.waitForDone();
 }
@@ -308,6 +414,13 @@ void QtPanelView::ShowHistory(const std::vector<HistoryRow>& rows, int selected)
         auto* item = new QTreeWidgetItem(
             list, {QString::fromStdString(row.summary), QString::fromStdString(row.steps)});
         item->setToolTip(1, item->text(1));
+        if (!row.thumbnail.rgb.empty()) {
+            const play::Frame& frame = row.thumbnail;
+            const QImage image(frame.rgb.data(), static_cast<int>(frame.width),
+                               static_cast<int>(frame.height),
+                               static_cast<qsizetype>(frame.width) * 3, QImage::Format_RGB888);
+            item->setIcon(0, QIcon(QPixmap::fromImage(image))); // a deep copy
+        }
     }
     list->setCurrentItem(selected >= 0 ? list->topLevelItem(selected) : nullptr);
     if (selected >= 0)
@@ -440,6 +553,35 @@ void QtPanelView::RunInBackground(std::function<void()> work, std::function<void
         work();
         QMetaObject::invokeMethod(this, std::move(done), Qt::QueuedConnection);
     });
+}
+
+} // namespace glitchwerk
+
+namespace glitchwerk {
+
+PlaySetup QtPanelView::Playing() const {
+    return m_playSetup ? *m_playSetup : InstalledPlaySetup();
+}
+
+void QtPanelView::ShowPlayView(bool shown) {
+    auto* view = Control<QWidget>(IDC_PLAY_VIEW);
+    Control<QScrollArea>(IDC_PREVIEW)->setVisible(!shown);
+    view->setVisible(shown);
+}
+
+void QtPanelView::ShowFrame(const play::Frame& frame) {
+    const QImage image(frame.rgb.data(), static_cast<int>(frame.width),
+                       static_cast<int>(frame.height), static_cast<qsizetype>(frame.width) * 3,
+                       QImage::Format_RGB888);
+    static_cast<PlayView*>(Control<QWidget>(IDC_PLAY_VIEW))->SetFrame(image.copy());
+}
+
+void QtPanelView::ShowPlayState(const std::string& text) {
+    static_cast<PlayView*>(Control<QWidget>(IDC_PLAY_VIEW))->SetState(QString::fromStdString(text));
+}
+
+void QtPanelView::Post(std::function<void()> task) {
+    QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
 }
 
 } // namespace glitchwerk

@@ -11,7 +11,11 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <utility>
 
+class QKeyEvent;
 class QLabel;
 class QListWidget;
 class QTreeWidget;
@@ -24,6 +28,10 @@ class CGlitchwerkDlg;
 // claims more than kMostPreviewPixels are refused unread.
 ImageDecoder QtImageDecoder(int width, int height);
 
+// The joypad button a key stands for in the play view (arrows; Z B, X A;
+// Enter Start; Right Shift Select), or 0.
+std::uint16_t JoypadButton(const QKeyEvent& key);
+
 class QtPanelView : public QWidget, public PanelView {
   public:
     QtPanelView(CGlitchwerkDlg& logic, QWidget* dialog);
@@ -34,6 +42,9 @@ class QtPanelView : public QWidget, public PanelView {
     // Opens the panel beside the dialog, both placed on the dialog's screen
     // (dialog/placement.h), or raises it.
     void Open();
+    // Where the cores are: the installed ones unless set before the panel is
+    // first shown.
+    void UsePlaySetup(PlaySetup setup) { m_playSetup = std::move(setup); }
 
     bool IsOpen() const override;
     std::string FieldText(int id) const override;
@@ -61,6 +72,11 @@ class QtPanelView : public QWidget, public PanelView {
     ImageDecoder PreviewDecoder() const override;
     void ShowPreview(const PreviewPicture& picture) override;
     void RunInBackground(std::function<void()> work, std::function<void()> done) override;
+    PlaySetup Playing() const override;
+    void ShowPlayView(bool shown) override;
+    void ShowFrame(const play::Frame& frame) override;
+    void ShowPlayState(const std::string& text) override;
+    void Post(std::function<void()> task) override;
 
   private:
     template <typename T> T* Control(int id) const;
@@ -79,6 +95,7 @@ class QtPanelView : public QWidget, public PanelView {
     int m_tickedPart = -1;
     CGlitchwerkDlg& m_logic;
     QWidget* m_dialog;
+    std::optional<PlaySetup> m_playSetup;
     QThreadPool m_workers; // the previews' decoding, waited for when the panel goes
 };
 

@@ -63,6 +63,9 @@ struct PlayedRom {
 // A try after a Corrupt to its first frame, against a bare host's fresh
 // start, load and frame (Linux, where glitchwerk-play is built).
 void AddPlayBenchmarks(const std::vector<PlayedRom>& roms);
+// The same through the panel: from the end of its Corrupt to the first frame
+// its play view shows.
+void AddPanelPlayBenchmarks(const std::vector<PlayedRom>& roms);
 
 void AddFileBenchmarks(const std::filesystem::path& file, std::uint32_t length,
                        const std::filesystem::path& large);

@@ -182,6 +182,7 @@ int main(int argc, char** argv) {
         std::system(("cl65 -t nes -o " + hello + " /usr/share/cc65/samples/hello.c").c_str()) == 0)
         roms.push_back({"nestopia", hello, nestopia, 0x8010});
     bench::AddPlayBenchmarks(roms);
+    bench::AddPanelPlayBenchmarks(roms);
 #endif
     bench::RatioTable table;
     benchmark::RunSpecifiedBenchmarks(&table);

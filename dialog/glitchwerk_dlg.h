@@ -80,6 +80,10 @@ class CGlitchwerkDlg {
     void OnPanelCommand(int id) { m_panel.OnCommand(id); }
     // The panel was opened (again): it shows the run's state.
     void OnPanelShown() { m_panel.Show(); }
+    // The panel's view goes (before the logic does).
+    void DetachPanel() { m_panel.Detach(); }
+    // The joypad state the keys held in the play view make.
+    void OnPlayKeys(std::uint16_t joypad) { m_panel.OnPlayKeys(joypad); }
 
     // What the faces may read of the run: the edited file's path and length,
     // the kept file, and whether the last restore failed.

@@ -4,6 +4,7 @@
 #include "dialog/glitchwerk_dlg.h"
 #include "dialog/messages.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -13,7 +14,8 @@ HistoryRow RowOf(const Try& made) {
     HistoryRow row;
     row.summary = made.when + (made.starred ? "  \xE2\x98\x85" : "") +
                   (made.name.empty() ? "" : "  " + made.name) + "  " + std::to_string(made.hits) +
-                  (made.hits == 1 ? " hit" : " hits") + (made.complete ? "" : " (incomplete)");
+                  (made.hits == 1 ? " hit" : " hits") + (made.complete ? "" : " (incomplete)") +
+                  (made.played.empty() ? "" : ", " + made.played);
     for (const CorruptionStep& step : made.chain.steps) {
         // The recipe's words, shorter: no dashes, no search of all bytes.
         std::string words = StepText(step).substr(std::string("--range ").size());
@@ -26,12 +28,20 @@ HistoryRow RowOf(const Try& made) {
     return row;
 }
 
+std::vector<HistoryRow> CHistory::Rows() const {
+    std::vector<HistoryRow> rows;
+    for (const Try& made : m_context.run.Tries()) {
+        rows.push_back(RowOf(made));
+        if (const auto thumbnail = m_thumbnails.find(made.id); thumbnail != m_thumbnails.end())
+            rows.back().thumbnail = thumbnail->second;
+    }
+    return rows;
+}
+
 void CHistory::ShowRows() {
     if (!m_context.view)
         return;
-    std::vector<HistoryRow> rows;
-    for (const Try& made : m_context.run.Tries())
-        rows.push_back(RowOf(made));
+    const std::vector<HistoryRow> rows = Rows();
     int selected = m_context.view->SelectedRow();
     if (selected >= static_cast<int>(rows.size()))
         selected = -1;
@@ -100,10 +110,7 @@ void CHistory::Apply(const Chain& chain, std::optional<std::size_t> index) {
     if (*outcome == PassOutcome::Incomplete)
         return m_context.Message(messages::kCorruptIncomplete);
     const std::size_t row = index.value_or(m_context.run.Tries().size() - 1);
-    std::vector<HistoryRow> rows;
-    for (const Try& made : m_context.run.Tries())
-        rows.push_back(RowOf(made));
-    m_context.view->ShowHistory(rows, static_cast<int>(row));
+    m_context.view->ShowHistory(Rows(), static_cast<int>(row));
     OnSelect();
     m_context.Tell(messages::kCorrupted);
     m_corrupted();
@@ -173,6 +180,27 @@ void CHistory::TryChanged(std::size_t index) {
         return;
     }
     written->second = made.chain.steps.size();
+}
+
+} // namespace glitchwerk
+
+namespace glitchwerk {
+
+void CHistory::Played(const std::string& id, const std::string& outcome, play::Frame thumbnail) {
+    const std::vector<Try>& tries = m_context.run.Tries();
+    const auto made = std::ranges::find(tries, id, &Try::id);
+    if (made == tries.end())
+        return;
+    const auto index = static_cast<std::size_t>(made - tries.begin());
+    if (thumbnail.rgb.empty())
+        m_thumbnails.erase(id);
+    else
+        m_thumbnails[id] = std::move(thumbnail);
+    if (made->played != outcome) {
+        m_context.run.SetPlayed(index, outcome);
+        TryChanged(index);
+    }
+    ShowRows();
 }
 
 } // namespace glitchwerk

@@ -5,12 +5,14 @@
 
 #include "dialog/kept_store.h"
 #include "dialog/panel_context.h"
+#include "play/play_client.h"
 
 #include <cstddef>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace glitchwerk {
 
@@ -42,8 +44,11 @@ class CHistory {
     const std::optional<Settings>& OlderSettings() const { return m_olderSettings; }
     // A try was added or grew: it goes to the kept history.
     void TryChanged(std::size_t index);
+    // The try `id` was played: its outcome is kept, its thumbnail shown.
+    void Played(const std::string& id, const std::string& outcome, play::Frame thumbnail);
 
   private:
+    std::vector<HistoryRow> Rows() const;
     // The original's CRC-32 and length name its kept history.
     bool Identify(std::uint32_t& crc, std::uint64_t& length);
 
@@ -54,6 +59,7 @@ class CHistory {
     bool m_loaded = false;                        // the kept history joined the run's tries
     std::map<std::string, std::size_t> m_written; // steps kept of each try, by id
     std::optional<Settings> m_olderSettings;
+    std::map<std::string, play::Frame> m_thumbnails; // by try id, of this run
 };
 
 // A history row's two columns.

@@ -83,6 +83,10 @@ std::optional<bool> Flag(const Json& json, const char* key) {
     return field->get<bool>();
 }
 
+bool IsOutcome(const std::string& played) {
+    return played == "ran" || played == "refused" || played == "crashed" || played == "hung";
+}
+
 bool IsTryId(const std::string& id) {
     return id.size() == 16 && id.find_first_not_of("0123456789ABCDEF") == std::string::npos;
 }
@@ -97,14 +101,22 @@ std::optional<Settings> SettingsOf(const Json& json) {
     const auto runAfter = Text(json, "runAfter");
     // The first format kept its settings only while the history was kept.
     const auto keep = json.contains("keep") ? Flag(json, "keep") : std::optional(true);
-    if (!spread || !n || !k || !quiet || !runAfter || !keep)
+    // Kept since playing came.
+    const auto playAfter = json.contains("playAfter") ? Flag(json, "playAfter") : std::nullopt;
+    const auto core = json.contains("core") ? Text(json, "core") : std::optional<std::string>("");
+    if (!spread || !n || !k || !quiet || !runAfter || !keep || !core ||
+        (json.contains("playAfter") && !playAfter))
         return std::nullopt;
-    return Settings{*keep, static_cast<int>(*spread), *n, *k, *quiet, *runAfter};
+    return Settings{*keep, static_cast<int>(*spread), *n, *k, *quiet, *runAfter, playAfter, *core};
 }
 
 Json SettingsJson(const Settings& settings) {
-    return {{"keep", settings.keep}, {"spread", settings.spread}, {"n", settings.n},
-            {"k", settings.k},       {"quiet", settings.quiet},   {"runAfter", settings.runAfter}};
+    Json json{{"keep", settings.keep}, {"spread", settings.spread}, {"n", settings.n},
+              {"k", settings.k},       {"quiet", settings.quiet},   {"runAfter", settings.runAfter},
+              {"core", settings.core}};
+    if (settings.playAfter)
+        json["playAfter"] = *settings.playAfter;
+    return json;
 }
 
 // A step of the first format: nine numbers.
@@ -139,7 +151,7 @@ std::optional<Try> OldTry(const Json& j) {
     const auto steps = j.find("steps");
     if (!when || !seed || !draw || !hits || !complete || steps == j.end() || !steps->is_array())
         return std::nullopt;
-    Try made{NewTryId(), *when, {}, *hits, *complete, false, {}};
+    Try made{NewTryId(), *when, {}, *hits, *complete, false, {}, {}};
     made.chain.seed = static_cast<std::uint32_t>(*seed);
     made.chain.draw = *draw;
     for (const Json& each : *steps) {
@@ -182,6 +194,8 @@ std::string TryLines(const Try& made, std::size_t from, Marks marks) {
         text += Dump(Json{{"chain", made.id}, {"star", made.starred}}) + '\n';
     if (marks == Marks::All || (marks == Marks::Set && !made.name.empty()))
         text += Dump(Json{{"chain", made.id}, {"name", made.name}}) + '\n';
+    if (marks != Marks::None && !made.played.empty())
+        text += Dump(Json{{"chain", made.id}, {"played", made.played}}) + '\n';
     return text;
 }
 
@@ -237,6 +251,15 @@ ReadHistory ParseHistory(const std::string& text) {
             continue;
         }
         const auto known = byId.find(*id);
+        if (j.contains("played")) {
+            const auto played = Text(j, "played");
+            if (known == byId.end() || !played || !IsOutcome(*played)) {
+                damaged();
+                continue;
+            }
+            read.tries[known->second].played = *played;
+            continue;
+        }
         if (j.contains("star") || j.contains("name")) {
             const auto star = j.contains("star") ? Flag(j, "star") : std::optional(false);
             const auto name = j.contains("name") ? Text(j, "name") : std::optional<std::string>();
@@ -276,7 +299,7 @@ ReadHistory ParseHistory(const std::string& text) {
             continue;
         }
         if (known == byId.end()) {
-            Try made{*id, *when, {}, 0, true, false, {}};
+            Try made{*id, *when, {}, 0, true, false, {}, {}};
             made.chain.seed = static_cast<std::uint32_t>(*seed);
             made.chain.draw = *draw;
             made.chain.keep = keep;

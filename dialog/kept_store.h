@@ -25,6 +25,8 @@ struct Settings {
     std::string n = "2", k = "16";
     bool quiet = false;
     std::string runAfter;
+    std::optional<bool> playAfter; // "Play after corrupt"; none: when a core takes the file
+    std::string core;              // the core chosen by its name; empty: by the file
     bool operator==(const Settings&) const = default;
 };
 

@@ -132,5 +132,16 @@ inline constexpr char kNoOriginalCrc[] = "The original's CRC-32 could not be rea
 inline std::string CommandNotStarted(const std::string& command, const std::string& reason) {
     return "Run after corrupt could not start " + command + ":\n" + reason;
 }
+inline constexpr char kPlayWaits[] = "Corrupt, and the file plays here.";
+inline constexpr char kPlayNotRead[] = "The file could not be read to play.";
+inline constexpr char kPlayTooLarge[] = "too large to play (256 MiB at most)";
+inline constexpr char kPlayRefused[] = "The core refused the file.";
+inline constexpr char kPlayCrashed[] = "The core crashed.";
+inline std::string PlayHung(long long milliseconds) {
+    return "The core did not answer within " + std::to_string(milliseconds / 1000) + "." +
+           std::to_string(milliseconds % 1000 / 100) + " s.";
+}
+inline constexpr char kByTheFile[] = "By the file: ";
+inline constexpr char kNoCoreTakes[] = "none takes it";
 
 } // namespace glitchwerk::messages

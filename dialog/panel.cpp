@@ -75,6 +75,12 @@ void CPanel::OnCommand(int id) {
         return ChoosePart();
     case IDC_KEEP_HISTORY:
         return KeptTicked();
+    case IDC_CORE:
+        m_play.OnChooseCore();
+        return SaveSettings();
+    case IDC_PLAY_AFTER:
+        m_play.OnPlayAfter();
+        return SaveSettings();
     default:
         return;
     }
@@ -98,13 +104,11 @@ void CPanel::Show() {
     if (!view->IsChecked(IDC_SPREAD_NTH) && !view->IsChecked(IDC_SPREAD_PICK))
         ChooseSpread(IDC_SPREAD_EVERY);
     m_context.run.ReadOriginal();
-    // Not yet at work: playing.
-    for (const int id : {IDC_PLAY_AFTER, IDC_CORE})
-        view->SetEnabled(id, false);
     if (!m_loaded) {
         m_rules.Show();
         LoadSettings();
     }
+    m_play.Show();
     m_history.ShowRows();
     ShowParts();
     m_preview.Draw();
@@ -112,14 +116,18 @@ void CPanel::Show() {
 
 Settings CPanel::Current() const {
     const PanelView& view = *m_context.view;
-    return {view.IsChecked(IDC_KEEP_HISTORY),
-            view.IsChecked(IDC_SPREAD_NTH)    ? 1
-            : view.IsChecked(IDC_SPREAD_PICK) ? 2
-                                              : 0,
-            view.FieldText(IDC_SPREAD_N),
-            view.FieldText(IDC_SPREAD_K),
-            view.IsChecked(IDC_QUIET_RESULTS),
-            view.FieldText(IDC_RUN_AFTER)};
+    Settings settings{view.IsChecked(IDC_KEEP_HISTORY),
+                      view.IsChecked(IDC_SPREAD_NTH)    ? 1
+                      : view.IsChecked(IDC_SPREAD_PICK) ? 2
+                                                        : 0,
+                      view.FieldText(IDC_SPREAD_N),
+                      view.FieldText(IDC_SPREAD_K),
+                      view.IsChecked(IDC_QUIET_RESULTS),
+                      view.FieldText(IDC_RUN_AFTER),
+                      {},
+                      {}};
+    m_play.Store(settings);
+    return settings;
 }
 
 void CPanel::LoadSettings() {
@@ -156,6 +164,7 @@ void CPanel::LoadSettings() {
         ChooseSpread(kSpreads[kept.spread]);
         view.SetChecked(IDC_QUIET_RESULTS, kept.quiet);
         view.SetChecked(IDC_KEEP_HISTORY, kept.keep);
+        m_play.Apply(kept);
     };
     Settings older; // an earlier version kept its history only while the box was ticked
     older.keep = true;
@@ -293,10 +302,12 @@ std::optional<Spread> CPanel::ReadSpread() {
 void CPanel::Corrupted() {
     SaveSettings();
     m_runAfter.Start();
+    m_play.Start();
 }
 
 void CPanel::BeforeWrite() {
     m_runAfter.Stop();
+    m_play.Stop();
     m_preview.Drop();
 }
 

@@ -11,6 +11,7 @@
 #include "dialog/kept_store.h"
 #include "dialog/panel_context.h"
 #include "dialog/panel_view.h"
+#include "dialog/play_view.h"
 #include "dialog/preview.h"
 #include "dialog/recipes.h"
 #include "dialog/rule_choice.h"
@@ -19,6 +20,7 @@
 #include "dialog/save_copies.h"
 #include "engine/corruption_pass.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -33,6 +35,11 @@ class CPanel : public RunWatcher {
     CPanel& operator=(const CPanel&) = delete;
 
     void Attach(PanelView& view) { m_context.view = &view; }
+    // The view goes: the game with it.
+    void Detach() {
+        m_play.Detach();
+        m_context.view = nullptr;
+    }
     bool IsOpen() const { return m_context.IsOpen(); }
     void OnCommand(int id);
     void Show();
@@ -50,7 +57,11 @@ class CPanel : public RunWatcher {
     void Corrupted();
     void OnRangeTyped() { m_preview.Draw(); }
     // The run ends: what it started is closed.
-    void OnExit() { m_runAfter.Stop(); }
+    void OnExit() {
+        m_runAfter.Stop();
+        m_play.Stop();
+    }
+    void OnPlayKeys(std::uint16_t joypad) { m_play.SetKeys(joypad); }
 
     void BeforeWrite() override;
     void FileChanged() override { m_preview.Draw(); }
@@ -83,6 +94,7 @@ class CPanel : public RunWatcher {
     bool m_loaded = false;           // the kept settings were looked for
     bool m_settingsKept = false;     // settings.json is the user's to write
     std::optional<Settings> m_saved;
+    CPlay m_play{m_context, m_history}; // its workers post to the others: it goes first
 };
 
 } // namespace glitchwerk

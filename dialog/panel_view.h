@@ -8,6 +8,8 @@
 
 #include "dialog/dialog_view.h"
 #include "dialog/resource.h"
+#include "play/core_choice.h"
+#include "play/play_client.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -101,10 +103,22 @@ inline constexpr PanelControl kPanelControls[] = {
 
 // One row of the history: when, its name or star, and its hits; then its
 // steps, in a column of their own.
+// Its thumbnail, when the try was played: frame 180 of a run with no input.
 struct HistoryRow {
     std::string summary;
     std::string steps;
-    bool operator==(const HistoryRow&) const = default;
+    play::Frame thumbnail;
+    bool operator==(const HistoryRow& other) const {
+        return summary == other.summary && steps == other.steps &&
+               thumbnail.width == other.thumbnail.width &&
+               thumbnail.height == other.thumbnail.height && thumbnail.rgb == other.thumbnail.rgb;
+    }
+};
+
+// Where the cores are and how the helper runs; no cores, no play.
+struct PlaySetup {
+    play::CoreFolders cores;
+    play::SessionOptions session;
 };
 
 // A type a file dialog offers: its name and its pattern ("*.nes").
@@ -180,6 +194,17 @@ class PanelView : public ControlsView {
     // Runs `work` on a worker thread, then `done` on the window's thread,
     // unless the panel is gone by then.
     virtual void RunInBackground(std::function<void()> work, std::function<void()> done) = 0;
+
+    // The play view (IDC_PLAY_VIEW), in the preview's place while `shown`.
+    // Keys pressed while it has the focus go to CGlitchwerkDlg::OnPlayKeys.
+    virtual PlaySetup Playing() const = 0;
+    virtual void ShowPlayView(bool shown) = 0;
+    virtual void ShowFrame(const play::Frame& frame) = 0;
+    // A line in the view instead of a game; empty while one plays.
+    virtual void ShowPlayState(const std::string& text) = 0;
+    // From any thread: runs `task` on the window's thread, unless the panel
+    // is gone by then.
+    virtual void Post(std::function<void()> task) = 0;
 };
 
 } // namespace glitchwerk

@@ -149,7 +149,7 @@ CRun::StepOutcome CRun::Corrupt(const CorruptionStep& step, const TryOptions& op
     if (keep) {
         if (fresh || replayed) {
             Try made{NewTryId(), Now(), chain, replayed ? m_tries[*m_open].hits : 0,
-                     true,       false, {}};
+                     true,       false, {},    {}};
             made.chain.size = m_backup.romLength;
             m_tries.push_back(std::move(made));
             m_open = m_tries.size() - 1;
@@ -206,7 +206,7 @@ std::optional<PassOutcome> CRun::Apply(const Chain& chain, std::optional<std::si
     }
     if (pass == PassOutcome::Done) {
         if (!index) {
-            Try made{NewTryId(), Now(), chain, 0, true, false, {}};
+            Try made{NewTryId(), Now(), chain, 0, true, false, {}, {}};
             made.chain.size = m_backup.romLength;
             for (const CorruptionResult& result : results)
                 made.hits += static_cast<std::uint64_t>(result.totalBytes);
@@ -267,6 +267,10 @@ void CRun::SetStar(std::size_t index, bool starred) {
 
 void CRun::SetName(std::size_t index, std::string name) {
     m_tries.at(index).name = std::move(name);
+}
+
+void CRun::SetPlayed(std::size_t index, std::string played) {
+    m_tries.at(index).played = std::move(played);
 }
 
 } // namespace glitchwerk

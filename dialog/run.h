@@ -29,6 +29,7 @@ struct Try {
     bool complete = true; // every step's writes reached the file
     bool starred = false;
     std::string name;
+    std::string played; // how its last play went: "ran", "refused", "crashed", "hung"
 };
 
 // Told of the run's writes. Each is called on the window's thread.
@@ -114,6 +115,7 @@ class CRun {
     void AddKept(std::vector<Try> kept);
     void SetStar(std::size_t index, bool starred);
     void SetName(std::size_t index, std::string name);
+    void SetPlayed(std::size_t index, std::string played);
     std::optional<std::size_t> OpenTry() const { return m_open; }
 
     // At the end: what the data file still holds, a copy of it, emptying it.

@@ -2,6 +2,7 @@
 #include "dialog/control_table.h"
 #include "dialog/glitchwerk_dlg.h"
 #include "dialog/messages.h"
+#include "dialog/play_view.h"
 #include "engine/tiles.h"
 #include "tests/temp_dir.h"
 #ifdef GLITCHWERK_HAS_CLI
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <numeric>
 #include <sstream>
 #include <thread>
@@ -31,6 +33,7 @@ using namespace testing; // the temporary folder and file helpers
 using namespace messages;
 namespace fs = std::filesystem;
 using Texts = std::vector<std::string>;
+using namespace std::chrono_literals;
 
 const Bytes kOriginal = CountingBytes(0x300);
 
@@ -67,9 +70,12 @@ struct Session : Controls<DialogView> {
             whileShown();
         return buttons == MessageButtons::Ok ? Answer::Ok : answer;
     }
+    std::function<void()> whileWorking; // runs as each work begins
     void RunWithProgress(const std::string& title,
                          const std::function<void(const Progress&)>& work) override {
         progress.push_back(title);
+        if (whileWorking)
+            whileWorking();
         std::thread([&] { work([](std::uint64_t, std::uint64_t) {}); }).join();
     }
 
@@ -327,12 +333,44 @@ struct Panel final : Controls<PanelView> {
     }
     fs::path folder;
     fs::path DataFolder() const override { return folder; }
+    // Play: the tasks posted from the workers wait for Pump, as a window's events do.
+    PlaySetup play;
+    bool playView = false;
+    std::vector<play::Frame> frames;
+    std::string playState;
+    std::mutex mutex;
+    std::vector<std::function<void()>> posted;
+    PlaySetup Playing() const override { return play; }
+    void ShowPlayView(bool shown) override { playView = shown; }
+    void ShowFrame(const play::Frame& frame) override { frames.push_back(frame); }
+    void ShowPlayState(const std::string& text) override { playState = text; }
+    void Post(std::function<void()> task) override {
+        const std::lock_guard lock(mutex);
+        posted.push_back(std::move(task));
+    }
+    // Runs what was posted until `done` holds, or for `most`: whether it held.
+    bool Pump(const std::function<bool()>& done, std::chrono::milliseconds most = 10s) {
+        for (const auto until = std::chrono::steady_clock::now() + most;
+             !done() && std::chrono::steady_clock::now() < until;) {
+            std::vector<std::function<void()>> tasks;
+            {
+                const std::lock_guard lock(mutex);
+                tasks.swap(posted);
+            }
+            for (const auto& task : tasks)
+                task();
+            std::this_thread::sleep_for(2ms);
+        }
+        return done();
+    }
 };
 
 struct PanelSession : Session {
     Panel panel;
-    explicit PanelSession(const fs::path& dataFolder = {}, const Bytes& file = kOriginal) {
+    explicit PanelSession(const fs::path& dataFolder = {}, const Bytes& file = kOriginal,
+                          const PlaySetup& play = {}) {
         panel.folder = dataFolder;
+        panel.play = play;
         WriteFile(rom, file);
         Start();
         dialog.AttachPanel(panel);
@@ -348,6 +386,7 @@ struct PanelSession : Session {
     }
     // "NAME" clicks the panel's IDC_NAME; the dialog's names otherwise.
     void Click(int id) { dialog.OnPanelCommand(id); }
+    ~PanelSession() { dialog.DetachPanel(); }
 };
 
 // Rows: Apply again replays one without adding another, and the next Corrupt begins a new row
@@ -710,7 +749,7 @@ TEST(DialogLogic, KeptHistoryIsTheUsersAloneAndSurvivesDamage) {
 #endif
     fs::path history;
     for (const auto& entry : fs::directory_iterator(folder))
-        history = entry.path().extension() == ".jsonl" ? entry.path() : history;
+        history = entry.path().extension() == ".jsonl" ? entry.path() : history; // not its lock
     {
         PanelSession again(folder);
         EXPECT_EQ(again.panel.rows.size(), 3u);
@@ -748,6 +787,7 @@ TEST(DialogLogic, KeptHistoryIsTheUsersAloneAndSurvivesDamage) {
         << R"({"when":"1","seed":1,"draw":0,"hits":1,"complete":true,"steps":[[0,1,2,0,0,0,1,3,1]]})"
         << '\n'
         << good << '\n'
+        << R"({"chain":"00000000000000AA","played":"exploded"})" << '\n'
         << R"({"chain":"00000000000000AA","when":"1","seed":2,"draw":0,"step":"--range 0:1 --search-all --set 1","hits":1})"
         << '\n';
     const fs::path aside = fs::path(history) += ".damaged";
@@ -755,11 +795,11 @@ TEST(DialogLogic, KeptHistoryIsTheUsersAloneAndSurvivesDamage) {
         PanelSession run(folder);
         EXPECT_EQ(run.panel.rows.size(), 4u);
         EXPECT_EQ(run.panel.texts[IDC_PANEL_STATUS],
-                  first ? HistoryLinesSetAside(8, PathText(aside)) : "");
+                  first ? HistoryLinesSetAside(9, PathText(aside)) : "");
     }
     const Bytes asideBytes = ReadFile(aside);
     const std::string setAside(asideBytes.begin(), asideBytes.end());
-    EXPECT_EQ(std::count(setAside.begin(), setAside.end(), '\n'), 8);
+    EXPECT_EQ(std::count(setAside.begin(), setAside.end(), '\n'), 9);
     EXPECT_TRUE(setAside.starts_with("line ")) << setAside; // each with its number
     EXPECT_NE(setAside.find(": {\"chain\":\"00000000000000AB\""), std::string::npos);
 
@@ -903,6 +943,159 @@ TEST(DialogLogic, RunAfterCorruptSplitsAsAShellAndClosesWhatItStarted) {
     };
     EXPECT_TRUE(ended());
 #endif
+}
+
+#ifndef GLITCHWERK_TEST_CORE
+#define GLITCHWERK_TEST_CORE ""
+#endif
+
+// The tests' core, which takes .nes files, with deadlines short enough to wait for. Its frame is
+// 32 x 16, 0RGB1555 for these files: row 0 the frames run and the joypad, then the file's bytes
+// from offset 8.
+fs::path CoreIn(const TempDir& folder) {
+    return folder / ("gwtest_libretro" + fs::path(GLITCHWERK_TEST_CORE).extension().string());
+}
+PlaySetup TestCore(const TempDir& folder) {
+    fs::copy_file(GLITCHWERK_TEST_CORE, CoreIn(folder));
+    std::ofstream(folder / "gwtest_libretro.info") << "supported_extensions = \"nes\"\n";
+    PlaySetup setup{{CoreIn(folder).parent_path(), CoreIn(folder).parent_path()}, {}};
+    setup.session.deadlines.frames = 300ms;
+    setup.session.deadlines.perFrame = 1ms;
+    return setup;
+}
+
+unsigned PixelValue(const play::Frame& frame, std::uint32_t x, std::uint32_t y) {
+    const std::uint8_t* at = frame.rgb.data() + (std::size_t{y} * frame.width + x) * 3;
+    return (at[0] >> 3) << 10 | (at[1] >> 3) << 5 | at[2] >> 3;
+}
+
+// Corrupt, Re-Corrupt and Apply again each play the file as it is then; the game stops before
+// each write; keys reach it; the row gets the outcome and frame 180 of a run with no input.
+TEST(DialogLogic, EachTryPlaysLiveAndItsRowGetsItsOutcomeAndThumbnail) {
+    if (std::string_view(GLITCHWERK_TEST_CORE).empty())
+        GTEST_SKIP() << "glitchwerk-play was left out: no libretro.h (scripts/fetch-libretro.sh)";
+    TempDir cores, data;
+    const fs::path folder = data / "kept";
+    auto run = std::make_unique<PanelSession>(folder, kOriginal, TestCore(cores));
+    Panel& panel = run->panel;
+    EXPECT_TRUE(panel.checked[IDC_PLAY_AFTER] && panel.playView);
+    EXPECT_EQ(panel.choices[IDC_CORE],
+              std::pair(Texts{kByTheFile + std::string("gwtest"), "gwtest"}, 0));
+    EXPECT_EQ(panel.playState, kPlayWaits);
+    for (const char* step : {"SEARCH_ALL", "RANGE_START=10", "RANGE_END=20"})
+        run->Do(step);
+    panel.checked[IDC_KEEP_HISTORY] = true;
+    run->Click(IDC_KEEP_HISTORY);
+    const auto shows = [&](unsigned value) {
+        return !panel.frames.empty() &&
+               PixelValue(panel.frames.back(), 4, 1) == (value | value << 8);
+    };
+    const auto thumbnailed = [&](std::size_t row) {
+        return row < panel.rows.size() && !panel.rows[row].thumbnail.rgb.empty();
+    };
+    std::size_t shownWhileWriting = 0;
+    run->whileWorking = [&] {
+        const std::size_t before = panel.frames.size();
+        panel.Pump([] { return false; }, 100ms);
+        shownWhileWriting += panel.frames.size() - before;
+    };
+    for (const char* command : {"CORRUPT", "RECORRUPT", "APPLY_AGAIN"}) {
+        SCOPED_TRACE(command);
+        const bool second = command[0] == 'R';
+        run->Do(second ? "REPLACE_VALUE=5B" : "REPLACE_VALUE=5A");
+        std::this_thread::sleep_for(50ms); // a frame of the game before waits to be shown
+        if (command[0] == 'A')
+            run->Select(0), run->Click(IDC_APPLY_AGAIN);
+        else
+            run->Do(command);
+        ASSERT_TRUE(panel.Pump([&] { return shows(second ? 0x5B : 0x5A) && thumbnailed(second); }));
+        EXPECT_EQ(panel.playState, "");
+    }
+    EXPECT_EQ(shownWhileWriting, 0u);
+    // Live at about 60 frames a second, with the keys held.
+    const std::size_t shown = panel.frames.size();
+    run->dialog.OnPlayKeys(play::kA | play::kStart);
+    ASSERT_TRUE(panel.Pump(
+        [&] { return PixelValue(panel.frames.back(), 1, 0) == (play::kA | play::kStart); }));
+    const unsigned runs = PixelValue(panel.frames.back(), 0, 0);
+    panel.Pump([] { return false; }, 500ms);
+    EXPECT_NEAR(PixelValue(panel.frames.back(), 0, 0) - runs, 30, 8);
+    EXPECT_GT(panel.frames.size(), shown + 10);
+    // Closing the panel ends the game.
+    panel.open = false;
+    panel.Pump([] { return false; }, 100ms);
+    panel.open = true;
+    const std::size_t closed = panel.frames.size();
+    panel.Pump([] { return false; }, 100ms);
+    EXPECT_EQ(panel.frames.size(), closed);
+    // The thumbnail is frame 180 of a run with no input.
+    play::Session session;
+    play::Frame frame;
+    ASSERT_TRUE(
+        play::Play(session, CoreIn(cores), ReadFile(run->rom), "game.nes", 180, frame).ok());
+    EXPECT_EQ(panel.rows[0].thumbnail.rgb, frame.rgb);
+    EXPECT_TRUE(panel.rows[0].summary.ends_with(" hits, ran")) << panel.rows[0].summary;
+    // Its outcome is kept with the history; the settings keep the play options.
+    panel.checked[IDC_PLAY_AFTER] = false;
+    run->Click(IDC_PLAY_AFTER);
+    EXPECT_FALSE(panel.playView);
+    run->Do("CORRUPT");
+    const std::size_t before = panel.frames.size();
+    panel.Pump([] { return false; }, 200ms);
+    EXPECT_EQ(panel.frames.size(), before);
+    run.reset();
+    TempDir moreCores;
+    PanelSession again(folder, kOriginal, TestCore(moreCores));
+    EXPECT_FALSE(again.panel.checked[IDC_PLAY_AFTER]);
+    EXPECT_FALSE(again.panel.playView);
+    ASSERT_FALSE(again.panel.rows.empty());
+    EXPECT_TRUE(again.panel.rows[0].summary.ends_with(", ran"));
+}
+
+TEST(DialogLogic, AThumbnailIsTheFrameShrunkByAWholeFactor) {
+    play::Frame frame{256, 240, {}};
+    for (std::size_t i = 0; i < 256 * 240 * 3; ++i)
+        frame.rgb.push_back(static_cast<std::uint8_t>(i % 251));
+    // Its largest side, and the size and pixel (1, 1) of the thumbnail.
+    const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, std::size_t> sides[] = {
+        {256, 256, 240, 257}, {64, 64, 60, 4 * 257}, {63, 51, 48, 5 * 257}};
+    for (const auto& [side, width, height, from] : sides) {
+        const play::Frame small = Shrunk(frame, side);
+        EXPECT_EQ(std::tuple(small.width, small.height, small.rgb.size()),
+                  std::tuple(width, height, std::size_t{width} * height * 3));
+        EXPECT_EQ(small.rgb[(width + 1) * 3], frame.rgb[from * 3]) << side;
+    }
+}
+
+// A core that refuses, crashes or hangs gives the row its outcome, the view a line, and the
+// window never waits for it.
+TEST(DialogLogic, ATryThatDoesNotRunSaysHowAndTheWindowGoesOn) {
+    if (std::string_view(GLITCHWERK_TEST_CORE).empty())
+        GTEST_SKIP() << "glitchwerk-play was left out: no libretro.h (scripts/fetch-libretro.sh)";
+    const std::tuple<const char*, const char*, std::string> cases[] = {
+        {"NOPE", "refused", kPlayRefused},
+        {"CRSH", "crashed", kPlayCrashed},
+        {"HANG", "hung", PlayHung(301)},
+    };
+    for (const auto& [marker, outcome, state] : cases) {
+        SCOPED_TRACE(marker);
+        TempDir cores;
+        Bytes file = kOriginal;
+        std::copy(marker, marker + 4, file.begin());
+        PanelSession run({}, file, TestCore(cores));
+        for (const char* step :
+             {"SEARCH_ALL", "RANGE_START=10", "RANGE_END=20", "REPLACE_VALUE=5A"})
+            run.Do(step);
+        const auto started = std::chrono::steady_clock::now();
+        run.Do("CORRUPT");
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 250ms);
+        ASSERT_TRUE(run.panel.Pump([&, outcome = outcome, state = state] {
+            return !run.panel.rows.empty() && run.panel.rows[0].summary.ends_with(outcome) &&
+                   run.panel.playState == state;
+        })) << run.panel.playState;
+        EXPECT_TRUE(run.panel.frames.empty());
+        EXPECT_TRUE(run.panel.rows[0].thumbnail.rgb.empty());
+    }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // The Qt window: its widgets and layout, what a screen reader hears, its keys,
 // its real prompts, and its work on a worker thread. The logic's tests say the rest.
 #include "app/qt_dialog_view.h"
+#include "app/qt_panel_view.h"
 #include "dialog/messages.h"
 #include "dialog/resource.h"
 #include "tests/temp_dir.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -133,6 +135,27 @@ TEST(QtDialog, EveryControlSitsInItsPlaceWithItsCaption) {
         EXPECT_EQ(dialog.focusWidget()->objectName(), next);
     }
     EXPECT_TRUE(specific->isChecked());
+}
+
+TEST(QtDialog, ThePlayViewsKeysAreTheJoypad) {
+    // The key, its X keysym (Right Shift's own), and the button.
+    const std::tuple<int, quint32, std::uint16_t> keys[] = {
+        {Qt::Key_Up, 0, play::kUp},
+        {Qt::Key_Down, 0, play::kDown},
+        {Qt::Key_Left, 0, play::kLeft},
+        {Qt::Key_Right, 0, play::kRight},
+        {Qt::Key_Z, 0, play::kB},
+        {Qt::Key_X, 0, play::kA},
+        {Qt::Key_Return, 0, play::kStart},
+        {Qt::Key_Enter, 0, play::kStart},
+        {Qt::Key_Shift, 0xFFE2, play::kSelect},
+        {Qt::Key_Shift, 0xFFE1, 0},
+        {Qt::Key_A, 0, 0},
+    };
+    for (const auto& [key, keysym, button] : keys) {
+        const QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, 0, keysym, 0);
+        EXPECT_EQ(JoypadButton(event), button) << key << " " << keysym;
+    }
 }
 
 TEST(QtDialog, ClicksKeysAndTextsReachTheLogic) {

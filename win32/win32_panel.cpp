@@ -115,6 +115,7 @@ Win32Panel::Win32Panel(CGlitchwerkDlg& logic, HWND dialog) : m_logic(logic), m_d
 }
 
 Win32Panel::~Win32Panel() {
+    m_logic.DetachPanel();
     // Their `done` is dropped: what it would show is gone. Their messages, if
     // still queued, die with the window.
     for (const std::unique_ptr<Job>& job : m_jobs) {

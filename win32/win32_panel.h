@@ -58,6 +58,12 @@ class Win32Panel final : public PanelView {
     ImageDecoder PreviewDecoder() const override;
     void ShowPreview(const PreviewPicture& picture) override;
     void RunInBackground(std::function<void()> work, std::function<void()> done) override;
+    // Games do not play on this face yet: no cores, nothing to show.
+    PlaySetup Playing() const override { return {}; }
+    void ShowPlayView(bool) override {}
+    void ShowFrame(const play::Frame&) override {}
+    void ShowPlayState(const std::string&) override {}
+    void Post(std::function<void()>) override {}
 
   private:
     struct Job;

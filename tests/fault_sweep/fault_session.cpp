@@ -94,6 +94,11 @@ struct PanelAnswers : PanelView {
     void RunInBackground(std::function<void()> work, std::function<void()> done) override {
         work(), done();
     }
+    PlaySetup Playing() const override { return {}; } // nothing plays
+    void ShowPlayView(bool) override {}
+    void ShowFrame(const glitchwerk::play::Frame&) override {}
+    void ShowPlayState(const std::string&) override {}
+    void Post(std::function<void()>) override {}
 };
 
 } // namespace
