@@ -19,5 +19,6 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 
 find_program(GLITCHWERK_WINE wine)
 if(GLITCHWERK_WINE)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${GLITCHWERK_WINE})
+    # Wine, through a script that ends a test program staying on after its verdict.
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-test.sh)
 endif()
