@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "engine/byte_rules.h"
+#include "engine/vector_clones.h"
 
 #include <algorithm>
 #include <bit>
@@ -12,12 +13,6 @@
 // GCC for x86-64 the hot functions are therefore also compiled for AVX2 and
 // AVX-512, and the best version the processor supports is chosen when the
 // program loads.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__)
-#define GLITCHWERK_VECTOR_CLONES __attribute__((target_clones("default", "avx2", "arch=x86-64-v4")))
-#else
-#define GLITCHWERK_VECTOR_CLONES
-#endif
-
 namespace glitchwerk {
 namespace {
 

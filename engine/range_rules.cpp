@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "engine/range_rules.h"
+#include "engine/vector_clones.h"
 
 #include <algorithm>
 #include <array>
@@ -12,12 +13,6 @@
 
 // As in byte_rules.cpp: plain loops that the compiler vectorizes, on GCC for
 // x86-64 also built for AVX2 and AVX-512 and chosen when the program loads.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__)
-#define GLITCHWERK_VECTOR_CLONES __attribute__((target_clones("default", "avx2", "arch=x86-64-v4")))
-#else
-#define GLITCHWERK_VECTOR_CLONES
-#endif
-
 namespace glitchwerk {
 namespace {
 
