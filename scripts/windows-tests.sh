@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 gtest=build-mingw/googletest
 if [ ! -f "$gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
     cmake -S /usr/src/googletest -B build-mingw/googletest-build -G Ninja \
-        --toolchain "$PWD/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release \
+        --toolchain "$PWD/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O1 \
         -DBUILD_GMOCK=OFF -DCMAKE_INSTALL_PREFIX="$PWD/$gtest" >/dev/null
     cmake --build build-mingw/googletest-build -j "$(nproc)" >/dev/null
     cmake --install build-mingw/googletest-build >/dev/null
