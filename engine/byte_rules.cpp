@@ -129,9 +129,11 @@ struct RotateLeftBy { // 1 to 7
         return static_cast<Byte>((b << n) | (b >> ((8 - n) & 7u)));
     }
 };
-// 1 << (v mod 8) as the float 2^(v mod 8) converted: the baseline x86-64 has
-// no vector shift by a count per lane, and a shift chosen by selects costs
-// more than the draw itself.
+// 1 << (v mod 8). The baseline x86-64 has no vector shift by a count per lane:
+// over every byte it is the float 2^(v mod 8) converted, in one loop; where a
+// search hits some bytes, the draws' low bytes are made first (as random
+// bytes are) and the bit from each by selects on bytes, where the draw's
+// 32-bit lanes would need four times as many operations.
 struct FlipBitAt {
     RandomAt at;
     Byte operator()(Byte b, std::int32_t i) const {
@@ -139,21 +141,56 @@ struct FlipBitAt {
         const auto bit = static_cast<std::int32_t>(std::bit_cast<float>(exponent));
         return static_cast<Byte>(b ^ bit);
     }
+    using Stored = Byte;
+    void Draw(Byte* into, std::int32_t j, std::int32_t i) const { into[j] = at(0, i); }
+    static Byte Step(Byte b, const Byte* from, std::int32_t j) {
+        const Byte v = from[j];
+        auto bit = static_cast<Byte>(1 + (v & 1));
+        bit = (v & 2) != 0 ? static_cast<Byte>(bit << 2) : bit;
+        bit = (v & 4) != 0 ? static_cast<Byte>(bit << 4) : bit;
+        return static_cast<Byte>(b ^ bit);
+    }
 };
 // By -N to +N, saturating: v mod (2N + 1) by multiplications, as division does
-// not vectorize. N is 1 to FF.
+// not vectorize. N is 1 to FF. The draw and SmallDivisor's fraction take
+// 32-bit lanes, the rest 16-bit ones, half as many.
 struct TiltAt {
     RandomAt at;
     std::uint32_t d; // 2N + 1
     SmallDivisor steps{d};
-    std::int32_t n = static_cast<std::int32_t>(d / 2);
-    Byte operator()(Byte b, std::int32_t i) const {
+    std::uint16_t n = static_cast<std::uint16_t>(d / 2);
+    using Stored = std::uint16_t;
+    void Draw(std::uint16_t* into, std::int32_t j, std::int32_t i) const {
         const std::uint32_t x = at.Unfinished(i);
         const std::uint32_t high = x >> 16;
-        return static_cast<Byte>(
-            std::min(std::max(b + steps.Remainder(x ^ high, high, -n), 0), 0xFF));
+        into[j] = static_cast<std::uint16_t>(steps.Fraction(x ^ high, high) >> 16);
+    }
+    // b + (v mod d), 0 to 2FD, less N, saturating.
+    Byte Step(Byte b, const std::uint16_t* from, std::int32_t j) const {
+        const auto raised = static_cast<std::uint16_t>(b + steps.Remainder(from[j]));
+        const auto lowered = static_cast<std::uint16_t>(std::max(raised, n) - n);
+        return static_cast<Byte>(std::min<std::uint16_t>(lowered, 0xFF));
     }
 };
+
+// Rules whose draws are made for a block first, into an array, and its bytes
+// replaced after: the draws take 32-bit lanes and the rest narrower ones, and
+// so each loop keeps vectors of its own width.
+template <class Replace>
+concept InTwoLoops = requires {
+    typename Replace::Stored;
+};
+// Those that are quicker in one loop when every byte is hit.
+template <class Replace>
+concept InOneLoop = requires(Replace replace) {
+    replace(Byte{}, 0);
+};
+
+template <InTwoLoops Replace> Byte ReplaceOne(const Replace& replace, Byte b) {
+    typename Replace::Stored draw;
+    replace.Draw(&draw, 0, 0);
+    return replace.Step(b, &draw, 0);
+}
 
 // The scans for the first and last hit test a block at a time with a plain OR
 // over it, which vectorizes; only the block that holds the hit is searched
@@ -210,6 +247,26 @@ Byte CountAndReplace(Byte* buffer, std::int32_t from, std::int32_t count, Hit hi
     return hits;
 }
 
+// Inlined, so that it is built for each version of Apply.
+template <class Hit, InTwoLoops Replace>
+[[gnu::always_inline]] inline Byte CountAndReplace(Byte* buffer, std::int32_t from,
+                                                   std::int32_t count, Hit hit, Replace replace) {
+    alignas(64) typename Replace::Stored draws[kCountBlock];
+    for (std::int32_t j = 0; j < count; ++j)
+        replace.Draw(draws, j, from + j);
+    Byte* block = buffer + from;
+    Byte hits = 0;
+    for (std::int32_t j = 0; j < count; ++j) {
+        const Byte b = block[j];
+        const bool isHit = hit(b);
+        hits += isHit;
+        // As above.
+        const auto mask = static_cast<Byte>(-static_cast<std::int32_t>(isHit));
+        block[j] = static_cast<Byte>((replace.Step(b, draws, j) & mask) | (b & ~mask));
+    }
+    return hits;
+}
+
 template <class Hit, class Replace>
 GLITCHWERK_VECTOR_CLONES std::int32_t Apply(Byte* buffer, std::int32_t count, Hit hit,
                                             Replace replace, std::int32_t& firstIndex,
@@ -228,13 +285,27 @@ GLITCHWERK_VECTOR_CLONES std::int32_t Apply(Byte* buffer, std::int32_t count, Hi
     return hits;
 }
 
+constexpr std::int32_t kTwoLoopsBlock = 1024;
+
 // Every byte is hit: no scans, no count.
 template <class Replace>
 GLITCHWERK_VECTOR_CLONES std::int32_t ReplaceAll(Byte* buffer, std::int32_t count, Replace replace,
                                                  std::int32_t& firstIndex,
                                                  std::int32_t& lastIndex) {
-    for (std::int32_t i = 0; i < count; ++i)
-        buffer[i] = replace(buffer[i], i);
+    if constexpr (InTwoLoops<Replace> && !InOneLoop<Replace>) {
+        alignas(64) typename Replace::Stored draws[kTwoLoopsBlock];
+        for (std::int32_t from = 0; from < count; from += kTwoLoopsBlock) {
+            const std::int32_t size = std::min(kTwoLoopsBlock, count - from);
+            for (std::int32_t j = 0; j < size; ++j)
+                replace.Draw(draws, j, from + j);
+            Byte* block = buffer + from;
+            for (std::int32_t j = 0; j < size; ++j)
+                block[j] = replace.Step(block[j], draws, j);
+        }
+    } else {
+        for (std::int32_t i = 0; i < count; ++i)
+            buffer[i] = replace(buffer[i], i);
+    }
     firstIndex = 0;
     lastIndex = count - 1;
     return count;
@@ -361,10 +432,11 @@ std::uint8_t ReplacedByte(std::uint8_t b, const ByteRule& rule, RandomStream at)
     case ReplaceMode::ReplaceRotateLeft:
         return RotateLeftBy{rule.replaceValue}(b, 0);
     case ReplaceMode::ReplaceFlipBit:
-        return FlipBitAt{DrawsFrom(at)}(b, 0);
+        return ReplaceOne(FlipBitAt{DrawsFrom(at)}, b);
     case ReplaceMode::ReplaceTilt:
-        return rule.replaceValue == 0 ? b
-                                      : TiltAt{DrawsFrom(at), 2u * rule.replaceValue + 1u}(b, 0);
+        return rule.replaceValue == 0
+                   ? b
+                   : ReplaceOne(TiltAt{DrawsFrom(at), 2u * rule.replaceValue + 1u}, b);
     }
     return b;
 }

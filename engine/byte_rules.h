@@ -100,30 +100,35 @@ template <class Word> struct Divisor {
 };
 
 // The remainder of a 32-bit v by a divisor d below 512, exactly, by
-// multiplications that vectorize. With C0 = ceil(2^32 / d) and C1 =
-// ceil(2^48 / d), v = h * 2^16 + l gives h * C1 + l * C0 = 2^32 * v / d + e,
-// 0 <= e < 2^17, so that its low 32 bits L are 2^32 * (v mod d) / d + e, and
-// L * d / 2^32 lies within 2^-6 above (v mod d). h * C1 is v * C0 - h * K, with
-// K = 2^16 * C0 - C1. The last product is taken in single precision (L >> 8
-// is exact there, the product is within 2^-14) and rounded to the nearest
-// integer by adding 1.5 * 2^23: a float product, not a third integer one.
+// multiplications that vectorize, the last on 16-bit lanes. With C0 =
+// ceil(2^32 / d) and C1 = ceil(2^48 / d), v = h * 2^16 + l gives h * C1 +
+// l * C0 = 2^32 * v / d + e, 0 <= e < 2^17, so that its low 32 bits L are
+// 2^32 * (v mod d) / d + e; h * C1 is v * C0 - h * K, with K = 2^16 * C0 - C1.
+// The high half of L, plus 1, is then 2^16 * (v mod d) / d plus more than 0
+// and less than 3, and that times d is 2^16 * (v mod d) plus less than
+// 3 * 511: v mod d is the high half of this product of 16-bit values.
 struct SmallDivisor {
-    std::uint32_t d;
+    std::uint16_t d; // 16 bits, so that the last product takes 16-bit lanes
     std::uint32_t c0 = static_cast<std::uint32_t>(0xFFFFFFFFU / d + 1);
     std::uint32_t k = static_cast<std::uint32_t>((std::uint64_t{c0} << 16) -
                                                  ((std::uint64_t{1} << 48) - 1) / d - 1);
-    float scale = static_cast<float>(d) / 16777216.0f; // d / 2^24
 
     // 2 <= d < 512.
-    constexpr explicit SmallDivisor(std::uint32_t divisor) : d(divisor) {}
-    // (v mod d) + offset, for -2^21 <= offset <= 2^21; `high` is v >> 16.
+    constexpr explicit SmallDivisor(std::uint32_t divisor)
+        : d(static_cast<std::uint16_t>(divisor)) {}
+    // L, on 32-bit lanes; `high` is v >> 16.
+    constexpr std::uint32_t Fraction(std::uint32_t v, std::uint32_t high) const {
+        return v * c0 - high * k;
+    }
+    // v mod d from the high half of L, on 16-bit lanes.
+    constexpr std::uint16_t Remainder(std::uint16_t fractionHigh) const {
+        const auto f = static_cast<std::uint16_t>(fractionHigh + 1);
+        return static_cast<std::uint16_t>((std::uint32_t{f} * d) >> 16);
+    }
+    // (v mod d) + offset.
     constexpr std::int32_t Remainder(std::uint32_t v, std::uint32_t high,
                                      std::int32_t offset = 0) const {
-        constexpr float kRound = 12582912.0f; // 1.5 * 2^23
-        const std::uint32_t fraction = v * c0 - high * k;
-        const float sum = static_cast<float>(static_cast<std::int32_t>(fraction >> 8)) * scale +
-                          (kRound + static_cast<float>(offset));
-        return std::bit_cast<std::int32_t>(sum) - std::bit_cast<std::int32_t>(kRound);
+        return Remainder(static_cast<std::uint16_t>(Fraction(v, high) >> 16)) + offset;
     }
     constexpr std::uint32_t Remainder(std::uint32_t v) const {
         return static_cast<std::uint32_t>(Remainder(v, v >> 16));
