@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <type_traits>
+#include <utility>
 
 // The loops below are plain C++ that the compiler vectorizes. The baseline
 // x86-64 instruction set has 16-byte vectors and no 32-bit multiply across
@@ -23,12 +25,17 @@ using Byte = std::uint8_t;
 // side by side.
 constexpr std::uint32_t kGolden = 0x9e3779b9U;
 
-// Mix but its last step, x ^= x >> 16: x >> 16 is then also v >> 16.
-constexpr std::uint32_t MixUnfinished(std::uint32_t x) {
+// Mix but its last step, x ^= x >> 16: x >> 16 is then also v >> 16. In
+// place, for a value or a vector of them.
+template <class Word> constexpr void Unfinish(Word& x) {
     x ^= x >> 16;
     x *= 0x7feb352dU;
     x ^= x >> 15;
     x *= 0x846ca68bU;
+}
+
+constexpr std::uint32_t MixUnfinished(std::uint32_t x) {
+    Unfinish(x);
     return x;
 }
 
@@ -105,12 +112,10 @@ struct DecreaseBy { // saturates at 0x00
 struct RandomAt {
     std::uint32_t key;
     std::uint32_t base; // the window's first draw, times kGolden
-    std::uint32_t Value(std::int32_t i) const {
-        return Mix(key ^ (base + static_cast<std::uint32_t>(i) * kGolden));
+    std::uint32_t Counter(std::int32_t i) const {
+        return base + static_cast<std::uint32_t>(i) * kGolden;
     }
-    std::uint32_t Unfinished(std::int32_t i) const {
-        return MixUnfinished(key ^ (base + static_cast<std::uint32_t>(i) * kGolden));
-    }
+    std::uint32_t Value(std::int32_t i) const { return Mix(key ^ Counter(i)); }
     Byte operator()(Byte, std::int32_t i) const { return static_cast<Byte>(Value(i)); }
 };
 
@@ -129,45 +134,95 @@ struct RotateLeftBy { // 1 to 7
         return static_cast<Byte>((b << n) | (b >> ((8 - n) & 7u)));
     }
 };
-// 1 << (v mod 8). The baseline x86-64 has no vector shift by a count per lane:
-// over every byte it is the float 2^(v mod 8) converted, in one loop; where a
-// search hits some bytes, the draws' low bytes are made first (as random
-// bytes are) and the bit from each by selects on bytes, where the draw's
-// 32-bit lanes would need four times as many operations.
+// 1 << (v mod 8), from the low bytes of the draws, made first as random bytes
+// are: the bit by selects on bytes (the baseline x86-64 has no vector shift
+// by a count per lane), where the draw's 32-bit lanes would take four times
+// as many operations.
 struct FlipBitAt {
     RandomAt at;
-    Byte operator()(Byte b, std::int32_t i) const {
-        const std::uint32_t exponent = ((at.Value(i) & 7u) + 127u) << 23;
-        const auto bit = static_cast<std::int32_t>(std::bit_cast<float>(exponent));
-        return static_cast<Byte>(b ^ bit);
-    }
     using Stored = Byte;
-    void Draw(Byte* into, std::int32_t j, std::int32_t i) const { into[j] = at(0, i); }
-    static Byte Step(Byte b, const Byte* from, std::int32_t j) {
-        const Byte v = from[j];
+    [[gnu::always_inline]] void Draws(Byte* into, std::int32_t from, std::int32_t count) const {
+        std::uint32_t counter = at.Counter(from);
+        for (std::int32_t j = 0; j < count; ++j, counter += kGolden)
+            into[j] = static_cast<Byte>(Mix(at.key ^ counter));
+    }
+    static Byte Step(Byte b, const Byte* draws, std::int32_t j) {
+        const Byte v = draws[j];
         auto bit = static_cast<Byte>(1 + (v & 1));
         bit = (v & 2) != 0 ? static_cast<Byte>(bit << 2) : bit;
         bit = (v & 4) != 0 ? static_cast<Byte>(bit << 4) : bit;
         return static_cast<Byte>(b ^ bit);
     }
 };
+// 16 lanes of 32 bits and 32 of 16 in a vector of 64 bytes.
+using DrawLanes = std::uint32_t __attribute__((vector_size(64)));
+using HalfLanes = std::uint16_t __attribute__((vector_size(64)));
+
+// The high halves of the lanes of `low`, then of `up`, on a little-endian
+// machine.
+template <std::size_t... lane>
+[[gnu::always_inline]] inline void HighHalves(const DrawLanes& low, const DrawLanes& up,
+                                              HalfLanes& into, std::index_sequence<lane...>) {
+    HalfLanes first;
+    HalfLanes second;
+    std::memcpy(&first, &low, sizeof first);
+    std::memcpy(&second, &up, sizeof second);
+    into = __builtin_shufflevector(first, second, (2 * lane + 1)...);
+}
+
 // By -N to +N, saturating: v mod (2N + 1) by multiplications, as division does
 // not vectorize. N is 1 to FF. The draw and SmallDivisor's fraction take
-// 32-bit lanes, the rest 16-bit ones, half as many.
+// 32-bit lanes, the rest 16-bit ones, half as many. The draws are made 32 at
+// a time in vectors: their counter moves on by an addition, and the high
+// halves of the fractions are taken by one shuffle.
 struct TiltAt {
     RandomAt at;
     std::uint32_t d; // 2N + 1
     SmallDivisor steps{d};
     std::uint16_t n = static_cast<std::uint16_t>(d / 2);
     using Stored = std::uint16_t;
-    void Draw(std::uint16_t* into, std::int32_t j, std::int32_t i) const {
-        const std::uint32_t x = at.Unfinished(i);
-        const std::uint32_t high = x >> 16;
-        into[j] = static_cast<std::uint16_t>(steps.Fraction(x ^ high, high) >> 16);
+
+    // The counter's draws' fractions, in place.
+    template <class Word> [[gnu::always_inline]] void Fractions(Word& x) const {
+        x ^= at.key;
+        Unfinish(x);
+        const Word high = x >> 16;
+        x ^= high;
+        steps.Fraction(x, high);
+    }
+    template <std::size_t... lane>
+    [[gnu::always_inline]] void Draws(std::uint16_t* into, std::int32_t from, std::int32_t count,
+                                      std::index_sequence<lane...> lanes = {}) const {
+        std::int32_t j = 0;
+        if constexpr (std::endian::native == std::endian::little && sizeof...(lane) == 32) {
+            constexpr DrawLanes kLanes = {0 * kGolden,  1 * kGolden,  2 * kGolden,  3 * kGolden,
+                                          4 * kGolden,  5 * kGolden,  6 * kGolden,  7 * kGolden,
+                                          8 * kGolden,  9 * kGolden,  10 * kGolden, 11 * kGolden,
+                                          12 * kGolden, 13 * kGolden, 14 * kGolden, 15 * kGolden};
+            DrawLanes counter = at.Counter(from) + kLanes;
+            for (; count - j >= 32; j += 32) {
+                DrawLanes low = counter;
+                DrawLanes up = counter + 16 * kGolden;
+                counter += 32 * kGolden;
+                Fractions(low);
+                Fractions(up);
+                HalfLanes halves;
+                HighHalves(low, up, halves, lanes);
+                std::memcpy(into + j, &halves, sizeof halves);
+            }
+        }
+        for (std::uint32_t counter = at.Counter(from + j); j < count; ++j, counter += kGolden) {
+            std::uint32_t x = counter;
+            Fractions(x);
+            into[j] = static_cast<std::uint16_t>(x >> 16);
+        }
+    }
+    void Draws(std::uint16_t* into, std::int32_t from, std::int32_t count) const {
+        Draws(into, from, count, std::make_index_sequence<32>{});
     }
     // b + (v mod d), 0 to 2FD, less N, saturating.
-    Byte Step(Byte b, const std::uint16_t* from, std::int32_t j) const {
-        const auto raised = static_cast<std::uint16_t>(b + steps.Remainder(from[j]));
+    Byte Step(Byte b, const std::uint16_t* draws, std::int32_t j) const {
+        const auto raised = static_cast<std::uint16_t>(b + steps.Remainder(draws[j]));
         const auto lowered = static_cast<std::uint16_t>(std::max(raised, n) - n);
         return static_cast<Byte>(std::min<std::uint16_t>(lowered, 0xFF));
     }
@@ -175,20 +230,16 @@ struct TiltAt {
 
 // Rules whose draws are made for a block first, into an array, and its bytes
 // replaced after: the draws take 32-bit lanes and the rest narrower ones, and
-// so each loop keeps vectors of its own width.
+// so each loop keeps vectors of its own width; the draws' counter moves on
+// by an addition in them.
 template <class Replace>
 concept InTwoLoops = requires {
     typename Replace::Stored;
 };
-// Those that are quicker in one loop when every byte is hit.
-template <class Replace>
-concept InOneLoop = requires(Replace replace) {
-    replace(Byte{}, 0);
-};
 
 template <InTwoLoops Replace> Byte ReplaceOne(const Replace& replace, Byte b) {
     typename Replace::Stored draw;
-    replace.Draw(&draw, 0, 0);
+    replace.Draws(&draw, 0, 1);
     return replace.Step(b, &draw, 0);
 }
 
@@ -251,9 +302,8 @@ Byte CountAndReplace(Byte* buffer, std::int32_t from, std::int32_t count, Hit hi
 template <class Hit, InTwoLoops Replace>
 [[gnu::always_inline]] inline Byte CountAndReplace(Byte* buffer, std::int32_t from,
                                                    std::int32_t count, Hit hit, Replace replace) {
-    alignas(64) typename Replace::Stored draws[kCountBlock];
-    for (std::int32_t j = 0; j < count; ++j)
-        replace.Draw(draws, j, from + j);
+    typename Replace::Stored draws[kCountBlock];
+    replace.Draws(draws, from, count);
     Byte* block = buffer + from;
     Byte hits = 0;
     for (std::int32_t j = 0; j < count; ++j) {
@@ -292,12 +342,11 @@ template <class Replace>
 GLITCHWERK_VECTOR_CLONES std::int32_t ReplaceAll(Byte* buffer, std::int32_t count, Replace replace,
                                                  std::int32_t& firstIndex,
                                                  std::int32_t& lastIndex) {
-    if constexpr (InTwoLoops<Replace> && !InOneLoop<Replace>) {
-        alignas(64) typename Replace::Stored draws[kTwoLoopsBlock];
+    if constexpr (InTwoLoops<Replace>) {
+        typename Replace::Stored draws[kTwoLoopsBlock];
         for (std::int32_t from = 0; from < count; from += kTwoLoopsBlock) {
             const std::int32_t size = std::min(kTwoLoopsBlock, count - from);
-            for (std::int32_t j = 0; j < size; ++j)
-                replace.Draw(draws, j, from + j);
+            replace.Draws(draws, from, size);
             Byte* block = buffer + from;
             for (std::int32_t j = 0; j < size; ++j)
                 block[j] = replace.Step(block[j], draws, j);

@@ -116,9 +116,10 @@ struct SmallDivisor {
     // 2 <= d < 512.
     constexpr explicit SmallDivisor(std::uint32_t divisor)
         : d(static_cast<std::uint16_t>(divisor)) {}
-    // L, on 32-bit lanes; `high` is v >> 16.
-    constexpr std::uint32_t Fraction(std::uint32_t v, std::uint32_t high) const {
-        return v * c0 - high * k;
+    // v becomes L, on 32-bit lanes (a value or a vector of them); `high` is
+    // v >> 16.
+    template <class Word> constexpr void Fraction(Word& v, const Word& high) const {
+        v = v * c0 - high * k;
     }
     // v mod d from the high half of L, on 16-bit lanes.
     constexpr std::uint16_t Remainder(std::uint16_t fractionHigh) const {
@@ -128,7 +129,8 @@ struct SmallDivisor {
     // (v mod d) + offset.
     constexpr std::int32_t Remainder(std::uint32_t v, std::uint32_t high,
                                      std::int32_t offset = 0) const {
-        return Remainder(static_cast<std::uint16_t>(Fraction(v, high) >> 16)) + offset;
+        Fraction(v, high);
+        return Remainder(static_cast<std::uint16_t>(v >> 16)) + offset;
     }
     constexpr std::uint32_t Remainder(std::uint32_t v) const {
         return static_cast<std::uint32_t>(Remainder(v, v >> 16));
