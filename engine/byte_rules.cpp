@@ -190,11 +190,10 @@ struct TiltAt {
         x ^= high;
         steps.Fraction(x, high);
     }
-    template <std::size_t... lane>
-    [[gnu::always_inline]] void Draws(std::uint16_t* into, std::int32_t from, std::int32_t count,
-                                      std::index_sequence<lane...> lanes = {}) const {
+    [[gnu::always_inline]] void Draws(std::uint16_t* into, std::int32_t from,
+                                      std::int32_t count) const {
         std::int32_t j = 0;
-        if constexpr (std::endian::native == std::endian::little && sizeof...(lane) == 32) {
+        if constexpr (std::endian::native == std::endian::little) {
             constexpr DrawLanes kLanes = {0 * kGolden,  1 * kGolden,  2 * kGolden,  3 * kGolden,
                                           4 * kGolden,  5 * kGolden,  6 * kGolden,  7 * kGolden,
                                           8 * kGolden,  9 * kGolden,  10 * kGolden, 11 * kGolden,
@@ -207,7 +206,7 @@ struct TiltAt {
                 Fractions(low);
                 Fractions(up);
                 HalfLanes halves;
-                HighHalves(low, up, halves, lanes);
+                HighHalves(low, up, halves, std::make_index_sequence<32>{});
                 std::memcpy(into + j, &halves, sizeof halves);
             }
         }
@@ -216,9 +215,6 @@ struct TiltAt {
             Fractions(x);
             into[j] = static_cast<std::uint16_t>(x >> 16);
         }
-    }
-    void Draws(std::uint16_t* into, std::int32_t from, std::int32_t count) const {
-        Draws(into, from, count, std::make_index_sequence<32>{});
     }
     // b + (v mod d), 0 to 2FD, less N, saturating.
     Byte Step(Byte b, const std::uint16_t* draws, std::int32_t j) const {
