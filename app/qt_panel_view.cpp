@@ -390,8 +390,13 @@ void QtPanelView::SetFieldText(int id, const std::string& text) {
     Control<QLineEdit>(id)->setText(QString::fromStdString(text));
 }
 
+// A text shown at run time may be longer than its place (a path in the
+// status): the whole of it is in the tooltip, and it can be selected.
 void QtPanelView::ShowText(int id, const std::string& text) {
-    Control<QLabel>(id)->setText(QString::fromStdString(text));
+    auto* label = Control<QLabel>(id);
+    label->setText(QString::fromStdString(text));
+    label->setToolTip(label->text());
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
 }
 
 bool QtPanelView::IsChecked(int id) const {

@@ -296,6 +296,12 @@ TEST(QtDialog, ThePanelOpensBesideTheDialogOnTheScreenClosesAndOpensAgainWithF2)
         EXPECT_FALSE(panel.frameGeometry().intersects(dialog.frameGeometry()));
         for (const QWidget* control : panel.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
             EXPECT_TRUE(panel.rect().contains(control->geometry()));
+        const QString status = "The history was set aside in " + QString(200, 'd') + "/h.jsonl";
+        panel.ShowText(IDC_PANEL_STATUS, status.toStdString());
+        int shown = 0; // longer than its place: all of it in the tooltip
+        for (const QLabel* label : panel.findChildren<QLabel*>())
+            shown += label->text() == status && label->toolTip() == status;
+        EXPECT_EQ(shown, 1);
         EXPECT_TRUE(panel.close());
         EXPECT_FALSE(panel.IsOpen());
         EXPECT_EQ(dialog.size(), size);
