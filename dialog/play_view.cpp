@@ -23,6 +23,13 @@ constexpr std::uint64_t kMostPlayed = 256u << 20;
 // Behind by more than this, the game skips the frames rather than racing.
 constexpr int kMostCaughtUp = 6;
 
+// The thumbnails that wait hold a copy of their file each: tries made faster
+// than their thumbnails drop the oldest that wait, beyond four or 256 MiB.
+std::size_t WaitingThumbnails(std::size_t fileSize) {
+    return std::clamp<std::size_t>((std::size_t{256} << 20) / std::max<std::size_t>(fileSize, 1), 1,
+                                   4);
+}
+
 } // namespace
 
 namespace playing {
@@ -46,10 +53,11 @@ struct StillJob {
 // Jobs for one worker thread; a generation that Stop() moves on.
 template <class Job> class Jobs {
   public:
-    void Put(Job job, bool alone) {
+    // At most `most` jobs wait, the newest: the oldest go first.
+    void Put(Job job, std::size_t most) {
         const std::lock_guard lock(m_mutex);
-        if (alone)
-            m_jobs.clear();
+        while (!m_jobs.empty() && m_jobs.size() >= most)
+            m_jobs.pop_front();
         m_jobs.push_back(std::move(job));
         ++m_generation;
         m_wake.notify_all();
@@ -214,7 +222,7 @@ struct CPlay::Workers {
         bool handed = false;
         const auto hand = [&] {
             if (!std::exchange(handed, true))
-                stillJobs.Put({job.core, rom, name, job.tryId}, false);
+                stillJobs.Put({job.core, rom, name, job.tryId}, WaitingThumbnails(rom->size()));
         };
         asking = true;
         play::Result result = live.Load(job.core, *rom, name);
@@ -397,7 +405,7 @@ void CPlay::Start() {
     if (!m_workers)
         m_workers = std::make_unique<Workers>(m_context, m_history, *m_setup, m_keys);
     const BackupStore& backup = m_context.run.Backup();
-    m_workers->liveJobs.Put({*core, backup.romPath, backup.romId, tries.at(index).id}, true);
+    m_workers->liveJobs.Put({*core, backup.romPath, backup.romId, tries.at(index).id}, 1);
 }
 
 void CPlay::Stop() {

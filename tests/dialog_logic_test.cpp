@@ -1052,6 +1052,31 @@ TEST(DialogLogic, EachTryPlaysLiveAndItsRowGetsItsOutcomeAndThumbnail) {
     EXPECT_TRUE(again.panel.rows[0].summary.ends_with(", ran"));
 }
 
+// Tries made faster than their thumbnails: the oldest that wait are dropped,
+// each holding a copy of its file; the newest try gets its thumbnail.
+TEST(DialogLogic, TriesFasterThanTheirThumbnailsDropTheOldestThatWait) {
+    if (std::string_view(GLITCHWERK_TEST_CORE).empty())
+        GTEST_SKIP() << "glitchwerk-play was left out: no libretro.h (scripts/fetch-libretro.sh)";
+    TempDir cores;
+    Bytes file = kOriginal;
+    std::copy_n("SLOW", 4, file.begin()); // 2 ms a frame: 360 ms a thumbnail
+    PanelSession run({}, file, TestCore(cores));
+    for (const char* step : {"SEARCH_ALL", "RANGE_START=10", "RANGE_END=20", "REPLACE_VALUE=5A"})
+        run.Do(step);
+    constexpr std::size_t kTries = 12;
+    for (std::size_t i = 0; i < kTries; ++i) {
+        const std::size_t shown = run.panel.frames.size();
+        run.Do(i == 0 ? "CORRUPT" : "RECORRUPT");
+        ASSERT_TRUE(run.panel.Pump([&] { return run.panel.frames.size() > shown; }));
+    }
+    ASSERT_TRUE(run.panel.Pump([&] {
+        return run.panel.rows.size() == kTries && !run.panel.rows.back().thumbnail.rgb.empty();
+    }));
+    EXPECT_LT(std::ranges::count_if(run.panel.rows,
+                                    [](const auto& row) { return !row.thumbnail.rgb.empty(); }),
+              9);
+}
+
 TEST(DialogLogic, AThumbnailIsTheFrameShrunkByAWholeFactor) {
     play::Frame frame{256, 240, {}};
     for (std::size_t i = 0; i < 256 * 240 * 3; ++i)

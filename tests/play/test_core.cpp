@@ -8,6 +8,7 @@
 
 #include <libretro.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -163,6 +164,8 @@ RETRO_API void retro_run() {
         std::exit(0);
     if (Marked("SAID"))
         Say();
+    if (Marked("SLOW"))
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     ++runs;
     joypad = static_cast<unsigned>(input(0, RETRO_DEVICE_JOYPAD, 0, RETRO_DEVICE_ID_JOYPAD_MASK));
     const unsigned pitch = kWidth * bytes + kPad;
