@@ -249,8 +249,8 @@ struct Pass {
             while (j < chosen.size() && chosen[j] - from < kWindowSize)
                 ++j;
             const auto span = static_cast<std::size_t>(chosen[j - 1] + 1 - from);
-            if (!SeekTo(file, from) || std::fread(window.data(), 1, span, file) != span ||
-                !SeekTo(file, from)) {
+            std::size_t got = 0;
+            if (!Read(from, window.data(), span, got) || got != span) {
                 failed = true;
                 return;
             }
@@ -258,11 +258,8 @@ struct Pass {
                 std::uint8_t& b = window[chosen[i] - from];
                 b = ReplacedByte(b, rule, {first.seed, first.draw + (chosen[i] - start)});
             }
-            writing = true;
-            if (std::fwrite(window.data(), 1, span, file) != span) {
-                failed = true;
+            if (!Write(from, window.data(), span))
                 return;
-            }
         }
     }
 
