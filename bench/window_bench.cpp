@@ -96,7 +96,7 @@ void WholeOnWindow(benchmark::State& state, WholeRule kind, std::size_t block) {
             break;
         default: // Shuffle
             ShuffleBlocks(from, window.data(), block,
-                          ShuffledBlocks(static_cast<std::uint32_t>(kWindowSize / block), {1, 0}));
+                          static_cast<std::uint32_t>(kWindowSize / block), {1, 0});
             break;
         }
         benchmark::ClobberMemory();

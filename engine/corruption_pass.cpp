@@ -546,7 +546,6 @@ struct Pass {
             return;
         }
         const auto blocks = static_cast<std::uint32_t>((end - start) / block);
-        const std::vector<std::uint32_t> order = ShuffledBlocks(blocks, first);
         const std::uint64_t size = end - start;
         if (size <= kMostHeldShuffle) {
             const auto count = static_cast<std::size_t>(size);
@@ -560,7 +559,7 @@ struct Pass {
                 SetFailure("the file became shorter while it was changed");
                 return;
             }
-            ShuffleBlocks(source.data(), window.data(), block, order);
+            ShuffleBlocks(source.data(), window.data(), block, blocks, first);
             const std::size_t whole = std::size_t{blocks} * block;
             std::memcpy(window.data() + whole, source.data() + whole, count - whole);
             RestoreKept(start, count, source.data(), window.data());
@@ -570,6 +569,7 @@ struct Pass {
         }
         // Cycle by cycle: block p takes block order[p], read just before its
         // own bytes are written over.
+        const std::vector<std::uint32_t> order = ShuffledBlocks(blocks, first);
         std::vector<bool> moved(blocks);
         std::vector<std::uint8_t> next(block);
         source.resize(block); // the current position's bytes before the step

@@ -123,16 +123,35 @@ GLITCHWERK_VECTOR_CLONES void Remainders(std::uint32_t* picks, std::uint32_t blo
     }
 }
 
-// A block copied in pieces of 32 bytes where it is made of them: a call of
-// memcpy for each small block costs more than its bytes.
-void CopyBlock(const Byte* from, Byte* to, std::size_t size) {
-    constexpr std::size_t kPiece = 32;
-    if (size % kPiece != 0) {
+// A block copied in pieces of 64 or 32 bytes where it is made of them: a
+// call of memcpy for each small block costs more than its bytes. Inlined, so
+// that each version of its callers moves the pieces in its widest registers.
+[[gnu::always_inline]] inline void CopyBlock(const Byte* from, Byte* to, std::size_t size) {
+    if (size % 64 == 0) {
+        for (std::size_t at = 0; at < size; at += 64)
+            std::memcpy(to + at, from + at, 64);
+    } else if (size % 32 == 0) {
+        for (std::size_t at = 0; at < size; at += 32)
+            std::memcpy(to + at, from + at, 32);
+    } else {
         std::memcpy(to, from, size);
-        return;
     }
-    for (std::size_t at = 0; at < size; at += kPiece)
-        std::memcpy(to + at, from + at, kPiece);
+}
+
+// Blocks of a multiple of 64 bytes reversed 64 bytes at a time: each piece
+// taken from the mirrored place and its bytes turned round in a register.
+using Piece = Byte __attribute__((vector_size(64)));
+template <std::size_t... lane>
+[[gnu::always_inline]] inline void Turn(Piece& piece, std::index_sequence<lane...>) {
+    piece = __builtin_shufflevector(piece, piece, (63 - lane)...);
+}
+[[gnu::always_inline]] inline void ReverseInPieces(const Byte* from, Byte* to, std::size_t size) {
+    for (std::size_t at = 0; at < size; at += 64) {
+        Piece piece;
+        std::memcpy(&piece, from + size - 64 - at, sizeof piece);
+        Turn(piece, std::make_index_sequence<64>{});
+        std::memcpy(to + at, &piece, sizeof piece);
+    }
 }
 
 // The bytes from `full` to `count`, each the mean of those from it to the end
@@ -168,13 +187,18 @@ GLITCHWERK_VECTOR_CLONES void ReverseBlocks(const std::uint8_t* from, std::uint8
                                             std::size_t count, std::size_t block) {
     for (std::size_t start = 0; start < count; start += block) {
         const std::size_t size = std::min(block, count - start);
+        if (size % 64 == 0) {
+            ReverseInPieces(from + start, to + start, size);
+            continue;
+        }
         const Byte* last = from + start + size - 1;
         for (std::size_t i = 0; i < size; ++i)
             to[start + i] = *(last - i);
     }
 }
 
-void SwapBlocks(const std::uint8_t* from, std::uint8_t* to, std::size_t count, std::size_t block) {
+GLITCHWERK_VECTOR_CLONES void SwapBlocks(const std::uint8_t* from, std::uint8_t* to,
+                                         std::size_t count, std::size_t block) {
     std::size_t start = 0;
     for (; count - start >= 2 * block; start += 2 * block) {
         CopyBlock(from + start + block, to + start, block);
@@ -196,23 +220,46 @@ void SmoothBytes(const std::uint8_t* from, std::uint8_t* to, std::size_t count,
         Smooth<std::uint32_t>(from, to, count, available, block, full);
 }
 
-std::vector<std::uint32_t> ShuffledBlocks(std::uint32_t blocks, RandomStream first) {
-    std::vector<std::uint32_t> order(blocks);
+namespace {
+
+// Position blocks - 1 - i keeps the block its swap gave it: `placed(position,
+// block)` is told at once, so that a copy need not wait for the whole order.
+template <class Placed>
+[[gnu::always_inline]] inline void Shuffle(std::uint32_t blocks, RandomStream first,
+                                           std::vector<std::uint32_t>& order, Placed placed) {
+    order.resize(blocks);
     std::iota(order.begin(), order.end(), 0u);
-    if (blocks < 2)
-        return order;
-    std::vector<std::uint32_t> picks(blocks - 1);
-    DrawValues(first, picks.data(), static_cast<std::int32_t>(picks.size()));
-    Remainders(picks.data(), blocks);
-    for (std::uint32_t i = 0; i < blocks - 1; ++i)
-        std::swap(order[blocks - 1 - i], order[picks[i]]);
+    if (blocks >= 2) {
+        std::vector<std::uint32_t> picks(blocks - 1);
+        DrawValues(first, picks.data(), static_cast<std::int32_t>(picks.size()));
+        Remainders(picks.data(), blocks);
+        for (std::uint32_t i = 0; i < blocks - 1; ++i) {
+            const std::uint32_t position = blocks - 1 - i;
+            const std::uint32_t taken = order[picks[i]];
+            order[picks[i]] = order[position];
+            order[position] = taken;
+            placed(position, taken);
+        }
+    }
+    if (blocks > 0)
+        placed(0, order[0]);
+}
+
+} // namespace
+
+std::vector<std::uint32_t> ShuffledBlocks(std::uint32_t blocks, RandomStream first) {
+    std::vector<std::uint32_t> order;
+    Shuffle(blocks, first, order, [](std::uint32_t, std::uint32_t) {});
     return order;
 }
 
-void ShuffleBlocks(const std::uint8_t* from, std::uint8_t* to, std::size_t block,
-                   const std::vector<std::uint32_t>& order) {
-    for (std::size_t p = 0; p < order.size(); ++p)
-        CopyBlock(from + std::size_t{order[p]} * block, to + p * block, block);
+GLITCHWERK_VECTOR_CLONES void ShuffleBlocks(const std::uint8_t* from, std::uint8_t* to,
+                                            std::size_t block, std::uint32_t blocks,
+                                            RandomStream first) {
+    thread_local std::vector<std::uint32_t> order;
+    Shuffle(blocks, first, order, [&](std::uint32_t position, std::uint32_t taken) {
+        CopyBlock(from + std::size_t{taken} * block, to + std::size_t{position} * block, block);
+    });
 }
 
 } // namespace glitchwerk

@@ -50,9 +50,9 @@ template <class Real> struct MeanDivisor {
 // position v(first + i) mod (blocks - i).
 std::vector<std::uint32_t> ShuffledBlocks(std::uint32_t blocks, RandomStream first);
 
-// Position p of `to` takes the block order[p] of `from`, for the order's
-// blocks of `block` bytes.
+// Position p of `to` takes the block order[p] of `from`, for ShuffledBlocks'
+// order of `blocks` blocks of `block` bytes.
 void ShuffleBlocks(const std::uint8_t* from, std::uint8_t* to, std::size_t block,
-                   const std::vector<std::uint32_t>& order);
+                   std::uint32_t blocks, RandomStream first);
 
 } // namespace glitchwerk
