@@ -207,30 +207,15 @@ struct Pass {
         for (std::uint64_t offset = start; offset < end; offset += kWindowSize) {
             const auto wanted =
                 static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, end - offset));
-            if (!SeekTo(file, offset)) {
-                failed = true;
-                break;
-            }
             // A file shortened since it was backed up gives a short read: only
             // the bytes that were read are corrupted and written back, so the
             // file is never extended with stale window contents.
-            const std::size_t got = std::fread(window.data(), 1, wanted, file);
-            if (got == 0) {
-                failed = std::ferror(file) != 0;
+            std::size_t got = 0;
+            if (!Read(offset, window.data(), wanted, got) || got == 0)
                 break;
-            }
             visit(offset, static_cast<std::int32_t>(got));
-            if (write) {
-                if (!SeekTo(file, offset)) {
-                    failed = true;
-                    break;
-                }
-                writing = true;
-                if (std::fwrite(window.data(), 1, got, file) != got) {
-                    failed = true;
-                    break;
-                }
-            }
+            if (write && !Write(offset, window.data(), got))
+                break;
             done += got;
             if (got < wanted)
                 break;
@@ -613,8 +598,8 @@ struct Pass {
 PassOutcome Corrupt(std::FILE* file, const CorruptionRequest& request, RandomStream& stream,
                     std::vector<CorruptionResult>& results, const Progress& progress,
                     FileHandle* closing = nullptr) {
-    // The pass reads and writes whole windows itself: a stream buffer would
-    // only add a copy of each window, and split its write in two.
+    // The pass reads and writes whole windows at their offsets itself, past
+    // the stream: nothing may wait in a stream buffer.
     std::setvbuf(file, nullptr, _IONBF, 0);
 
     Pass pass{file, progress, Joined(request.kept)};
