@@ -32,6 +32,28 @@ void AddMovedUp(Vector& into, const Vector& v, std::index_sequence<lane...>) {
     into += __builtin_shufflevector(Vector{}, v, (lane >= shift ? kLanes + lane - shift : 0)...);
 }
 
+// The prefix sums of the 32 lanes: within each 4 lanes by shifts of 64-bit
+// words, then each 4 lanes' total carried into the lanes above by moving the
+// totals up by 1, 2 and 4 words.
+using Words = std::uint64_t __attribute__((vector_size(64)));
+template <std::size_t shift, std::size_t... word>
+[[gnu::always_inline]] inline void AddWordsMovedUp(Halves& into, const Halves& v,
+                                                   std::index_sequence<word...>) {
+    into += reinterpret_cast<Halves>(__builtin_shufflevector(
+        Words{}, reinterpret_cast<Words>(v), (word >= shift ? 8 + word - shift : 0)...));
+}
+[[gnu::always_inline]] inline void PrefixSumsOfLanes(Halves& v) {
+    constexpr auto kEach = std::make_index_sequence<8>{};
+    v += reinterpret_cast<Halves>(reinterpret_cast<Words>(v) << 16);
+    v += reinterpret_cast<Halves>(reinterpret_cast<Words>(v) << 32);
+    Halves totals =
+        reinterpret_cast<Halves>((reinterpret_cast<Words>(v) >> 48) * 0x0001000100010001);
+    AddWordsMovedUp<1>(totals, totals, kEach);
+    AddWordsMovedUp<2>(totals, totals, kEach);
+    AddWordsMovedUp<4>(totals, totals, kEach);
+    AddWordsMovedUp<1>(v, totals, kEach);
+}
+
 // The sums of the 64 bytes at `from` up to each: first[i] of bytes 0 to i,
 // second[i] of bytes 0 to 32 + i. On a little-endian machine the bytes are
 // 32 lanes of pairs: the pairs' sums first, their prefix sums (the sums up to
@@ -181,6 +203,67 @@ void Smooth(const Byte* from, Byte* to, std::size_t count, std::size_t available
     SmoothEnd(sums.data(), to, full, count, available);
 }
 
+// Blocks up to this many bytes are smoothed in 16-bit lanes, by a window sum
+// moved along the bytes.
+constexpr std::size_t kSlidingBlocks = 16384;
+
+// The window sum W[p] of bytes p to p + block - 1 moves on by W[p] = W[p - 1] +
+// from[p - 1 + block] - from[p - 1]. For 64 bytes at a time those steps' sums
+// are made in 16-bit lanes, the steps taken in pairs (the pairs' sums, and
+// their prefix sums by adding them to themselves moved up by 1 to 16 lanes);
+// they lie within +-64 * 255 of the window sum before them, W = quotient *
+// block + rest. rest + sum + lift * block, lift * block >= 64 * 255, fits 16
+// bits, and so does its quotient, which lacks quotient - lift.
+// Divisor::Quotient of each lane.
+[[gnu::always_inline]] inline void Quotients(Halves& n, const Divisor<std::uint16_t>& divide) {
+    const Halves high = __builtin_convertvector(
+        __builtin_convertvector(n, Wide) * std::uint32_t{divide.magic} >> 16, Halves);
+    n = (((n - high) >> 1) + high) >> divide.shift;
+}
+
+template <bool kPower>
+GLITCHWERK_VECTOR_CLONES void SlideMeans(const Byte* from, Byte* to, std::size_t full,
+                                         std::size_t block) {
+    const auto divisor = static_cast<std::uint16_t>(block);
+    const Divisor<std::uint16_t> divide(divisor);
+    const int shift = std::countr_zero(block);
+    const auto lift = static_cast<std::uint32_t>((64 * 255 + block - 1) / block);
+    const Divisor<std::uint32_t> windows(static_cast<std::uint32_t>(block));
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < block; ++i)
+        sum += from[i];
+    to[0] = static_cast<Byte>(sum / block);
+    std::size_t p = 1;
+    for (; std::endian::native == std::endian::little && p + 64 <= full; p += 64) {
+        Halves out;
+        Halves in;
+        std::memcpy(&out, from + p - 1, sizeof out);
+        std::memcpy(&in, from + p - 1 + block, sizeof in);
+        const Halves second = (in >> 8) - (out >> 8);
+        Halves steps = (in & 0xFF) - (out & 0xFF) + second;
+        PrefixSumsOfLanes(steps);
+        const std::uint32_t quotient = windows.Quotient(sum);
+        const auto base = static_cast<std::uint16_t>(sum - quotient * block + lift * block);
+        const auto low = static_cast<std::uint16_t>(quotient - lift);
+        Halves odd = steps + base;
+        Halves even = odd - second;
+        if constexpr (kPower) {
+            odd >>= shift;
+            even >>= shift;
+        } else {
+            Quotients(odd, divide);
+            Quotients(even, divide);
+        }
+        const Halves bytes = (even + low) | (odd + low) << 8;
+        std::memcpy(to + p, &bytes, sizeof bytes);
+        sum += static_cast<std::uint32_t>(static_cast<std::int16_t>(steps[31]));
+    }
+    for (; p < full; ++p) {
+        sum = sum + from[p - 1 + block] - from[p - 1];
+        to[p] = static_cast<Byte>(sum / block);
+    }
+}
+
 } // namespace
 
 GLITCHWERK_VECTOR_CLONES void ReverseBlocks(const std::uint8_t* from, std::uint8_t* to,
@@ -214,10 +297,23 @@ void SmoothBytes(const std::uint8_t* from, std::uint8_t* to, std::size_t count,
         return;
     }
     const std::size_t full = available >= block ? std::min(count, available - block + 1) : 0;
+    if (block > kSlidingBlocks || block <= 257 || !std::has_single_bit(block)) {
+        if (block <= 257)
+            Smooth<std::uint16_t>(from, to, count, available, block, full);
+        else
+            Smooth<std::uint32_t>(from, to, count, available, block, full);
+        return;
+    }
+    if (full > 0)
+        SlideMeans<true>(from, to, full, block);
+    // The bytes at the end, fewer than `block`, by prefix sums of their own.
+    const std::size_t rest = available - full;
+    if (count == full)
+        return;
     if (block <= 257)
-        Smooth<std::uint16_t>(from, to, count, available, block, full);
+        Smooth<std::uint16_t>(from + full, to + full, count - full, rest, block, 0);
     else
-        Smooth<std::uint32_t>(from, to, count, available, block, full);
+        Smooth<std::uint32_t>(from + full, to + full, count - full, rest, block, 0);
 }
 
 namespace {
