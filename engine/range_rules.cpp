@@ -3,12 +3,9 @@
 #include "engine/vector_clones.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
-#include <cmath>
 #include <cstring>
 #include <numeric>
-#include <type_traits>
 #include <utility>
 
 // As in byte_rules.cpp: plain loops that the compiler vectorizes, on GCC for
@@ -18,19 +15,10 @@ namespace {
 
 using Byte = std::uint8_t;
 
-// A smoothed byte is a sum of `block` bytes divided by `block`: the
-// difference of two prefix sums, taken modulo 2^16 where 255 * block fits and
-// modulo 2^32 above. The prefix sums are made 64 bytes at a time in vector
-// registers; a running sum byte by byte would wait on each addition.
+// 32 lanes of 16 bits, as the bytes' pairs, their sums and their quotients.
 using Halves = std::uint16_t __attribute__((vector_size(64)));
+using Signed = std::int16_t __attribute__((vector_size(64)));
 using Wide = std::uint32_t __attribute__((vector_size(128)));
-
-// into[i] += v[i - shift] for every lane i >= shift.
-template <std::size_t shift, class Vector, std::size_t... lane>
-void AddMovedUp(Vector& into, const Vector& v, std::index_sequence<lane...>) {
-    constexpr std::size_t kLanes = sizeof...(lane);
-    into += __builtin_shufflevector(Vector{}, v, (lane >= shift ? kLanes + lane - shift : 0)...);
-}
 
 // The prefix sums of the 32 lanes: within each 4 lanes by shifts of 64-bit
 // words, then each 4 lanes' total carried into the lanes above by moving the
@@ -47,7 +35,8 @@ template <std::size_t shift, std::size_t... word>
     v += reinterpret_cast<Halves>(reinterpret_cast<Words>(v) << 16);
     v += reinterpret_cast<Halves>(reinterpret_cast<Words>(v) << 32);
     Halves totals =
-        reinterpret_cast<Halves>((reinterpret_cast<Words>(v) >> 48) * 0x0001000100010001);
+        __builtin_shufflevector(v, v, 3, 3, 3, 3, 7, 7, 7, 7, 11, 11, 11, 11, 15, 15, 15, 15, 19,
+                                19, 19, 19, 23, 23, 23, 23, 27, 27, 27, 27, 31, 31, 31, 31);
     AddWordsMovedUp<1>(totals, totals, kEach);
     AddWordsMovedUp<2>(totals, totals, kEach);
     AddWordsMovedUp<4>(totals, totals, kEach);
@@ -57,21 +46,14 @@ template <std::size_t shift, std::size_t... word>
 // The sums of the 64 bytes at `from` up to each: first[i] of bytes 0 to i,
 // second[i] of bytes 0 to 32 + i. On a little-endian machine the bytes are
 // 32 lanes of pairs: the pairs' sums first, their prefix sums (the sums up to
-// each odd byte) by adding them to themselves moved up by 1, 2, 4, 8 and 16
-// lanes, and the sums up to the even bytes from those.
+// each odd byte), and the sums up to the even bytes from those.
 [[gnu::always_inline]] inline void SumsOf64(const Byte* from, Halves& first, Halves& second) {
-    constexpr auto kEach = std::make_index_sequence<32>{};
     Halves pairs;
     std::memcpy(&pairs, from, sizeof pairs);
     const Halves even = pairs & 0xFF;
     Halves odd = even + (pairs >> 8);
-    AddMovedUp<1>(odd, odd, kEach);
-    AddMovedUp<2>(odd, odd, kEach);
-    AddMovedUp<4>(odd, odd, kEach);
-    AddMovedUp<8>(odd, odd, kEach);
-    AddMovedUp<16>(odd, odd, kEach);
-    Halves evens = even;
-    AddMovedUp<1>(evens, odd, kEach);
+    PrefixSumsOfLanes(odd);
+    const Halves evens = odd - (pairs >> 8);
     first =
         __builtin_shufflevector(evens, odd, 0, 32, 1, 33, 2, 34, 3, 35, 4, 36, 5, 37, 6, 38, 7, 39,
                                 8, 40, 9, 41, 10, 42, 11, 43, 12, 44, 13, 45, 14, 46, 15, 47);
@@ -80,13 +62,10 @@ template <std::size_t shift, std::size_t... word>
                                      62, 31, 63);
 }
 
-// sums[q] = from[0] + ... + from[q - 1] for q <= count, modulo 2^bits of Sum.
-// The running sum stays in a vector, so that it waits on one addition for 64
-// bytes.
-template <class Sum>
-GLITCHWERK_VECTOR_CLONES void PrefixSums(const Byte* from, std::size_t count, Sum* sums) {
-    constexpr bool kNarrow = std::is_same_v<Sum, std::uint16_t>;
-    std::conditional_t<kNarrow, Halves, Wide> carry{};
+// sums[q] = from[0] + ... + from[q - 1] for q <= count, count below 2^16. The
+// running sum stays in a vector, so that it waits on one addition for 64 bytes.
+GLITCHWERK_VECTOR_CLONES void PrefixSums(const Byte* from, std::size_t count, std::uint32_t* sums) {
+    Wide carry{};
     sums[0] = 0;
     std::size_t q = 0;
     for (; std::endian::native == std::endian::little && q + 64 <= count; q += 64) {
@@ -96,42 +75,16 @@ GLITCHWERK_VECTOR_CLONES void PrefixSums(const Byte* from, std::size_t count, Su
         const Halves total = __builtin_shufflevector(
             second, second, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31,
             31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31);
-        if constexpr (kNarrow) {
-            first += carry;
-            second += carry;
-            carry += total;
-            std::memcpy(sums + q + 1, &first, sizeof first);
-            std::memcpy(sums + q + 33, &second, sizeof second);
-        } else {
-            const Wide parts[] = {__builtin_convertvector(first, Wide) + carry,
-                                  __builtin_convertvector(second, Wide) + carry};
-            carry += __builtin_convertvector(total, Wide);
-            std::memcpy(sums + q + 1, parts, sizeof parts);
-        }
+        const Wide parts[] = {__builtin_convertvector(first, Wide) + carry,
+                              __builtin_convertvector(second, Wide) + carry};
+        carry += __builtin_convertvector(total, Wide);
+        std::memcpy(sums + q + 1, parts, sizeof parts);
     }
-    Sum last = carry[0];
+    std::uint32_t last = carry[0];
     for (; q < count; ++q) {
-        last = static_cast<Sum>(last + from[q]);
+        last += from[q];
         sums[q + 1] = last;
     }
-}
-
-// to[p] = (sums[p + block] - sums[p]) / block for p < full.
-GLITCHWERK_VECTOR_CLONES void Means(const std::uint16_t* sums, Byte* to, std::size_t full,
-                                    std::size_t block) {
-    const Divisor<std::uint16_t> divisor(static_cast<std::uint16_t>(block));
-    for (std::size_t p = 0; p < full; ++p)
-        to[p] = static_cast<Byte>(
-            divisor.Quotient(static_cast<std::uint16_t>(sums[p + block] - sums[p])));
-}
-
-// The same with 32-bit sums, divided in floating point.
-template <class Real>
-GLITCHWERK_VECTOR_CLONES void Means(const std::uint32_t* sums, Byte* to, std::size_t full,
-                                    std::size_t block) {
-    const MeanDivisor<Real> divisor(block);
-    for (std::size_t p = 0; p < full; ++p)
-        to[p] = divisor(static_cast<std::int32_t>(sums[p + block] - sums[p]));
 }
 
 // picks[i] mod (blocks - i), by a division in double precision, which
@@ -176,63 +129,64 @@ template <std::size_t... lane>
     }
 }
 
-// The bytes from `full` to `count`, each the mean of those from it to the end
-// of `available`, divided in double precision.
-template <class Sum>
-GLITCHWERK_VECTOR_CLONES void SmoothEnd(const Sum* sums, Byte* to, std::size_t full,
-                                        std::size_t count, std::size_t available) {
-    for (std::size_t p = full; p < count; ++p)
-        to[p] = static_cast<Byte>(static_cast<double>(static_cast<Sum>(sums[available] - sums[p])) /
-                                  static_cast<double>(available - p));
+// Each of the `count` bytes the mean of those from it to the end of the
+// `available`, fewer than 2^16. A float holds their sum exactly, and the
+// quotient rounded to nearest stays below the next integer: that is at least
+// 1 / available above it, more than half a float's step below 256.
+GLITCHWERK_VECTOR_CLONES void MeansToEnd(const std::uint32_t* sums, Byte* to, std::size_t count,
+                                         std::size_t available) {
+    for (std::size_t p = 0; p < count; ++p)
+        to[p] = static_cast<Byte>(static_cast<float>(sums[available] - sums[p]) /
+                                  static_cast<float>(available - p));
 }
 
-// Sum is 16 bits wide where 255 * block fits. The first `full` bytes have
-// their `block` bytes; the others the bytes from them to the end.
-template <class Sum>
-void Smooth(const Byte* from, Byte* to, std::size_t count, std::size_t available, std::size_t block,
-            std::size_t full) {
-    thread_local std::vector<Sum> sums;
+void SmoothToEnd(const Byte* from, Byte* to, std::size_t count, std::size_t available) {
+    thread_local std::vector<std::uint32_t> sums;
     sums.resize(available + 1);
     PrefixSums(from, available, sums.data());
-    if constexpr (std::is_same_v<Sum, std::uint16_t>)
-        Means(sums.data(), to, full, block);
-    else if (block < kSingleBlocks)
-        Means<float>(sums.data(), to, full, block);
-    else
-        Means<double>(sums.data(), to, full, block);
-    SmoothEnd(sums.data(), to, full, count, available);
+    MeansToEnd(sums.data(), to, count, available);
 }
 
-// Blocks up to this many bytes are smoothed in 16-bit lanes, by a window sum
-// moved along the bytes.
-constexpr std::size_t kSlidingBlocks = 16384;
-
 // The window sum W[p] of bytes p to p + block - 1 moves on by W[p] = W[p - 1] +
-// from[p - 1 + block] - from[p - 1]. For 64 bytes at a time those steps' sums
-// are made in 16-bit lanes, the steps taken in pairs (the pairs' sums, and
-// their prefix sums by adding them to themselves moved up by 1 to 16 lanes);
-// they lie within +-64 * 255 of the window sum before them, W = quotient *
-// block + rest. rest + sum + lift * block, lift * block >= 64 * 255, fits 16
-// bits, and so does its quotient, which lacks quotient - lift.
+// from[p - 1 + block] - from[p - 1]. For 64 bytes at a time those steps' sums S
+// are made in 16-bit lanes, the steps taken in pairs; |S| <= 64 * 255. With
+// W[p - 1] = quotient * block + rest, the mean is quotient plus
+// (rest + S) / block rounded down, which is found in 16 bits:
+// - up to kLiftedBlocks, rest + S + lift * block, lift * block >= 64 * 255,
+//   fits 16 bits; its quotient, divided by a shift or by Divisor's multiply,
+//   lacks quotient - lift;
+// - above, where the mean moves by at most 1, by comparing S with -rest and
+//   block - rest.
+enum class Division { Shift, Multiply, Compare };
+constexpr std::uint32_t kLiftedBlocks = 16384;
+constexpr std::uint32_t kMostSteps = 64 * 255;
+
 // Divisor::Quotient of each lane.
 [[gnu::always_inline]] inline void Quotients(Halves& n, const Divisor<std::uint16_t>& divide) {
-    const Halves high = __builtin_convertvector(
-        __builtin_convertvector(n, Wide) * std::uint32_t{divide.magic} >> 16, Halves);
+    // A loop, which the compiler makes one multiply of the high halves.
+    std::uint16_t lanes[32];
+    std::memcpy(lanes, &n, sizeof lanes);
+    for (std::uint16_t& lane : lanes)
+        lane = static_cast<std::uint16_t>((std::uint32_t{lane} * divide.magic) >> 16);
+    Halves high;
+    std::memcpy(&high, lanes, sizeof high);
     n = (((n - high) >> 1) + high) >> divide.shift;
 }
 
-template <bool kPower>
+// to[p] for p < full, full >= 1, each the mean of `block` bytes from p.
+template <Division kDivision>
 GLITCHWERK_VECTOR_CLONES void SlideMeans(const Byte* from, Byte* to, std::size_t full,
                                          std::size_t block) {
-    const auto divisor = static_cast<std::uint16_t>(block);
-    const Divisor<std::uint16_t> divide(divisor);
-    const int shift = std::countr_zero(block);
-    const auto lift = static_cast<std::uint32_t>((64 * 255 + block - 1) / block);
-    const Divisor<std::uint32_t> windows(static_cast<std::uint32_t>(block));
+    const auto size = static_cast<std::uint32_t>(block);
+    const Divisor<std::uint32_t> windows(size);
+    const Divisor<std::uint16_t> divide(
+        static_cast<std::uint16_t>(kDivision == Division::Multiply ? size : 2));
+    const int shift = std::countr_zero(size);
+    const std::uint32_t lift = (kMostSteps + size - 1) / size;
     std::uint32_t sum = 0;
     for (std::size_t i = 0; i < block; ++i)
         sum += from[i];
-    to[0] = static_cast<Byte>(sum / block);
+    to[0] = static_cast<Byte>(windows.Quotient(sum));
     std::size_t p = 1;
     for (; std::endian::native == std::endian::little && p + 64 <= full; p += 64) {
         Halves out;
@@ -243,24 +197,39 @@ GLITCHWERK_VECTOR_CLONES void SlideMeans(const Byte* from, Byte* to, std::size_t
         Halves steps = (in & 0xFF) - (out & 0xFF) + second;
         PrefixSumsOfLanes(steps);
         const std::uint32_t quotient = windows.Quotient(sum);
-        const auto base = static_cast<std::uint16_t>(sum - quotient * block + lift * block);
-        const auto low = static_cast<std::uint16_t>(quotient - lift);
-        Halves odd = steps + base;
-        Halves even = odd - second;
-        if constexpr (kPower) {
-            odd >>= shift;
-            even >>= shift;
+        const std::uint32_t rest = sum - quotient * size;
+        Halves bytes;
+        if constexpr (kDivision == Division::Compare) {
+            // A comparison is -1 where it holds.
+            const auto below = static_cast<std::int16_t>(
+                -static_cast<std::int32_t>(std::min(rest, kLiftedBlocks)));
+            const auto above = static_cast<std::int16_t>(std::min(size - rest, kLiftedBlocks));
+            const auto odd = reinterpret_cast<Signed>(steps);
+            const auto even = reinterpret_cast<Signed>(steps - second);
+            const auto mean = static_cast<std::int16_t>(quotient);
+            const Signed odds = mean + (odd < below) - (odd >= above);
+            const Signed evens = mean + (even < below) - (even >= above);
+            bytes = (reinterpret_cast<Halves>(evens) & 0xFF) | reinterpret_cast<Halves>(odds) << 8;
         } else {
-            Quotients(odd, divide);
-            Quotients(even, divide);
+            const auto base = static_cast<std::uint16_t>(rest + lift * size);
+            const auto low = static_cast<std::uint16_t>(quotient - lift);
+            Halves odd = steps + base;
+            Halves even = odd - second;
+            if constexpr (kDivision == Division::Shift) {
+                odd >>= shift;
+                even >>= shift;
+            } else {
+                Quotients(odd, divide);
+                Quotients(even, divide);
+            }
+            bytes = (even + low) | (odd + low) << 8;
         }
-        const Halves bytes = (even + low) | (odd + low) << 8;
         std::memcpy(to + p, &bytes, sizeof bytes);
         sum += static_cast<std::uint32_t>(static_cast<std::int16_t>(steps[31]));
     }
     for (; p < full; ++p) {
         sum = sum + from[p - 1 + block] - from[p - 1];
-        to[p] = static_cast<Byte>(sum / block);
+        to[p] = static_cast<Byte>(windows.Quotient(sum));
     }
 }
 
@@ -296,24 +265,17 @@ void SmoothBytes(const std::uint8_t* from, std::uint8_t* to, std::size_t count,
         std::memcpy(to, from, count);
         return;
     }
+    // The first `full` bytes have their `block` bytes; the others the bytes
+    // from them to the end.
     const std::size_t full = available >= block ? std::min(count, available - block + 1) : 0;
-    if (block > kSlidingBlocks || block <= 257 || !std::has_single_bit(block)) {
-        if (block <= 257)
-            Smooth<std::uint16_t>(from, to, count, available, block, full);
-        else
-            Smooth<std::uint32_t>(from, to, count, available, block, full);
-        return;
-    }
-    if (full > 0)
-        SlideMeans<true>(from, to, full, block);
-    // The bytes at the end, fewer than `block`, by prefix sums of their own.
-    const std::size_t rest = available - full;
-    if (count == full)
-        return;
-    if (block <= 257)
-        Smooth<std::uint16_t>(from + full, to + full, count - full, rest, block, 0);
-    else
-        Smooth<std::uint32_t>(from + full, to + full, count - full, rest, block, 0);
+    if (full > 0 && block > kLiftedBlocks)
+        SlideMeans<Division::Compare>(from, to, full, block);
+    else if (full > 0 && std::has_single_bit(block))
+        SlideMeans<Division::Shift>(from, to, full, block);
+    else if (full > 0)
+        SlideMeans<Division::Multiply>(from, to, full, block);
+    if (count > full)
+        SmoothToEnd(from + full, to + full, count - full, available - full);
 }
 
 namespace {
