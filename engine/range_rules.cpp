@@ -20,39 +20,50 @@ using Halves = std::uint16_t __attribute__((vector_size(64)));
 using Signed = std::int16_t __attribute__((vector_size(64)));
 using Wide = std::uint32_t __attribute__((vector_size(128)));
 
-// The prefix sums of the 32 lanes: within each 4 lanes by shifts of 64-bit
-// words, then each 4 lanes' total carried into the lanes above by moving the
-// totals up by 1, 2 and 4 words.
+// The prefix sums of 32 lanes of at most 1020 each, so that no sum leaves 16
+// bits: a multiplication of each 64-bit word by `ones` (of 0x0001 in each
+// lane) adds each of its 4 lanes into those above it. Within the words so;
+// then each word's lanes take the totals of the up to 7 words before it, and
+// the same multiplication adds them up in its top lane. `ones` comes from
+// memory so that the compiler keeps it one multiplication rather than three
+// shifts and additions.
 using Words = std::uint64_t __attribute__((vector_size(64)));
-template <std::size_t shift, std::size_t... word>
-[[gnu::always_inline]] inline void AddWordsMovedUp(Halves& into, const Halves& v,
-                                                   std::index_sequence<word...>) {
-    into += reinterpret_cast<Halves>(__builtin_shufflevector(
-        Words{}, reinterpret_cast<Words>(v), (word >= shift ? 8 + word - shift : 0)...));
+volatile std::uint64_t laneOnes = 0x0001000100010001;
+[[gnu::always_inline]] inline void SumsWithinWords(Halves& v, std::uint64_t ones) {
+    v = reinterpret_cast<Halves>(reinterpret_cast<Words>(v) * ones);
 }
-[[gnu::always_inline]] inline void PrefixSumsOfLanes(Halves& v) {
-    constexpr auto kEach = std::make_index_sequence<8>{};
-    v += reinterpret_cast<Halves>(reinterpret_cast<Words>(v) << 16);
-    v += reinterpret_cast<Halves>(reinterpret_cast<Words>(v) << 32);
-    Halves totals =
-        __builtin_shufflevector(v, v, 3, 3, 3, 3, 7, 7, 7, 7, 11, 11, 11, 11, 15, 15, 15, 15, 19,
-                                19, 19, 19, 23, 23, 23, 23, 27, 27, 27, 27, 31, 31, 31, 31);
-    AddWordsMovedUp<1>(totals, totals, kEach);
-    AddWordsMovedUp<2>(totals, totals, kEach);
-    AddWordsMovedUp<4>(totals, totals, kEach);
-    AddWordsMovedUp<1>(v, totals, kEach);
+// Lane f of word w takes the total of word w - skip - f - 1, if there is one.
+constexpr std::size_t TotalBefore(std::size_t lane, std::size_t skip) {
+    const std::size_t back = skip + lane % 4 + 1;
+    return lane / 4 >= back ? 4 * (lane / 4 - back) + 3 : 32;
+}
+template <std::size_t... lane>
+[[gnu::always_inline]] inline void TotalsBefore(const Halves& sums, Halves& into,
+                                                std::index_sequence<lane...>) {
+    into = __builtin_shufflevector(sums, Halves{}, TotalBefore(lane, 0)...) +
+           __builtin_shufflevector(sums, Halves{}, TotalBefore(lane, 4)...);
+}
+[[gnu::always_inline]] inline void PrefixSumsOfLanes(Halves& v, std::uint64_t ones) {
+    SumsWithinWords(v, ones);
+    Halves before;
+    TotalsBefore(v, before, std::make_index_sequence<32>{});
+    SumsWithinWords(before, ones);
+    v +=
+        __builtin_shufflevector(before, before, 3, 3, 3, 3, 7, 7, 7, 7, 11, 11, 11, 11, 15, 15, 15,
+                                15, 19, 19, 19, 19, 23, 23, 23, 23, 27, 27, 27, 27, 31, 31, 31, 31);
 }
 
 // The sums of the 64 bytes at `from` up to each: first[i] of bytes 0 to i,
 // second[i] of bytes 0 to 32 + i. On a little-endian machine the bytes are
 // 32 lanes of pairs: the pairs' sums first, their prefix sums (the sums up to
 // each odd byte), and the sums up to the even bytes from those.
-[[gnu::always_inline]] inline void SumsOf64(const Byte* from, Halves& first, Halves& second) {
+[[gnu::always_inline]] inline void SumsOf64(const Byte* from, Halves& first, Halves& second,
+                                            std::uint64_t ones) {
     Halves pairs;
     std::memcpy(&pairs, from, sizeof pairs);
     const Halves even = pairs & 0xFF;
     Halves odd = even + (pairs >> 8);
-    PrefixSumsOfLanes(odd);
+    PrefixSumsOfLanes(odd, ones);
     const Halves evens = odd - (pairs >> 8);
     first =
         __builtin_shufflevector(evens, odd, 0, 32, 1, 33, 2, 34, 3, 35, 4, 36, 5, 37, 6, 38, 7, 39,
@@ -66,12 +77,13 @@ template <std::size_t shift, std::size_t... word>
 // running sum stays in a vector, so that it waits on one addition for 64 bytes.
 GLITCHWERK_VECTOR_CLONES void PrefixSums(const Byte* from, std::size_t count, std::uint32_t* sums) {
     Wide carry{};
+    const std::uint64_t ones = laneOnes;
     sums[0] = 0;
     std::size_t q = 0;
     for (; std::endian::native == std::endian::little && q + 64 <= count; q += 64) {
         Halves first;
         Halves second;
-        SumsOf64(from + q, first, second);
+        SumsOf64(from + q, first, second, ones);
         const Halves total = __builtin_shufflevector(
             second, second, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31,
             31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31);
@@ -158,8 +170,27 @@ void SmoothToEnd(const Byte* from, Byte* to, std::size_t count, std::size_t avai
 // - above, where the mean moves by at most 1, by comparing S with -rest and
 //   block - rest.
 enum class Division { Shift, Multiply, Compare };
+
+// Window sums, below 2^24, divided by a multiplication by 2^40 / block rounded
+// up, which is that plus e / block, 0 <= e < block <= 2^16: the product is
+// the quotient plus less than 2^24 * 2^16 / (block * 2^40) = 1 / block.
+struct WindowDivisor {
+    std::uint32_t size;
+    std::uint64_t inverse = ((std::uint64_t{1} << 40) + size - 1) / size;
+    explicit WindowDivisor(std::uint32_t block) : size(block) {}
+    std::uint32_t Quotient(std::uint32_t sum) const {
+        return static_cast<std::uint32_t>((sum * inverse) >> 40);
+    }
+};
 constexpr std::uint32_t kLiftedBlocks = 16384;
 constexpr std::uint32_t kMostSteps = 64 * 255;
+
+using Bytes64 = Byte __attribute__((vector_size(64)));
+// 510 * (i + 1) in lane i.
+constexpr Halves kBiases = {510,   1020,  1530,  2040,  2550,  3060,  3570,  4080,
+                            4590,  5100,  5610,  6120,  6630,  7140,  7650,  8160,
+                            8670,  9180,  9690,  10200, 10710, 11220, 11730, 12240,
+                            12750, 13260, 13770, 14280, 14790, 15300, 15810, 16320};
 
 // Divisor::Quotient of each lane.
 [[gnu::always_inline]] inline void Quotients(Halves& n, const Divisor<std::uint16_t>& divide) {
@@ -178,7 +209,8 @@ template <Division kDivision>
 GLITCHWERK_VECTOR_CLONES void SlideMeans(const Byte* from, Byte* to, std::size_t full,
                                          std::size_t block) {
     const auto size = static_cast<std::uint32_t>(block);
-    const Divisor<std::uint32_t> windows(size);
+    const WindowDivisor windows(size);
+    const std::uint64_t ones = laneOnes;
     const Divisor<std::uint16_t> divide(
         static_cast<std::uint16_t>(kDivision == Division::Multiply ? size : 2));
     const int shift = std::countr_zero(size);
@@ -194,26 +226,27 @@ GLITCHWERK_VECTOR_CLONES void SlideMeans(const Byte* from, Byte* to, std::size_t
         std::memcpy(&out, from + p - 1, sizeof out);
         std::memcpy(&in, from + p - 1 + block, sizeof in);
         const Halves second = (in >> 8) - (out >> 8);
-        Halves steps = (in & 0xFF) - (out & 0xFF) + second;
-        PrefixSumsOfLanes(steps);
+        // The pairs' steps, 510 more, so that the prefix sums hold 510 * (i + 1)
+        // more in lane i.
+        Halves sums = in - out - second * 255 + 510;
+        PrefixSumsOfLanes(sums, ones);
         const std::uint32_t quotient = windows.Quotient(sum);
         const std::uint32_t rest = sum - quotient * size;
-        Halves bytes;
+        Halves means;
         if constexpr (kDivision == Division::Compare) {
             // A comparison is -1 where it holds.
             const auto below = static_cast<std::int16_t>(
                 -static_cast<std::int32_t>(std::min(rest, kLiftedBlocks)));
             const auto above = static_cast<std::int16_t>(std::min(size - rest, kLiftedBlocks));
-            const auto odd = reinterpret_cast<Signed>(steps);
-            const auto even = reinterpret_cast<Signed>(steps - second);
+            const auto odd = reinterpret_cast<Signed>(sums - kBiases);
+            const auto even = reinterpret_cast<Signed>(sums - kBiases - second);
             const auto mean = static_cast<std::int16_t>(quotient);
             const Signed odds = mean + (odd < below) - (odd >= above);
             const Signed evens = mean + (even < below) - (even >= above);
-            bytes = (reinterpret_cast<Halves>(evens) & 0xFF) | reinterpret_cast<Halves>(odds) << 8;
+            means = (reinterpret_cast<Halves>(evens) & 0xFF) | reinterpret_cast<Halves>(odds) << 8;
         } else {
             const auto base = static_cast<std::uint16_t>(rest + lift * size);
-            const auto low = static_cast<std::uint16_t>(quotient - lift);
-            Halves odd = steps + base;
+            Halves odd = sums + (base - kBiases);
             Halves even = odd - second;
             if constexpr (kDivision == Division::Shift) {
                 odd >>= shift;
@@ -222,10 +255,14 @@ GLITCHWERK_VECTOR_CLONES void SlideMeans(const Byte* from, Byte* to, std::size_t
                 Quotients(odd, divide);
                 Quotients(even, divide);
             }
-            bytes = (even + low) | (odd + low) << 8;
+            // Each byte's quotient lacks quotient - lift, which is added modulo
+            // 256: the mean is a byte.
+            means = (even & 0xFF) | odd << 8;
+            means = reinterpret_cast<Halves>(reinterpret_cast<Bytes64>(means) +
+                                             static_cast<Byte>(quotient - lift));
         }
-        std::memcpy(to + p, &bytes, sizeof bytes);
-        sum += static_cast<std::uint32_t>(static_cast<std::int16_t>(steps[31]));
+        std::memcpy(to + p, &means, sizeof means);
+        sum += sums[31] - kMostSteps;
     }
     for (; p < full; ++p) {
         sum = sum + from[p - 1 + block] - from[p - 1];
