@@ -165,8 +165,8 @@ void SmoothToEnd(const Byte* from, Byte* to, std::size_t count, std::size_t avai
 // W[p - 1] = quotient * block + rest, the mean is quotient plus
 // (rest + S) / block rounded down, which is found in 16 bits:
 // - up to kLiftedBlocks, rest + S + lift * block, lift * block >= 64 * 255,
-//   fits 16 bits; its quotient, divided by a shift or by Divisor's multiply,
-//   lacks quotient - lift;
+//   fits 16 bits; its quotient, divided by a shift or by LaneDivisor's
+//   multiply, lacks quotient - lift;
 // - above, where the mean moves by at most 1, by comparing S with -rest and
 //   block - rest.
 enum class Division { Shift, Multiply, Compare };
@@ -192,17 +192,35 @@ constexpr Halves kBiases = {510,   1020,  1530,  2040,  2550,  3060,  3570,  408
                             8670,  9180,  9690,  10200, 10710, 11220, 11730, 12240,
                             12750, 13260, 13770, 14280, 14790, 15300, 15810, 16320};
 
-// Divisor::Quotient of each lane.
-[[gnu::always_inline]] inline void Quotients(Halves& n, const Divisor<std::uint16_t>& divide) {
-    // A loop, which the compiler makes one multiply of the high halves.
-    std::uint16_t lanes[32];
-    std::memcpy(lanes, &n, sizeof lanes);
-    for (std::uint16_t& lane : lanes)
-        lane = static_cast<std::uint16_t>((std::uint32_t{lane} * divide.magic) >> 16);
-    Halves high;
-    std::memcpy(&high, lanes, sizeof high);
-    n = (((n - high) >> 1) + high) >> divide.shift;
-}
+// The quotients of 16-bit lanes below 65408 by a block that is no power of
+// two, s = floor(log2 block): the high half of their product with m =
+// 2^(16 + s) / block rounded up, shifted by s, where m * block is at most 2^s
+// above 2^(16 + s); else with m rounded down, of the lanes plus 1. (So for
+// every such block up to kLiftedBlocks and every lane, as tried one by one.)
+struct LaneDivisor {
+    std::uint16_t magic = 0;
+    std::uint16_t increment = 0;
+    int shift = 0;
+    explicit LaneDivisor(std::uint32_t block) {
+        if (std::has_single_bit(block))
+            return;
+        shift = std::bit_width(block) - 1;
+        const std::uint64_t scale = std::uint64_t{1} << (16 + shift);
+        const std::uint64_t up = (scale + block - 1) / block;
+        increment = up * block - scale > (std::uint64_t{1} << shift);
+        magic = static_cast<std::uint16_t>(up - increment);
+    }
+    // The lanes, their increment already added.
+    [[gnu::always_inline]] void Quotients(Halves& n) const {
+        // A loop, which the compiler makes one multiply of the high halves.
+        std::uint16_t lanes[32];
+        std::memcpy(lanes, &n, sizeof lanes);
+        for (std::uint16_t& lane : lanes)
+            lane = static_cast<std::uint16_t>((std::uint32_t{lane} * magic) >> 16);
+        std::memcpy(&n, lanes, sizeof n);
+        n >>= shift;
+    }
+};
 
 // to[p] for p < full, full >= 1, each the mean of `block` bytes from p.
 template <Division kDivision>
@@ -211,8 +229,7 @@ GLITCHWERK_VECTOR_CLONES void SlideMeans(const Byte* from, Byte* to, std::size_t
     const auto size = static_cast<std::uint32_t>(block);
     const WindowDivisor windows(size);
     const std::uint64_t ones = laneOnes;
-    const Divisor<std::uint16_t> divide(
-        static_cast<std::uint16_t>(kDivision == Division::Multiply ? size : 2));
+    const LaneDivisor divide(size);
     const int shift = std::countr_zero(size);
     const std::uint32_t lift = (kMostSteps + size - 1) / size;
     std::uint32_t sum = 0;
@@ -245,15 +262,15 @@ GLITCHWERK_VECTOR_CLONES void SlideMeans(const Byte* from, Byte* to, std::size_t
             const Signed evens = mean + (even < below) - (even >= above);
             means = (reinterpret_cast<Halves>(evens) & 0xFF) | reinterpret_cast<Halves>(odds) << 8;
         } else {
-            const auto base = static_cast<std::uint16_t>(rest + lift * size);
+            const auto base = static_cast<std::uint16_t>(rest + lift * size + divide.increment);
             Halves odd = sums + (base - kBiases);
             Halves even = odd - second;
             if constexpr (kDivision == Division::Shift) {
                 odd >>= shift;
                 even >>= shift;
             } else {
-                Quotients(odd, divide);
-                Quotients(even, divide);
+                divide.Quotients(odd);
+                divide.Quotients(even);
             }
             // Each byte's quotient lacks quotient - lift, which is added modulo
             // 256: the mean is a byte.
