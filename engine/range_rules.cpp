@@ -315,6 +315,8 @@ GLITCHWERK_VECTOR_CLONES void SwapBlocks(const std::uint8_t* from, std::uint8_t*
 
 void SmoothBytes(const std::uint8_t* from, std::uint8_t* to, std::size_t count,
                  std::size_t available, std::size_t block) {
+    if (count == 0)
+        return;
     if (block <= 1) {
         std::memcpy(to, from, count);
         return;
