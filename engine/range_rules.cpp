@@ -3,12 +3,9 @@
 #include "engine/vector_clones.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
-#include <cmath>
 #include <cstring>
 #include <numeric>
-#include <type_traits>
 #include <utility>
 
 // As in byte_rules.cpp: plain loops that the compiler vectorizes, on GCC for
@@ -18,38 +15,56 @@ namespace {
 
 using Byte = std::uint8_t;
 
-// A smoothed byte is a sum of `block` bytes divided by `block`: the
-// difference of two prefix sums, taken modulo 2^16 where 255 * block fits and
-// modulo 2^32 above. The prefix sums are made 64 bytes at a time in vector
-// registers; a running sum byte by byte would wait on each addition.
+// 32 lanes of 16 bits, as the bytes' pairs, their sums and their quotients.
 using Halves = std::uint16_t __attribute__((vector_size(64)));
+using Signed = std::int16_t __attribute__((vector_size(64)));
 using Wide = std::uint32_t __attribute__((vector_size(128)));
 
-// into[i] += v[i - shift] for every lane i >= shift.
-template <std::size_t shift, class Vector, std::size_t... lane>
-void AddMovedUp(Vector& into, const Vector& v, std::index_sequence<lane...>) {
-    constexpr std::size_t kLanes = sizeof...(lane);
-    into += __builtin_shufflevector(Vector{}, v, (lane >= shift ? kLanes + lane - shift : 0)...);
+// The prefix sums of 32 lanes of at most 1020 each, so that no sum leaves 16
+// bits: a multiplication of each 64-bit word by `ones` (of 0x0001 in each
+// lane) adds each of its 4 lanes into those above it. Within the words so;
+// then each word's lanes take the totals of the up to 7 words before it, and
+// the same multiplication adds them up in its top lane. `ones` comes from
+// memory so that the compiler keeps it one multiplication rather than three
+// shifts and additions.
+using Words = std::uint64_t __attribute__((vector_size(64)));
+volatile std::uint64_t laneOnes = 0x0001000100010001;
+[[gnu::always_inline]] inline void SumsWithinWords(Halves& v, std::uint64_t ones) {
+    v = reinterpret_cast<Halves>(reinterpret_cast<Words>(v) * ones);
+}
+// Lane f of word w takes the total of word w - skip - f - 1, if there is one.
+constexpr std::size_t TotalBefore(std::size_t lane, std::size_t skip) {
+    const std::size_t back = skip + lane % 4 + 1;
+    return lane / 4 >= back ? 4 * (lane / 4 - back) + 3 : 32;
+}
+template <std::size_t... lane>
+[[gnu::always_inline]] inline void TotalsBefore(const Halves& sums, Halves& into,
+                                                std::index_sequence<lane...>) {
+    into = __builtin_shufflevector(sums, Halves{}, TotalBefore(lane, 0)...) +
+           __builtin_shufflevector(sums, Halves{}, TotalBefore(lane, 4)...);
+}
+[[gnu::always_inline]] inline void PrefixSumsOfLanes(Halves& v, std::uint64_t ones) {
+    SumsWithinWords(v, ones);
+    Halves before;
+    TotalsBefore(v, before, std::make_index_sequence<32>{});
+    SumsWithinWords(before, ones);
+    v +=
+        __builtin_shufflevector(before, before, 3, 3, 3, 3, 7, 7, 7, 7, 11, 11, 11, 11, 15, 15, 15,
+                                15, 19, 19, 19, 19, 23, 23, 23, 23, 27, 27, 27, 27, 31, 31, 31, 31);
 }
 
 // The sums of the 64 bytes at `from` up to each: first[i] of bytes 0 to i,
 // second[i] of bytes 0 to 32 + i. On a little-endian machine the bytes are
 // 32 lanes of pairs: the pairs' sums first, their prefix sums (the sums up to
-// each odd byte) by adding them to themselves moved up by 1, 2, 4, 8 and 16
-// lanes, and the sums up to the even bytes from those.
-[[gnu::always_inline]] inline void SumsOf64(const Byte* from, Halves& first, Halves& second) {
-    constexpr auto kEach = std::make_index_sequence<32>{};
+// each odd byte), and the sums up to the even bytes from those.
+[[gnu::always_inline]] inline void SumsOf64(const Byte* from, Halves& first, Halves& second,
+                                            std::uint64_t ones) {
     Halves pairs;
     std::memcpy(&pairs, from, sizeof pairs);
     const Halves even = pairs & 0xFF;
     Halves odd = even + (pairs >> 8);
-    AddMovedUp<1>(odd, odd, kEach);
-    AddMovedUp<2>(odd, odd, kEach);
-    AddMovedUp<4>(odd, odd, kEach);
-    AddMovedUp<8>(odd, odd, kEach);
-    AddMovedUp<16>(odd, odd, kEach);
-    Halves evens = even;
-    AddMovedUp<1>(evens, odd, kEach);
+    PrefixSumsOfLanes(odd, ones);
+    const Halves evens = odd - (pairs >> 8);
     first =
         __builtin_shufflevector(evens, odd, 0, 32, 1, 33, 2, 34, 3, 35, 4, 36, 5, 37, 6, 38, 7, 39,
                                 8, 40, 9, 41, 10, 42, 11, 43, 12, 44, 13, 45, 14, 46, 15, 47);
@@ -58,58 +73,30 @@ void AddMovedUp(Vector& into, const Vector& v, std::index_sequence<lane...>) {
                                      62, 31, 63);
 }
 
-// sums[q] = from[0] + ... + from[q - 1] for q <= count, modulo 2^bits of Sum.
-// The running sum stays in a vector, so that it waits on one addition for 64
-// bytes.
-template <class Sum>
-GLITCHWERK_VECTOR_CLONES void PrefixSums(const Byte* from, std::size_t count, Sum* sums) {
-    constexpr bool kNarrow = std::is_same_v<Sum, std::uint16_t>;
-    std::conditional_t<kNarrow, Halves, Wide> carry{};
+// sums[q] = from[0] + ... + from[q - 1] for q <= count, count below 2^16. The
+// running sum stays in a vector, so that it waits on one addition for 64 bytes.
+GLITCHWERK_VECTOR_CLONES void PrefixSums(const Byte* from, std::size_t count, std::uint32_t* sums) {
+    Wide carry{};
+    const std::uint64_t ones = laneOnes;
     sums[0] = 0;
     std::size_t q = 0;
     for (; std::endian::native == std::endian::little && q + 64 <= count; q += 64) {
         Halves first;
         Halves second;
-        SumsOf64(from + q, first, second);
+        SumsOf64(from + q, first, second, ones);
         const Halves total = __builtin_shufflevector(
             second, second, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31,
             31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31);
-        if constexpr (kNarrow) {
-            first += carry;
-            second += carry;
-            carry += total;
-            std::memcpy(sums + q + 1, &first, sizeof first);
-            std::memcpy(sums + q + 33, &second, sizeof second);
-        } else {
-            const Wide parts[] = {__builtin_convertvector(first, Wide) + carry,
-                                  __builtin_convertvector(second, Wide) + carry};
-            carry += __builtin_convertvector(total, Wide);
-            std::memcpy(sums + q + 1, parts, sizeof parts);
-        }
+        const Wide parts[] = {__builtin_convertvector(first, Wide) + carry,
+                              __builtin_convertvector(second, Wide) + carry};
+        carry += __builtin_convertvector(total, Wide);
+        std::memcpy(sums + q + 1, parts, sizeof parts);
     }
-    Sum last = carry[0];
+    std::uint32_t last = carry[0];
     for (; q < count; ++q) {
-        last = static_cast<Sum>(last + from[q]);
+        last += from[q];
         sums[q + 1] = last;
     }
-}
-
-// to[p] = (sums[p + block] - sums[p]) / block for p < full.
-GLITCHWERK_VECTOR_CLONES void Means(const std::uint16_t* sums, Byte* to, std::size_t full,
-                                    std::size_t block) {
-    const Divisor<std::uint16_t> divisor(static_cast<std::uint16_t>(block));
-    for (std::size_t p = 0; p < full; ++p)
-        to[p] = static_cast<Byte>(
-            divisor.Quotient(static_cast<std::uint16_t>(sums[p + block] - sums[p])));
-}
-
-// The same with 32-bit sums, divided in floating point.
-template <class Real>
-GLITCHWERK_VECTOR_CLONES void Means(const std::uint32_t* sums, Byte* to, std::size_t full,
-                                    std::size_t block) {
-    const MeanDivisor<Real> divisor(block);
-    for (std::size_t p = 0; p < full; ++p)
-        to[p] = divisor(static_cast<std::int32_t>(sums[p + block] - sums[p]));
 }
 
 // picks[i] mod (blocks - i), by a division in double precision, which
@@ -154,31 +141,150 @@ template <std::size_t... lane>
     }
 }
 
-// The bytes from `full` to `count`, each the mean of those from it to the end
-// of `available`, divided in double precision.
-template <class Sum>
-GLITCHWERK_VECTOR_CLONES void SmoothEnd(const Sum* sums, Byte* to, std::size_t full,
-                                        std::size_t count, std::size_t available) {
-    for (std::size_t p = full; p < count; ++p)
-        to[p] = static_cast<Byte>(static_cast<double>(static_cast<Sum>(sums[available] - sums[p])) /
-                                  static_cast<double>(available - p));
+// Each of the `count` bytes the mean of those from it to the end of the
+// `available`, fewer than 2^16. A float holds their sum exactly, and the
+// quotient rounded to nearest stays below the next integer: that is at least
+// 1 / available above it, more than half a float's step below 256.
+GLITCHWERK_VECTOR_CLONES void MeansToEnd(const std::uint32_t* sums, Byte* to, std::size_t count,
+                                         std::size_t available) {
+    for (std::size_t p = 0; p < count; ++p)
+        to[p] = static_cast<Byte>(static_cast<float>(sums[available] - sums[p]) /
+                                  static_cast<float>(available - p));
 }
 
-// Sum is 16 bits wide where 255 * block fits. The first `full` bytes have
-// their `block` bytes; the others the bytes from them to the end.
-template <class Sum>
-void Smooth(const Byte* from, Byte* to, std::size_t count, std::size_t available, std::size_t block,
-            std::size_t full) {
-    thread_local std::vector<Sum> sums;
+void SmoothToEnd(const Byte* from, Byte* to, std::size_t count, std::size_t available) {
+    thread_local std::vector<std::uint32_t> sums;
     sums.resize(available + 1);
     PrefixSums(from, available, sums.data());
-    if constexpr (std::is_same_v<Sum, std::uint16_t>)
-        Means(sums.data(), to, full, block);
-    else if (block < kSingleBlocks)
-        Means<float>(sums.data(), to, full, block);
-    else
-        Means<double>(sums.data(), to, full, block);
-    SmoothEnd(sums.data(), to, full, count, available);
+    MeansToEnd(sums.data(), to, count, available);
+}
+
+// The window sum W[p] of bytes p to p + block - 1 moves on by W[p] = W[p - 1] +
+// from[p - 1 + block] - from[p - 1]. For 64 bytes at a time those steps' sums S
+// are made in 16-bit lanes, the steps taken in pairs; |S| <= 64 * 255. With
+// W[p - 1] = quotient * block + rest, the mean is quotient plus
+// (rest + S) / block rounded down, which is found in 16 bits:
+// - up to kLiftedBlocks, rest + S + lift * block, lift * block >= 64 * 255,
+//   fits 16 bits; its quotient, divided by a shift or by LaneDivisor's
+//   multiply, lacks quotient - lift;
+// - above, where the mean moves by at most 1, by comparing S with -rest and
+//   block - rest.
+enum class Division { Shift, Multiply, Compare };
+
+// Window sums, below 2^24, divided by a multiplication by 2^40 / block rounded
+// up, which is that plus e / block, 0 <= e < block <= 2^16: the product is
+// the quotient plus less than 2^24 * 2^16 / (block * 2^40) = 1 / block.
+struct WindowDivisor {
+    std::uint32_t size;
+    std::uint64_t inverse = ((std::uint64_t{1} << 40) + size - 1) / size;
+    explicit WindowDivisor(std::uint32_t block) : size(block) {}
+    std::uint32_t Quotient(std::uint32_t sum) const {
+        return static_cast<std::uint32_t>((sum * inverse) >> 40);
+    }
+};
+constexpr std::uint32_t kLiftedBlocks = 16384;
+constexpr std::uint32_t kMostSteps = 64 * 255;
+
+using Bytes64 = Byte __attribute__((vector_size(64)));
+// 510 * (i + 1) in lane i.
+constexpr Halves kBiases = {510,   1020,  1530,  2040,  2550,  3060,  3570,  4080,
+                            4590,  5100,  5610,  6120,  6630,  7140,  7650,  8160,
+                            8670,  9180,  9690,  10200, 10710, 11220, 11730, 12240,
+                            12750, 13260, 13770, 14280, 14790, 15300, 15810, 16320};
+
+// The quotients of 16-bit lanes below 65408 by a block that is no power of
+// two, s = floor(log2 block): the high half of their product with m =
+// 2^(16 + s) / block rounded up, shifted by s, where m * block is at most 2^s
+// above 2^(16 + s); else with m rounded down, of the lanes plus 1. (So for
+// every such block up to kLiftedBlocks and every lane, as tried one by one.)
+struct LaneDivisor {
+    std::uint16_t magic = 0;
+    std::uint16_t increment = 0;
+    int shift = 0;
+    explicit LaneDivisor(std::uint32_t block) {
+        if (std::has_single_bit(block))
+            return;
+        shift = std::bit_width(block) - 1;
+        const std::uint64_t scale = std::uint64_t{1} << (16 + shift);
+        const std::uint64_t up = (scale + block - 1) / block;
+        increment = up * block - scale > (std::uint64_t{1} << shift);
+        magic = static_cast<std::uint16_t>(up - increment);
+    }
+    // The lanes, their increment already added.
+    [[gnu::always_inline]] void Quotients(Halves& n) const {
+        // A loop, which the compiler makes one multiply of the high halves.
+        std::uint16_t lanes[32];
+        std::memcpy(lanes, &n, sizeof lanes);
+        for (std::uint16_t& lane : lanes)
+            lane = static_cast<std::uint16_t>((std::uint32_t{lane} * magic) >> 16);
+        std::memcpy(&n, lanes, sizeof n);
+        n >>= shift;
+    }
+};
+
+// to[p] for p < full, full >= 1, each the mean of `block` bytes from p.
+template <Division kDivision>
+GLITCHWERK_VECTOR_CLONES void SlideMeans(const Byte* from, Byte* to, std::size_t full,
+                                         std::size_t block) {
+    const auto size = static_cast<std::uint32_t>(block);
+    const WindowDivisor windows(size);
+    const std::uint64_t ones = laneOnes;
+    const LaneDivisor divide(size);
+    const int shift = std::countr_zero(size);
+    const std::uint32_t lift = (kMostSteps + size - 1) / size;
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < block; ++i)
+        sum += from[i];
+    to[0] = static_cast<Byte>(windows.Quotient(sum));
+    std::size_t p = 1;
+    for (; std::endian::native == std::endian::little && p + 64 <= full; p += 64) {
+        Halves out;
+        Halves in;
+        std::memcpy(&out, from + p - 1, sizeof out);
+        std::memcpy(&in, from + p - 1 + block, sizeof in);
+        const Halves second = (in >> 8) - (out >> 8);
+        // The pairs' steps, 510 more, so that the prefix sums hold 510 * (i + 1)
+        // more in lane i.
+        Halves sums = in - out - second * 255 + 510;
+        PrefixSumsOfLanes(sums, ones);
+        const std::uint32_t quotient = windows.Quotient(sum);
+        const std::uint32_t rest = sum - quotient * size;
+        Halves means;
+        if constexpr (kDivision == Division::Compare) {
+            // A comparison is -1 where it holds.
+            const auto below = static_cast<std::int16_t>(
+                -static_cast<std::int32_t>(std::min(rest, kLiftedBlocks)));
+            const auto above = static_cast<std::int16_t>(std::min(size - rest, kLiftedBlocks));
+            const auto odd = reinterpret_cast<Signed>(sums - kBiases);
+            const auto even = reinterpret_cast<Signed>(sums - kBiases - second);
+            const auto mean = static_cast<std::int16_t>(quotient);
+            const Signed odds = mean + (odd < below) - (odd >= above);
+            const Signed evens = mean + (even < below) - (even >= above);
+            means = (reinterpret_cast<Halves>(evens) & 0xFF) | reinterpret_cast<Halves>(odds) << 8;
+        } else {
+            const auto base = static_cast<std::uint16_t>(rest + lift * size + divide.increment);
+            Halves odd = sums + (base - kBiases);
+            Halves even = odd - second;
+            if constexpr (kDivision == Division::Shift) {
+                odd >>= shift;
+                even >>= shift;
+            } else {
+                divide.Quotients(odd);
+                divide.Quotients(even);
+            }
+            // Each byte's quotient lacks quotient - lift, which is added modulo
+            // 256: the mean is a byte.
+            means = (even & 0xFF) | odd << 8;
+            means = reinterpret_cast<Halves>(reinterpret_cast<Bytes64>(means) +
+                                             static_cast<Byte>(quotient - lift));
+        }
+        std::memcpy(to + p, &means, sizeof means);
+        sum += sums[31] - kMostSteps;
+    }
+    for (; p < full; ++p) {
+        sum = sum + from[p - 1 + block] - from[p - 1];
+        to[p] = static_cast<Byte>(windows.Quotient(sum));
+    }
 }
 
 } // namespace
@@ -209,15 +315,23 @@ GLITCHWERK_VECTOR_CLONES void SwapBlocks(const std::uint8_t* from, std::uint8_t*
 
 void SmoothBytes(const std::uint8_t* from, std::uint8_t* to, std::size_t count,
                  std::size_t available, std::size_t block) {
+    if (count == 0)
+        return;
     if (block <= 1) {
         std::memcpy(to, from, count);
         return;
     }
+    // The first `full` bytes have their `block` bytes; the others the bytes
+    // from them to the end.
     const std::size_t full = available >= block ? std::min(count, available - block + 1) : 0;
-    if (block <= 257)
-        Smooth<std::uint16_t>(from, to, count, available, block, full);
-    else
-        Smooth<std::uint32_t>(from, to, count, available, block, full);
+    if (full > 0 && block > kLiftedBlocks)
+        SlideMeans<Division::Compare>(from, to, full, block);
+    else if (full > 0 && std::has_single_bit(block))
+        SlideMeans<Division::Shift>(from, to, full, block);
+    else if (full > 0)
+        SlideMeans<Division::Multiply>(from, to, full, block);
+    if (count > full)
+        SmoothToEnd(from + full, to + full, count - full, available - full);
 }
 
 namespace {

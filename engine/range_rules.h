@@ -6,7 +6,6 @@
 
 #include "engine/byte_rules.h"
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -26,24 +25,6 @@ void SwapBlocks(const std::uint8_t* from, std::uint8_t* to, std::size_t count, s
 // `block` is 1 to 65536.
 void SmoothBytes(const std::uint8_t* from, std::uint8_t* to, std::size_t count,
                  std::size_t available, std::size_t block);
-
-// floor(sum / block) for sums from 0 to 255 * block, below 2^24: a
-// multiplication in floating point by 1 / block rounded up, which is never
-// below the quotient, and stays below the next integer in single precision for
-// blocks below kSingleBlocks and in double precision up to 2^16.
-inline constexpr std::size_t kSingleBlocks = 16384;
-template <class Real> struct MeanDivisor {
-    Real inverse;
-    explicit MeanDivisor(std::size_t block)
-        : inverse(static_cast<Real>(1) / static_cast<Real>(block)) {
-        if (static_cast<double>(inverse) * static_cast<double>(block) < 1.0)
-            inverse = std::nextafter(inverse, static_cast<Real>(1));
-    }
-    std::uint8_t operator()(std::int32_t sum) const {
-        return static_cast<std::uint8_t>(
-            static_cast<std::int32_t>(static_cast<Real>(sum) * inverse));
-    }
-};
 
 // A shuffle of `blocks` blocks by the stream from `first`: position p takes the
 // block order[p]. For i = 0 to blocks - 2, position blocks - 1 - i swaps with

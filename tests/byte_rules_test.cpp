@@ -61,22 +61,38 @@ TEST(SmallDivisor, GivesEveryRemainderExactly) {
     }
 }
 
-// floor(sum / block) changes only at multiples of the block, and the product is monotonic: right
-// on each side of every multiple is right everywhere.
-TEST(MeanDivisor, DividesEverySumOfEveryBlock) {
-    for (std::size_t block = 258; block <= 65536; ++block) {
-        const MeanDivisor<float> single(block);
-        const MeanDivisor<double> twice(block);
-        for (std::int32_t k = 0; k <= 255; ++k) {
-            const auto sum = static_cast<std::int32_t>(k * block);
-            const std::pair<int, int> expected{k, std::max(k - 1, 0)};
-            const auto divided = [&](const auto& divisor) {
-                return std::pair<int, int>{divisor(sum), divisor(std::max(sum - 1, 0))};
-            };
-            if (block < kSingleBlocks) {
-                ASSERT_EQ(divided(single), expected) << block;
+// Smooth at the blocks where its ways of dividing meet, on flat bytes, random ones, and a square
+// wave of the block's period, whose windows move by the most in either direction; the bytes past
+// `count` are left and none past `available` read.
+TEST(SmoothBytes, MatchesPlainMeansAtEveryKindOfBlock) {
+    std::mt19937 random(7);
+    for (const std::size_t block :
+         {1, 2, 63, 64, 65, 257, 258, 4095, 4096, 4097, 16384, 16385, 32768, 65536}) {
+        const struct {
+            std::size_t count, available;
+        } shapes[] = {{block + 200, block + 200},
+                      {2 * block + 77, 3 * block + 80},
+                      {block / 2 + 1, block + 150},
+                      {block - 1, block - 1}};
+        for (int pattern = 0; pattern < 4; ++pattern) {
+            for (const auto [count, available] : shapes) {
+                Bytes from(available);
+                for (std::size_t i = 0; i < available; ++i)
+                    from[i] = std::array<std::uint8_t, 4>{
+                        0, 0xFF, static_cast<std::uint8_t>(random()),
+                        static_cast<std::uint8_t>(i / block % 2 * 0xFF)}[pattern];
+                Bytes expected(count + 1, 0xA5);
+                std::uint64_t sum = 0;
+                for (std::size_t p = available; p-- > 0;) {
+                    sum += from[p] - (p + block < available ? from[p + block] : 0);
+                    if (p < count)
+                        expected[p] =
+                            static_cast<std::uint8_t>(sum / (std::min(available, p + block) - p));
+                }
+                Bytes to(count + 1, 0xA5);
+                SmoothBytes(from.data(), to.data(), count, available, block);
+                ASSERT_EQ(to, expected) << block << " " << pattern << " " << count;
             }
-            ASSERT_EQ(divided(twice), expected) << block;
         }
     }
 }
