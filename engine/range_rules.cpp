@@ -204,7 +204,7 @@ struct LaneDivisor {
     explicit LaneDivisor(std::uint32_t block) {
         if (std::has_single_bit(block))
             return;
-        shift = std::bit_width(block) - 1;
+        shift = static_cast<int>(std::bit_width(block)) - 1;
         const std::uint64_t scale = std::uint64_t{1} << (16 + shift);
         const std::uint64_t up = (scale + block - 1) / block;
         increment = up * block - scale > (std::uint64_t{1} << shift);
