@@ -959,7 +959,8 @@ PlaySetup TestCore(const TempDir& folder) {
     fs::copy_file(GLITCHWERK_TEST_CORE, CoreIn(folder));
     std::ofstream(folder / "gwtest_libretro.info") << "supported_extensions = \"nes\"\n";
     PlaySetup setup{{CoreIn(folder).parent_path(), CoreIn(folder).parent_path()}, {}};
-    setup.session.deadlines.frames = 300ms;
+    setup.session.deadlines.frames =
+        1000ms; // a crash under the sanitizers takes its time to report
     setup.session.deadlines.perFrame = 1ms;
     return setup;
 }
@@ -1100,7 +1101,7 @@ TEST(DialogLogic, ATryThatDoesNotRunSaysHowAndTheWindowGoesOn) {
     const std::tuple<const char*, const char*, std::string> cases[] = {
         {"NOPE", "refused", kPlayRefused},
         {"CRSH", "crashed", kPlayCrashed},
-        {"HANG", "hung", PlayHung(301)},
+        {"HANG", "hung", PlayHung(1001)},
     };
     for (const auto& [marker, outcome, state] : cases) {
         SCOPED_TRACE(marker);
