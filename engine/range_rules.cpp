@@ -244,13 +244,14 @@ struct LaneDivisor {
     PrefixSumsOfLanes(sums, ones);
 }
 
-// The 64 means of lifted window sums odd, those of the odd windows; each
-// byte's quotient lacks `missing`, which is added modulo 256: the mean is a
-// byte.
+// The 64 means of the odd windows' lifted sums, sums + lifts, and the even
+// ones' from them; each byte's quotient lacks `missing`, which is added
+// modulo 256: the mean is a byte.
 template <Division kDivision>
-[[gnu::always_inline]] inline void LiftedMeans(Halves odd, const Halves& second,
-                                               const LaneDivisor& divide, int shift, Byte missing,
-                                               Byte* to) {
+[[gnu::always_inline]] inline void LiftedMeans(const Halves& sums, const Halves& lifts,
+                                               const Halves& second, const LaneDivisor& divide,
+                                               int shift, Byte missing, Byte* to) {
+    Halves odd = sums + lifts;
     Halves even = odd - second;
     if constexpr (kDivision == Division::Shift) {
         odd >>= shift;
@@ -300,9 +301,9 @@ GLITCHWERK_VECTOR_CLONES void SlideMeans(const Byte* from, Byte* to, std::size_t
                                                      31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31,
                                                      31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31);
         const auto missing = static_cast<Byte>(quotient - lift2);
-        LiftedMeans<kDivision>(sums + lifted, second, divide, shift, missing, to + p);
-        LiftedMeans<kDivision>(sums2 + (lifted + total - kMostSteps), second2, divide, shift,
-                               missing, to + p + 64);
+        LiftedMeans<kDivision>(sums, lifted, second, divide, shift, missing, to + p);
+        LiftedMeans<kDivision>(sums2, lifted + total - kMostSteps, second2, divide, shift, missing,
+                               to + p + 64);
         sum += TopLane(sums) + TopLane(sums2) - 2 * kMostSteps;
     }
     for (; std::endian::native == std::endian::little && p + 64 <= full; p += 64) {
@@ -326,7 +327,7 @@ GLITCHWERK_VECTOR_CLONES void SlideMeans(const Byte* from, Byte* to, std::size_t
             std::memcpy(to + p, &means, sizeof means);
         } else {
             const auto base = static_cast<std::uint16_t>(rest + lift * size + divide.increment);
-            LiftedMeans<kDivision>(sums + (base - kBiases), second, divide, shift,
+            LiftedMeans<kDivision>(sums, base - kBiases, second, divide, shift,
                                    static_cast<Byte>(quotient - lift), to + p);
         }
         sum += TopLane(sums) - kMostSteps;
