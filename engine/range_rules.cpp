@@ -222,6 +222,49 @@ struct LaneDivisor {
     }
 };
 
+// Lane 31, by way of its 64-bit word: one move of words down and one to a
+// register, where taking the lane itself costs three.
+[[gnu::always_inline]] inline std::uint32_t TopLane(const Halves& v) {
+    const Words top =
+        __builtin_shufflevector(reinterpret_cast<Words>(v), Words{}, 7, 8, 8, 8, 8, 8, 8, 8);
+    return static_cast<std::uint32_t>(top[0] >> 48);
+}
+
+// The steps of the 64 windows from the one at `out`, in pairs: `second` the
+// odd ones', `sums` the prefix sums of the pairs' steps, 510 more a pair, so
+// that lane i holds 510 * (i + 1) more.
+[[gnu::always_inline]] inline void StepsOf64(const Byte* out, std::size_t block, Halves& sums,
+                                             Halves& second, std::uint64_t ones) {
+    Halves leaving;
+    Halves entering;
+    std::memcpy(&leaving, out, sizeof leaving);
+    std::memcpy(&entering, out + block, sizeof entering);
+    second = (entering >> 8) - (leaving >> 8);
+    sums = entering - leaving - second * 255 + 510;
+    PrefixSumsOfLanes(sums, ones);
+}
+
+// The 64 means of the odd windows' lifted sums, sums + lifts, and the even
+// ones' from them; each byte's quotient lacks `missing`, which is added
+// modulo 256: the mean is a byte.
+template <Division kDivision>
+[[gnu::always_inline]] inline void LiftedMeans(const Halves& sums, const Halves& lifts,
+                                               const Halves& second, const LaneDivisor& divide,
+                                               int shift, Byte missing, Byte* to) {
+    Halves odd = sums + lifts;
+    Halves even = odd - second;
+    if constexpr (kDivision == Division::Shift) {
+        odd >>= shift;
+        even >>= shift;
+    } else {
+        divide.Quotients(odd);
+        divide.Quotients(even);
+    }
+    Halves means = (even & 0xFF) | odd << 8;
+    means = reinterpret_cast<Halves>(reinterpret_cast<Bytes64>(means) + missing);
+    std::memcpy(to, &means, sizeof means);
+}
+
 // to[p] for p < full, full >= 1, each the mean of `block` bytes from p.
 template <Division kDivision>
 GLITCHWERK_VECTOR_CLONES void SlideMeans(const Byte* from, Byte* to, std::size_t full,
@@ -237,19 +280,38 @@ GLITCHWERK_VECTOR_CLONES void SlideMeans(const Byte* from, Byte* to, std::size_t
         sum += from[i];
     to[0] = static_cast<Byte>(windows.Quotient(sum));
     std::size_t p = 1;
-    for (; std::endian::native == std::endian::little && p + 64 <= full; p += 64) {
-        Halves out;
-        Halves in;
-        std::memcpy(&out, from + p - 1, sizeof out);
-        std::memcpy(&in, from + p - 1 + block, sizeof in);
-        const Halves second = (in >> 8) - (out >> 8);
-        // The pairs' steps, 510 more, so that the prefix sums hold 510 * (i + 1)
-        // more in lane i.
-        Halves sums = in - out - second * 255 + 510;
-        PrefixSumsOfLanes(sums, ones);
+    // Small blocks take 128 bytes at a time, the second 64 lifted by twice
+    // as much and carried on from the first's total in the vector, where
+    // their lanes stay below 65408.
+    const std::uint32_t lift2 = (2 * kMostSteps + size - 1) / size;
+    const bool paired = kDivision != Division::Compare &&
+                        size - 1 + lift2 * size + 2 * kMostSteps + divide.increment < 65408;
+    for (; std::endian::native == std::endian::little && paired && p + 128 <= full; p += 128) {
+        Halves sums;
+        Halves second;
+        Halves sums2;
+        Halves second2;
+        StepsOf64(from + p - 1, block, sums, second, ones);
+        StepsOf64(from + p + 63, block, sums2, second2, ones);
         const std::uint32_t quotient = windows.Quotient(sum);
         const std::uint32_t rest = sum - quotient * size;
-        Halves means;
+        const auto base = static_cast<std::uint16_t>(rest + lift2 * size + divide.increment);
+        const Halves lifted = base - kBiases;
+        const Halves total = __builtin_shufflevector(sums, sums, 31, 31, 31, 31, 31, 31, 31, 31, 31,
+                                                     31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31,
+                                                     31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31);
+        const auto missing = static_cast<Byte>(quotient - lift2);
+        LiftedMeans<kDivision>(sums, lifted, second, divide, shift, missing, to + p);
+        LiftedMeans<kDivision>(sums2, lifted + total - kMostSteps, second2, divide, shift, missing,
+                               to + p + 64);
+        sum += TopLane(sums) + TopLane(sums2) - 2 * kMostSteps;
+    }
+    for (; std::endian::native == std::endian::little && p + 64 <= full; p += 64) {
+        Halves sums;
+        Halves second;
+        StepsOf64(from + p - 1, block, sums, second, ones);
+        const std::uint32_t quotient = windows.Quotient(sum);
+        const std::uint32_t rest = sum - quotient * size;
         if constexpr (kDivision == Division::Compare) {
             // A comparison is -1 where it holds.
             const auto below = static_cast<std::int16_t>(
@@ -260,26 +322,15 @@ GLITCHWERK_VECTOR_CLONES void SlideMeans(const Byte* from, Byte* to, std::size_t
             const auto mean = static_cast<std::int16_t>(quotient);
             const Signed odds = mean + (odd < below) - (odd >= above);
             const Signed evens = mean + (even < below) - (even >= above);
-            means = (reinterpret_cast<Halves>(evens) & 0xFF) | reinterpret_cast<Halves>(odds) << 8;
+            const Halves means =
+                (reinterpret_cast<Halves>(evens) & 0xFF) | reinterpret_cast<Halves>(odds) << 8;
+            std::memcpy(to + p, &means, sizeof means);
         } else {
             const auto base = static_cast<std::uint16_t>(rest + lift * size + divide.increment);
-            Halves odd = sums + (base - kBiases);
-            Halves even = odd - second;
-            if constexpr (kDivision == Division::Shift) {
-                odd >>= shift;
-                even >>= shift;
-            } else {
-                divide.Quotients(odd);
-                divide.Quotients(even);
-            }
-            // Each byte's quotient lacks quotient - lift, which is added modulo
-            // 256: the mean is a byte.
-            means = (even & 0xFF) | odd << 8;
-            means = reinterpret_cast<Halves>(reinterpret_cast<Bytes64>(means) +
-                                             static_cast<Byte>(quotient - lift));
+            LiftedMeans<kDivision>(sums, base - kBiases, second, divide, shift,
+                                   static_cast<Byte>(quotient - lift), to + p);
         }
-        std::memcpy(to + p, &means, sizeof means);
-        sum += sums[31] - kMostSteps;
+        sum += TopLane(sums) - kMostSteps;
     }
     for (; p < full; ++p) {
         sum = sum + from[p - 1 + block] - from[p - 1];
