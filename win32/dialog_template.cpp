@@ -120,6 +120,10 @@ ControlStyle StyleOf(const PanelControl& control) {
     // scrolled across to.
     if (control.id == IDC_HISTORY)
         style.style = (style.style & ~static_cast<DWORD>(WS_HSCROLL)) | LBS_USETABSTOPS;
+    // The status wraps a long path too, and the whole of it can be selected
+    // and scrolled through: an edit that cannot be changed, without a border.
+    if (control.id == IDC_PANEL_STATUS)
+        style = {kEditClass, kChild | WS_GROUP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 0};
     return style;
 }
 

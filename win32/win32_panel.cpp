@@ -240,7 +240,14 @@ void Win32Panel::SetFieldText(int id, const std::string& text) {
 }
 
 void Win32Panel::ShowText(int id, const std::string& text) {
-    SetDlgItemTextW(m_window, id, Widen(text).c_str());
+    // An edit, as the status is, breaks lines only at "\r\n".
+    std::wstring shown;
+    for (const wchar_t c : Widen(text)) {
+        if (c == L'\n' && (shown.empty() || shown.back() != L'\r'))
+            shown += L'\r';
+        shown += c;
+    }
+    SetDlgItemTextW(m_window, id, shown.c_str());
 }
 
 bool Win32Panel::IsChecked(int id) const {
