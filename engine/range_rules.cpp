@@ -244,22 +244,28 @@ struct LaneDivisor {
     PrefixSumsOfLanes(sums, ones);
 }
 
+template <Division kDivision>
+[[gnu::always_inline]] inline void Divide(Halves& n, const LaneDivisor& divide, int shift) {
+    if constexpr (kDivision == Division::Shift)
+        n >>= shift;
+    else
+        divide.Quotients(n);
+}
+
 // The 64 means of the odd windows' lifted sums, sums + lifts, and the even
-// ones' from them; each byte's quotient lacks `missing`, which is added
-// modulo 256: the mean is a byte.
+// ones' from them; each byte's quotient lacks `carried` + `missing`, which
+// are added modulo 256: the mean is a byte.
 template <Division kDivision>
 [[gnu::always_inline]] inline void LiftedMeans(const Halves& sums, const Halves& lifts,
                                                const Halves& second, const LaneDivisor& divide,
-                                               int shift, Byte missing, Byte* to) {
+                                               int shift, Byte missing, Byte* to,
+                                               const Halves& carried = Halves{}) {
     Halves odd = sums + lifts;
     Halves even = odd - second;
-    if constexpr (kDivision == Division::Shift) {
-        odd >>= shift;
-        even >>= shift;
-    } else {
-        divide.Quotients(odd);
-        divide.Quotients(even);
-    }
+    Divide<kDivision>(odd, divide, shift);
+    Divide<kDivision>(even, divide, shift);
+    odd += carried;
+    even += carried;
     Halves means = (even & 0xFF) | odd << 8;
     means = reinterpret_cast<Halves>(reinterpret_cast<Bytes64>(means) + missing);
     std::memcpy(to, &means, sizeof means);
@@ -304,6 +310,39 @@ GLITCHWERK_VECTOR_CLONES void SlideMeans(const Byte* from, Byte* to, std::size_t
         LiftedMeans<kDivision>(sums, lifted, second, divide, shift, missing, to + p);
         LiftedMeans<kDivision>(sums2, lifted + total - kMostSteps, second2, divide, shift, missing,
                                to + p + 64);
+        sum += TopLane(sums) + TopLane(sums2) - 2 * kMostSteps;
+    }
+    // Larger ones too, the second 64 lifted from the first's lifted sum at
+    // its end, lane 31: its quotient `whole`, less lift, is the second's
+    // quotient's part, its remainder the second's rest.
+    const Halves liftBiases = static_cast<std::uint16_t>(lift * size) - kBiases;
+    for (; std::endian::native == std::endian::little && kDivision != Division::Compare &&
+           !paired && p + 128 <= full;
+         p += 128) {
+        Halves sums;
+        Halves second;
+        Halves sums2;
+        Halves second2;
+        StepsOf64(from + p - 1, block, sums, second, ones);
+        StepsOf64(from + p + 63, block, sums2, second2, ones);
+        const std::uint32_t quotient = windows.Quotient(sum);
+        const std::uint32_t rest = sum - quotient * size;
+        const auto base = static_cast<std::uint16_t>(rest + lift * size + divide.increment);
+        const Halves end = __builtin_shufflevector(sums, sums, 31, 31, 31, 31, 31, 31, 31, 31, 31,
+                                                   31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31,
+                                                   31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31) +
+                           static_cast<std::uint16_t>(base - kBiases[31]);
+        Halves whole = end;
+        Divide<kDivision>(whole, divide, shift);
+        Halves lifted2;
+        if constexpr (kDivision == Division::Shift)
+            lifted2 = (end & static_cast<std::uint16_t>(size - 1)) + liftBiases;
+        else
+            lifted2 = end - whole * static_cast<std::uint16_t>(size) + liftBiases;
+        const auto missing = static_cast<Byte>(quotient - lift);
+        LiftedMeans<kDivision>(sums, base - kBiases, second, divide, shift, missing, to + p);
+        LiftedMeans<kDivision>(sums2, lifted2, second2, divide, shift, missing, to + p + 64,
+                               whole - static_cast<std::uint16_t>(lift));
         sum += TopLane(sums) + TopLane(sums2) - 2 * kMostSteps;
     }
     for (; std::endian::native == std::endian::little && p + 64 <= full; p += 64) {
