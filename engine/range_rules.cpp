@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstring>
 #include <numeric>
+#include <type_traits>
 #include <utility>
 
 // As in byte_rules.cpp: plain loops that the compiler vectorizes, on GCC for
@@ -192,35 +193,16 @@ constexpr Halves kBiases = {510,   1020,  1530,  2040,  2550,  3060,  3570,  408
                             8670,  9180,  9690,  10200, 10710, 11220, 11730, 12240,
                             12750, 13260, 13770, 14280, 14790, 15300, 15810, 16320};
 
-// The quotients of 16-bit lanes below 65408 by a block that is no power of
-// two, s = floor(log2 block): the high half of their product with m =
-// 2^(16 + s) / block rounded up, shifted by s, where m * block is at most 2^s
-// above 2^(16 + s); else with m rounded down, of the lanes plus 1. (So for
-// every such block up to kLiftedBlocks and every lane, as tried one by one.)
-struct LaneDivisor {
-    std::uint16_t magic = 0;
-    std::uint16_t increment = 0;
-    int shift = 0;
-    explicit LaneDivisor(std::uint32_t block) {
-        if (std::has_single_bit(block))
-            return;
-        shift = static_cast<int>(std::bit_width(block)) - 1;
-        const std::uint64_t scale = std::uint64_t{1} << (16 + shift);
-        const std::uint64_t up = (scale + block - 1) / block;
-        increment = up * block - scale > (std::uint64_t{1} << shift);
-        magic = static_cast<std::uint16_t>(up - increment);
-    }
-    // The lanes, their increment already added.
-    [[gnu::always_inline]] void Quotients(Halves& n) const {
-        // A loop, which the compiler makes one multiply of the high halves.
-        std::uint16_t lanes[32];
-        std::memcpy(lanes, &n, sizeof lanes);
-        for (std::uint16_t& lane : lanes)
-            lane = static_cast<std::uint16_t>((std::uint32_t{lane} * magic) >> 16);
-        std::memcpy(&n, lanes, sizeof n);
-        n >>= shift;
-    }
-};
+// LaneDivisor's quotients of 32 lanes at once: a loop, which the compiler
+// makes one multiply of the high halves and one shift.
+[[gnu::always_inline]] inline void Quotients(const LaneDivisor& divide, Halves& n) {
+    std::uint16_t lanes[32];
+    std::memcpy(lanes, &n, sizeof lanes);
+    for (std::uint16_t& lane : lanes)
+        lane = divide.High(lane);
+    std::memcpy(&n, lanes, sizeof n);
+    n >>= divide.shift;
+}
 
 // Lane 31, by way of its 64-bit word: one move of words down and one to a
 // register, where taking the lane itself costs three.
@@ -244,26 +226,48 @@ struct LaneDivisor {
     PrefixSumsOfLanes(sums, ones);
 }
 
+template <Division kDivision>
+[[gnu::always_inline]] inline void Divide(Halves& n, const LaneDivisor& divide, int shift) {
+    if constexpr (kDivision == Division::Shift)
+        n >>= shift;
+    else
+        Quotients(divide, n);
+}
+
 // The 64 means of the odd windows' lifted sums, sums + lifts, and the even
-// ones' from them; each byte's quotient lacks `missing`, which is added
-// modulo 256: the mean is a byte.
+// ones' from them; each byte's quotient lacks `carried` + `missing`, which
+// are added modulo 256: the mean is a byte.
 template <Division kDivision>
 [[gnu::always_inline]] inline void LiftedMeans(const Halves& sums, const Halves& lifts,
                                                const Halves& second, const LaneDivisor& divide,
-                                               int shift, Byte missing, Byte* to) {
+                                               int shift, Byte missing, Byte* to,
+                                               const Halves& carried = Halves{}) {
     Halves odd = sums + lifts;
     Halves even = odd - second;
-    if constexpr (kDivision == Division::Shift) {
-        odd >>= shift;
-        even >>= shift;
-    } else {
-        divide.Quotients(odd);
-        divide.Quotients(even);
-    }
+    Divide<kDivision>(odd, divide, shift);
+    Divide<kDivision>(even, divide, shift);
+    odd += carried;
+    even += carried;
     Halves means = (even & 0xFF) | odd << 8;
     means = reinterpret_cast<Halves>(reinterpret_cast<Bytes64>(means) + missing);
     std::memcpy(to, &means, sizeof means);
 }
+
+// The prefix sums of the pairs of the 64 bytes at `at` and their odd bytes:
+// the steps of windows from their differences at two places.
+struct PairSums {
+    Halves sums;
+    Halves high;
+};
+[[gnu::always_inline]] inline PairSums PairSumsOf64(const Byte* at, std::uint64_t ones) {
+    Halves pairs;
+    std::memcpy(&pairs, at, sizeof pairs);
+    PairSums made{.sums = pairs & 0xFF, .high = pairs >> 8};
+    made.sums += made.high;
+    PrefixSumsOfLanes(made.sums, ones);
+    return made;
+}
+constexpr std::uint32_t kMostRing = 64;
 
 // to[p] for p < full, full >= 1, each the mean of `block` bytes from p.
 template <Division kDivision>
@@ -280,31 +284,105 @@ GLITCHWERK_VECTOR_CLONES void SlideMeans(const Byte* from, Byte* to, std::size_t
         sum += from[i];
     to[0] = static_cast<Byte>(windows.Quotient(sum));
     std::size_t p = 1;
-    // Small blocks take 128 bytes at a time, the second 64 lifted by twice
-    // as much and carried on from the first's total in the vector, where
-    // their lanes stay below 65408.
+    // 128 bytes at a time. Small blocks lift the second 64 by twice as much
+    // and carry it on from the first's total in the vector, where their lanes
+    // stay below 65408; larger ones lift it from the first's lifted sum at its
+    // end, lane 31: its quotient `whole`, less lift, is the second's
+    // quotient's part, its remainder the second's rest. The sums of the steps
+    // are kBiases more where `biased`.
     const std::uint32_t lift2 = (2 * kMostSteps + size - 1) / size;
-    const bool paired = kDivision != Division::Compare &&
-                        size - 1 + lift2 * size + 2 * kMostSteps + divide.increment < 65408;
-    for (; std::endian::native == std::endian::little && paired && p + 128 <= full; p += 128) {
+    const bool paired = size - 1 + lift2 * size + 2 * kMostSteps + divide.increment < 65408;
+    const Halves liftBiases = static_cast<std::uint16_t>(lift * size) - kBiases;
+    const auto means128 = [&](const Halves& sums, const Halves& second, const Halves& sums2,
+                              const Halves& second2, auto biased) __attribute__((always_inline)) {
+        const Halves biases = biased ? kBiases : Halves{};
+        const Halves lifts = liftBiases + (kBiases - biases);
+        const std::uint32_t most = biased ? kMostSteps : 0;
+        const std::uint32_t quotient = windows.Quotient(sum);
+        const std::uint32_t rest = sum - quotient * size;
+        const Halves total = __builtin_shufflevector(sums, sums, 31, 31, 31, 31, 31, 31, 31, 31, 31,
+                                                     31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31,
+                                                     31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31);
+        if (paired) {
+            const auto base = static_cast<std::uint16_t>(rest + lift2 * size + divide.increment);
+            const Halves lifted = base - biases;
+            const auto missing = static_cast<Byte>(quotient - lift2);
+            LiftedMeans<kDivision>(sums, lifted, second, divide, shift, missing, to + p);
+            LiftedMeans<kDivision>(sums2, lifted + total - static_cast<std::uint16_t>(most),
+                                   second2, divide, shift, missing, to + p + 64);
+        } else {
+            const auto base = static_cast<std::uint16_t>(rest + lift * size + divide.increment);
+            const Halves end = total + static_cast<std::uint16_t>(base - most);
+            Halves whole = end;
+            Divide<kDivision>(whole, divide, shift);
+            Halves lifted2;
+            if constexpr (kDivision == Division::Shift)
+                lifted2 = (end & static_cast<std::uint16_t>(size - 1)) + lifts;
+            else
+                lifted2 = end - whole * static_cast<std::uint16_t>(size) + lifts;
+            const auto missing = static_cast<Byte>(quotient - lift);
+            LiftedMeans<kDivision>(sums, base - biases, second, divide, shift, missing, to + p);
+            LiftedMeans<kDivision>(sums2, lifted2, second2, divide, shift, missing, to + p + 64,
+                                   whole - static_cast<std::uint16_t>(lift));
+        }
+        if (biased) {
+            sum += TopLane(sums) + TopLane(sums2) - 2 * kMostSteps;
+        } else {
+            sum += static_cast<std::uint32_t>(static_cast<std::int16_t>(TopLane(sums)) +
+                                              static_cast<std::int16_t>(TopLane(sums2)));
+        }
+    };
+    constexpr bool little = std::endian::native == std::endian::little;
+    // Blocks of a multiple of 64 bytes: the bytes entering one group of 64
+    // windows leave the group block / 64 later, their pairs' prefix sums kept
+    // till then, in registers for blocks of 64, else in a ring.
+    const bool multiple = kDivision != Division::Compare && little && size % 64 == 0;
+    if (multiple && size == 64 && p + 128 <= full) {
+        PairSums left = PairSumsOf64(from + p - 1, ones);
+        for (; p + 128 <= full; p += 128) {
+            const PairSums entered = PairSumsOf64(from + p + 63, ones);
+            const PairSums entered2 = PairSumsOf64(from + p + 127, ones);
+            means128(entered.sums - left.sums, entered.high - left.high,
+                     entered2.sums - entered.sums, entered2.high - entered.high, std::false_type{});
+            left = entered2;
+        }
+    }
+    if (multiple && size <= 64 * kMostRing && p + 128 <= full) {
+        const std::uint32_t groups = size / 64;
+        // Every other place of the ring used: a ring of 4096 bytes would stay
+        // at the same distance from the bytes read, and a store to it every
+        // time seem to the processor to be in the way of a load 4096 bytes off.
+        Halves ring[2 * kMostRing];
+        for (std::uint32_t k = 0; k < groups; ++k)
+            ring[2 * k] = PairSumsOf64(from + p - 1 + 64 * k, ones).sums;
+        std::uint32_t leaving = 0;
+        const auto steps = [&](const Byte* entering, Halves& sums, Halves& second) {
+            const PairSums entered = PairSumsOf64(entering, ones);
+            Halves left;
+            std::memcpy(&left, entering - block, sizeof left);
+            sums = entered.sums - ring[2 * leaving];
+            second = entered.high - (left >> 8);
+            ring[2 * leaving] = entered.sums;
+            leaving = leaving + 1 == groups ? 0 : leaving + 1;
+        };
+        for (; p + 128 <= full; p += 128) {
+            Halves sums;
+            Halves second;
+            Halves sums2;
+            Halves second2;
+            steps(from + p - 1 + block, sums, second);
+            steps(from + p + 63 + block, sums2, second2);
+            means128(sums, second, sums2, second2, std::false_type{});
+        }
+    }
+    for (; kDivision != Division::Compare && little && p + 128 <= full; p += 128) {
         Halves sums;
         Halves second;
         Halves sums2;
         Halves second2;
         StepsOf64(from + p - 1, block, sums, second, ones);
         StepsOf64(from + p + 63, block, sums2, second2, ones);
-        const std::uint32_t quotient = windows.Quotient(sum);
-        const std::uint32_t rest = sum - quotient * size;
-        const auto base = static_cast<std::uint16_t>(rest + lift2 * size + divide.increment);
-        const Halves lifted = base - kBiases;
-        const Halves total = __builtin_shufflevector(sums, sums, 31, 31, 31, 31, 31, 31, 31, 31, 31,
-                                                     31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31,
-                                                     31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31);
-        const auto missing = static_cast<Byte>(quotient - lift2);
-        LiftedMeans<kDivision>(sums, lifted, second, divide, shift, missing, to + p);
-        LiftedMeans<kDivision>(sums2, lifted + total - kMostSteps, second2, divide, shift, missing,
-                               to + p + 64);
-        sum += TopLane(sums) + TopLane(sums2) - 2 * kMostSteps;
+        means128(sums, second, sums2, second2, std::true_type{});
     }
     for (; std::endian::native == std::endian::little && p + 64 <= full; p += 64) {
         Halves sums;
@@ -362,6 +440,16 @@ GLITCHWERK_VECTOR_CLONES void SwapBlocks(const std::uint8_t* from, std::uint8_t*
         CopyBlock(from + start, to + start + block, block);
     }
     std::memcpy(to + start, from + start, count - start);
+}
+
+LaneDivisor::LaneDivisor(std::uint32_t block) {
+    if (std::has_single_bit(block))
+        return;
+    shift = static_cast<int>(std::bit_width(block)) - 1;
+    const std::uint64_t scale = std::uint64_t{1} << (16 + shift);
+    const std::uint64_t up = (scale + block - 1) / block;
+    increment = up * block - scale > (std::uint64_t{1} << shift);
+    magic = static_cast<std::uint16_t>(up - increment);
 }
 
 void SmoothBytes(const std::uint8_t* from, std::uint8_t* to, std::size_t count,

@@ -26,6 +26,24 @@ void SwapBlocks(const std::uint8_t* from, std::uint8_t* to, std::size_t count, s
 void SmoothBytes(const std::uint8_t* from, std::uint8_t* to, std::size_t count,
                  std::size_t available, std::size_t block);
 
+// The quotients of numbers below 65408 by a block of 3 to 16384 that is no
+// power of two, s = floor(log2 block): the high half of their product with
+// m = 2^(16 + s) / block rounded up, shifted by s, where m * block is at most
+// 2^s above 2^(16 + s); else with m rounded down, of the numbers plus 1.
+struct LaneDivisor {
+    std::uint16_t magic = 0;
+    std::uint16_t increment = 0;
+    int shift = 0;
+    explicit LaneDivisor(std::uint32_t block);
+    // Of a number with its increment already added.
+    std::uint16_t Quotient(std::uint16_t lifted) const {
+        return static_cast<std::uint16_t>(High(lifted) >> shift);
+    }
+    std::uint16_t High(std::uint16_t lifted) const {
+        return static_cast<std::uint16_t>((std::uint32_t{lifted} * magic) >> 16);
+    }
+};
+
 // A shuffle of `blocks` blocks by the stream from `first`: position p takes the
 // block order[p]. For i = 0 to blocks - 2, position blocks - 1 - i swaps with
 // position v(first + i) mod (blocks - i).

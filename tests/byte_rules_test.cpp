@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <numeric>
 #include <random>
 #include <string>
@@ -94,6 +95,44 @@ TEST(SmoothBytes, MatchesPlainMeansAtEveryKindOfBlock) {
                 ASSERT_EQ(to, expected) << block << " " << pattern << " " << count;
             }
         }
+    }
+}
+
+// Blocks of a multiple of 64 that are no power of two, many groups of 64 apart.
+TEST(SmoothBytes, MatchesPlainMeansAtMultiplesOf64) {
+    std::mt19937 random(11);
+    for (const std::size_t block : {192, 320, 4032}) {
+        for (int pattern = 0; pattern < 2; ++pattern) {
+            Bytes from(4 * block + 200);
+            for (std::size_t i = 0; i < from.size(); ++i)
+                from[i] = static_cast<std::uint8_t>(pattern ? i / block % 2 * 0xFF : random());
+            Bytes expected(from.size() - block + 1);
+            for (std::size_t p = 0; p < expected.size(); ++p)
+                expected[p] = static_cast<std::uint8_t>(
+                    std::accumulate(&from[p], &from[p] + block, 0U) / block);
+            Bytes to(expected.size());
+            SmoothBytes(from.data(), to.data(), to.size(), from.size(), block);
+            ASSERT_EQ(to, expected) << block << " " << pattern;
+        }
+    }
+}
+
+// Its quotients are monotone: right on both sides of every multiple and at the top, right for all.
+TEST(LaneDivisor, DividesAtEveryEdge) {
+    for (std::uint32_t block = 3; block <= 16384; ++block) {
+        if (std::has_single_bit(block))
+            continue;
+        const LaneDivisor divide(block);
+        const std::uint32_t top = 65407 - divide.increment;
+        const auto check = [&](std::uint32_t n) {
+            ASSERT_EQ(divide.Quotient(static_cast<std::uint16_t>(n + divide.increment)), n / block)
+                << block << " " << n;
+        };
+        for (std::uint32_t n = block; n <= top; n += block) {
+            check(n - 1);
+            check(n);
+        }
+        check(top);
     }
 }
 
