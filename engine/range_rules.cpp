@@ -354,15 +354,15 @@ GLITCHWERK_VECTOR_CLONES void SlideMeans(const Byte* from, Byte* to, std::size_t
         // time seem to the processor to be in the way of a load 4096 bytes off.
         Halves ring[2 * kMostRing];
         for (std::uint32_t k = 0; k < groups; ++k)
-            ring[2 * k] = PairSumsOf64(from + p - 1 + 64 * k, ones).sums;
+            ring[2 * std::size_t{k}] = PairSumsOf64(from + p - 1 + 64 * std::size_t{k}, ones).sums;
         std::uint32_t leaving = 0;
         const auto steps = [&](const Byte* entering, Halves& sums, Halves& second) {
             const PairSums entered = PairSumsOf64(entering, ones);
             Halves left;
             std::memcpy(&left, entering - block, sizeof left);
-            sums = entered.sums - ring[2 * leaving];
+            sums = entered.sums - ring[2 * std::size_t{leaving}];
             second = entered.high - (left >> 8);
-            ring[2 * leaving] = entered.sums;
+            ring[2 * std::size_t{leaving}] = entered.sums;
             leaving = leaving + 1 == groups ? 0 : leaving + 1;
         };
         for (; p + 128 <= full; p += 128) {
