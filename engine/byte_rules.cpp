@@ -48,13 +48,18 @@ std::uint32_t StreamKey(std::uint32_t seed) {
     return Mix(seed ^ 0x5bd1e995U);
 }
 
-// The finalizer of splitmix64.
-constexpr std::uint64_t Mix64(std::uint64_t x) {
+// The finalizer of splitmix64, in place on a value or on vector lanes of
+// them.
+template <class Value> [[gnu::always_inline]] constexpr void MixInPlace(Value& x) {
     x ^= x >> 30;
     x *= 0xbf58476d1ce4e5b9ULL;
     x ^= x >> 27;
     x *= 0x94d049bb133111ebULL;
     x ^= x >> 31;
+}
+
+constexpr std::uint64_t Mix64(std::uint64_t x) {
+    MixInPlace(x);
     return x;
 }
 
@@ -157,6 +162,9 @@ struct FlipBitAt {
 // 16 lanes of 32 bits and 32 of 16 in a vector of 64 bytes.
 using DrawLanes = std::uint32_t __attribute__((vector_size(64)));
 using HalfLanes = std::uint16_t __attribute__((vector_size(64)));
+// 8 lanes of 64 bits.
+using KeyLanes = std::uint64_t __attribute__((vector_size(64)));
+constexpr std::int32_t kKeyLanes = 8;
 
 // The high halves of the lanes of `low`, then of `up`, on a little-endian
 // machine.
@@ -501,49 +509,44 @@ std::uint64_t PickKey(std::uint32_t seed, std::uint64_t firstDraw, std::uint64_t
     return Mix64(StepKey(seed, firstDraw) + offset * kGolden64);
 }
 
-GLITCHWERK_VECTOR_CLONES std::uint64_t PickKeys(std::uint32_t seed, std::uint64_t firstDraw,
-                                                std::uint64_t windowOffset,
-                                                const std::int32_t* matches, std::int32_t count,
-                                                std::uint64_t* keys) {
-    const std::uint64_t key = StepKey(seed, firstDraw);
-    // The least by a minimum, which vectorizes where a test of each key
-    // against a bound does not.
-    std::uint64_t least = ~std::uint64_t{0};
-    if (matches) {
-        for (std::int32_t i = 0; i < count; ++i) {
-            const auto at = windowOffset + static_cast<std::uint64_t>(matches[i]);
-            keys[i] = Mix64(key + at * kGolden64);
-            least = std::min(least, keys[i]);
-        }
-    } else { // the offsets' products stepped by addition, a multiplication less each
-        std::uint64_t at = key + windowOffset * kGolden64;
-        for (std::int32_t i = 0; i < count; ++i) {
-            keys[i] = Mix64(at);
-            least = std::min(least, keys[i]);
-            at += kGolden64;
-        }
-    }
-    return least;
-}
-
-GLITCHWERK_VECTOR_CLONES std::int32_t KeysAtMost(const std::uint64_t* keys, std::int32_t count,
-                                                 std::uint64_t bound, std::int32_t* found) {
-    // A group at a time by a test that vectorizes; one that has such a key is
-    // listed branch-free.
+GLITCHWERK_VECTOR_CLONES std::int32_t PickKeysAtMost(std::uint32_t seed, std::uint64_t firstDraw,
+                                                     std::uint64_t windowOffset,
+                                                     const std::int32_t* matches,
+                                                     std::int32_t count, std::uint64_t bound,
+                                                     std::uint64_t* keys, std::int32_t* found) {
+    // A group at a time: its keys made and tested by loops that vectorize,
+    // and one that has a key at most the bound listed branch-free.
     constexpr std::int32_t kGroup = 16;
+    const std::uint64_t key = StepKey(seed, firstDraw);
+    // Where every byte counts, the lanes' products stepped by addition.
+    KeyLanes at = key + windowOffset * kGolden64 + KeyLanes{0, 1, 2, 3, 4, 5, 6, 7} * kGolden64;
     std::int32_t total = 0;
     for (std::int32_t from = 0; from < count; from += kGroup) {
         const std::int32_t size = std::min(kGroup, count - from);
+        std::uint64_t* group = keys + from;
         bool any = false;
-        if (size == kGroup) {
-            for (std::int32_t i = 0; i < kGroup; ++i)
-                any |= keys[from + i] <= bound;
+        if (size == kGroup && !matches) {
+            KeyLanes low = at;
+            KeyLanes high = at + kKeyLanes * kGolden64;
+            MixInPlace(low);
+            MixInPlace(high);
+            at += kGroup * kGolden64;
+            std::memcpy(group, &low, sizeof low);
+            std::memcpy(group + kKeyLanes, &high, sizeof high);
+            const auto below = (low <= bound) | (high <= bound);
+            for (std::int32_t i = 0; i < kKeyLanes; ++i)
+                any |= below[i] != 0;
         } else {
+            for (std::int32_t i = 0; i < size; ++i) {
+                const auto offset =
+                    static_cast<std::uint64_t>(matches ? matches[from + i] : from + i);
+                group[i] = Mix64(key + (windowOffset + offset) * kGolden64);
+            }
             any = true;
         }
-        for (std::int32_t i = from; any && i < from + size; ++i) {
-            found[total] = i;
-            total += keys[i] <= bound;
+        for (std::int32_t i = 0; any && i < size; ++i) {
+            found[total] = from + i;
+            total += group[i] <= bound;
         }
     }
     return total;

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -116,7 +118,80 @@ std::vector<KeptRange> Joined(std::vector<KeptRange> kept) {
 constexpr std::uint64_t kMostHeldShuffle = 8 << 20;
 
 // A pick compares this many keys at a time with the largest it holds.
-constexpr std::int32_t kKeyBlock = 256;
+constexpr std::int32_t kKeyBlock = 1024;
+
+// A pick over all bytes of at least this many shares its keys with a second
+// thread.
+constexpr std::uint64_t kSharedPick = 1 << 20;
+
+// A pick rewrites its bytes in spans of at most this size.
+constexpr std::uint64_t kRewriteSpan = 1 << 20;
+
+// The candidates of a pick: once K were found, the K smallest (key, offset)
+// so far and those below the largest of these since. When it is full, the K
+// smallest are kept (a selection, linear in its size), and their largest key
+// bounds the next. Each candidate costs about as little as a heap's largest
+// would, and far less than a heap's insertion.
+class Candidates {
+  public:
+    Candidates(std::size_t n, std::uint64_t most)
+        : n(n), room(n + std::min<std::size_t>(std::max<std::size_t>(n, 4096), 1 << 16)) {
+        best.reserve(std::min<std::uint64_t>(room, most));
+    }
+
+    // Takes the keys of the bytes at `offset` + matches[i] for i below
+    // `count` (at `offset` + i without `matches`).
+    void Collect(RandomStream first, std::uint64_t offset, const std::int32_t* matches,
+                 std::int32_t count) {
+        for (std::int32_t m = 0; m < count && n > 0; m += kKeyBlock) {
+            const std::int32_t size = std::min(count - m, kKeyBlock);
+            const std::int32_t below = PickKeysAtMost(
+                first.seed, first.draw, matches ? offset : offset + static_cast<std::uint64_t>(m),
+                matches ? matches + m : nullptr, size, bound, keys.data(), atMost.data());
+            for (std::int32_t k = 0; k < below; ++k) {
+                const std::int32_t i = atMost[k];
+                if (keys[i] > bound) // lowered meanwhile
+                    continue;
+                best.emplace_back(
+                    keys[i], offset + static_cast<std::uint64_t>(matches ? matches[m + i] : m + i));
+                if (best.size() == room)
+                    KeepSmallest();
+            }
+        }
+    }
+
+    void Merge(const Candidates& other) {
+        for (const auto& pick : other.best) {
+            best.push_back(pick);
+            if (best.size() == room)
+                KeepSmallest();
+        }
+    }
+
+    // The offsets of the K smallest, ascending.
+    std::vector<std::uint64_t> Chosen() {
+        if (best.size() > n)
+            KeepSmallest();
+        std::vector<std::uint64_t> chosen(best.size());
+        std::ranges::transform(best, chosen.begin(), [](const auto& pick) { return pick.second; });
+        std::ranges::sort(chosen);
+        return chosen;
+    }
+
+  private:
+    void KeepSmallest() {
+        std::ranges::nth_element(best, best.begin() + static_cast<std::ptrdiff_t>(n - 1));
+        best.resize(n);
+        bound = best.back().first;
+    }
+
+    std::size_t n;
+    std::size_t room;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> best;
+    std::uint64_t bound = ~std::uint64_t{0};
+    std::array<std::uint64_t, kKeyBlock> keys{};
+    std::array<std::int32_t, kKeyBlock> atMost{};
+};
 
 struct Pass {
     std::FILE* file;
@@ -225,25 +300,29 @@ struct Pass {
     }
 
     // Rewrites the bytes at `chosen` (ascending), reading and writing the
-    // span of each group of them that fits in a window.
+    // span of each group of them that fits in kRewriteSpan: a write costs
+    // far more per call than per byte, and the picked bytes of a large file
+    // lie a few KiB apart.
     void Rewrite(const std::vector<std::uint64_t>& chosen, const ByteRule& rule, RandomStream first,
                  std::uint64_t start) {
+        std::vector<std::uint8_t> spans(static_cast<std::size_t>(
+            std::min<std::uint64_t>(kRewriteSpan, chosen.back() + 1 - chosen.front())));
         for (std::size_t i = 0; i < chosen.size();) {
             const std::uint64_t from = chosen[i];
             std::size_t j = i;
-            while (j < chosen.size() && chosen[j] - from < kWindowSize)
+            while (j < chosen.size() && chosen[j] - from < spans.size())
                 ++j;
             const auto span = static_cast<std::size_t>(chosen[j - 1] + 1 - from);
             std::size_t got = 0;
-            if (!Read(from, window.data(), span, got) || got != span) {
+            if (!Read(from, spans.data(), span, got) || got != span) {
                 failed = true;
                 return;
             }
             for (; i < j; ++i) {
-                std::uint8_t& b = window[chosen[i] - from];
+                std::uint8_t& b = spans[chosen[i] - from];
                 b = ReplacedByte(b, rule, {first.seed, first.draw + (chosen[i] - start)});
             }
-            if (!Write(from, window.data(), span))
+            if (!Write(from, spans.data(), span))
                 return;
         }
     }
@@ -252,52 +331,11 @@ struct Pass {
     std::vector<std::uint64_t> Pick(const CorruptionStep& step, std::uint64_t start,
                                     std::uint64_t end, RandomStream first) {
         const std::size_t n = step.spread.n;
-        // The candidates: once K were found, the K smallest so far and those
-        // below the largest of these since. When it is full, the K smallest
-        // are kept (a selection, linear in its size), and their largest key
-        // bounds the next. Each candidate costs about as little as a heap's
-        // largest would, and far less than a heap's insertion.
-        const std::size_t room = n + std::min<std::size_t>(std::max<std::size_t>(n, 4096), 1 << 16);
-        std::vector<std::pair<std::uint64_t, std::uint64_t>> best;
-        best.reserve(std::min<std::uint64_t>(room, end > start ? end - start : 0));
-        std::uint64_t bound = ~std::uint64_t{0};
-        const auto keepSmallest = [&] {
-            std::ranges::nth_element(best, best.begin() + static_cast<std::ptrdiff_t>(n - 1));
-            best.resize(n);
-            bound = best.back().first;
-        };
-        std::array<std::uint64_t, kKeyBlock> keys{};
-        std::array<std::int32_t, kKeyBlock> atMost{};
-        const auto visit = [&](std::uint64_t offset, std::int32_t count) {
-            // Every byte of a window that keeps none matches: no list of them.
-            const bool every = step.rule.searchMode == SearchMode::SearchAllBytes &&
-                               !Keeps(offset, offset + static_cast<std::uint64_t>(count));
-            const std::int32_t found = every ? count : UnkeptMatches(offset, count, step.rule);
-            // Keys a block at a time: one whose least is above the bound is
-            // passed over whole.
-            for (std::int32_t m = 0; m < found && n > 0; m += kKeyBlock) {
-                const std::int32_t size = std::min(found - m, kKeyBlock);
-                const std::uint64_t least =
-                    every ? PickKeys(first.seed, first.draw, offset + static_cast<std::uint64_t>(m),
-                                     nullptr, size, keys.data())
-                          : PickKeys(first.seed, first.draw, offset, matches.data() + m, size,
-                                     keys.data());
-                if (least > bound)
-                    continue;
-                const std::int32_t below = KeysAtMost(keys.data(), size, bound, atMost.data());
-                for (std::int32_t k = 0; k < below; ++k) {
-                    const std::int32_t i = atMost[k];
-                    if (keys[i] > bound) // lowered meanwhile
-                        continue;
-                    best.emplace_back(keys[i], offset + static_cast<std::uint64_t>(
-                                                            every ? m + i : matches[m + i]));
-                    if (best.size() == room)
-                        keepSmallest();
-                }
-            }
-        };
+        const std::uint64_t size = end > start ? end - start : 0;
+        Candidates candidates(n, size);
         // Where every byte matches, the keys depend on the offsets alone: the
-        // file is not read to choose, only its length is asked.
+        // file is not read to choose, only its length is asked. A large range
+        // is shared with a second thread.
         if (step.rule.searchMode == SearchMode::SearchAllBytes && !Keeps(start, end)) {
             const std::int64_t length = StreamLength(file);
             if (length < 0) {
@@ -305,20 +343,45 @@ struct Pass {
                 return {};
             }
             const std::uint64_t stop = std::min(end, static_cast<std::uint64_t>(length));
-            for (std::uint64_t offset = start; offset < stop; offset += kWindowSize) {
-                const auto count = std::min<std::uint64_t>(kWindowSize, stop - offset);
-                visit(offset, static_cast<std::int32_t>(count));
-                Done(count);
+            const auto collect = [&](Candidates& into, std::uint64_t from, std::uint64_t to,
+                                     bool report) {
+                for (std::uint64_t offset = from; offset < to; offset += kWindowSize) {
+                    const auto count = std::min<std::uint64_t>(kWindowSize, to - offset);
+                    into.Collect(first, offset, nullptr, static_cast<std::int32_t>(count));
+                    if (report)
+                        Done(count);
+                }
+            };
+            std::uint64_t half = stop;
+            Candidates second(n, size);
+            std::jthread helper;
+            if (stop > start && stop - start >= kSharedPick) {
+                half = start + (stop - start) / 2 / kWindowSize * kWindowSize;
+                try {
+                    helper = std::jthread([&] { collect(second, half, stop, false); });
+                } catch (const std::system_error&) { // no thread to be had: all here
+                    half = stop;
+                }
+            }
+            collect(candidates, start, half, true);
+            if (helper.joinable()) {
+                helper.join();
+                candidates.Merge(second);
+                Done(stop - half);
             }
         } else {
-            EachWindow(start, end, false, visit);
+            EachWindow(start, end, false, [&](std::uint64_t offset, std::int32_t count) {
+                // Every byte of a window that keeps none matches: no list of them.
+                if (step.rule.searchMode == SearchMode::SearchAllBytes &&
+                    !Keeps(offset, offset + static_cast<std::uint64_t>(count))) {
+                    candidates.Collect(first, offset, nullptr, count);
+                    return;
+                }
+                const std::int32_t found = UnkeptMatches(offset, count, step.rule); // lists them
+                candidates.Collect(first, offset, matches.data(), found);
+            });
         }
-        if (best.size() > n)
-            keepSmallest();
-        std::vector<std::uint64_t> chosen(best.size());
-        std::ranges::transform(best, chosen.begin(), [](const auto& pick) { return pick.second; });
-        std::ranges::sort(chosen);
-        return chosen;
+        return candidates.Chosen();
     }
 
     CorruptionResult Step(const CorruptionStep& step, std::uint32_t fileLength,
