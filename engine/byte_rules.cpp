@@ -224,11 +224,67 @@ struct TiltAt {
             into[j] = static_cast<std::uint16_t>(x >> 16);
         }
     }
+    // b + (v mod d), 0 to 2FD, kept within N to N + FF.
+    std::uint16_t Raised(std::uint16_t b, std::uint16_t draw) const {
+        const auto raised = static_cast<std::uint16_t>(b + steps.Remainder(draw));
+        return std::min(std::max(raised, n), static_cast<std::uint16_t>(n + 0xFF));
+    }
     // b + (v mod d), 0 to 2FD, less N, saturating.
     Byte Step(Byte b, const std::uint16_t* draws, std::int32_t j) const {
-        const auto raised = static_cast<std::uint16_t>(b + steps.Remainder(draws[j]));
-        const auto lowered = static_cast<std::uint16_t>(std::max(raised, n) - n);
-        return static_cast<Byte>(std::min<std::uint16_t>(lowered, 0xFF));
+        return static_cast<Byte>(static_cast<Byte>(Raised(b, draws[j])) - static_cast<Byte>(n));
+    }
+    // Every byte of a window. A block's bytes are taken as 16-bit words: the
+    // draws of their low bytes are made first, then those of their high
+    // bytes, so that the step keeps the words' lanes, neither widened nor
+    // narrowed.
+    [[gnu::always_inline]] void ReplaceAll(Byte* buffer, std::int32_t count) const {
+        constexpr std::int32_t kBlock = 1024;
+        std::uint16_t draws[kBlock];
+        std::int32_t from = 0;
+        if constexpr (std::endian::native == std::endian::little) {
+            constexpr DrawLanes kEven = {0 * kGolden,  2 * kGolden,  4 * kGolden,  6 * kGolden,
+                                         8 * kGolden,  10 * kGolden, 12 * kGolden, 14 * kGolden,
+                                         16 * kGolden, 18 * kGolden, 20 * kGolden, 22 * kGolden,
+                                         24 * kGolden, 26 * kGolden, 28 * kGolden, 30 * kGolden};
+            DrawLanes counter = at.Counter(0) + kEven;
+            const std::uint16_t lowered = static_cast<std::uint16_t>(n * 0x101);
+            for (std::int32_t size; (size = std::min(kBlock, (count - from) & ~63)) > 0;
+                 from += size) {
+                const std::int32_t half = size / 2;
+                for (std::int32_t j = 0; j < half; j += 32) {
+                    DrawLanes lowFirst = counter;
+                    DrawLanes highFirst = counter + kGolden;
+                    DrawLanes lowSecond = counter + 32 * kGolden;
+                    DrawLanes highSecond = counter + 33 * kGolden;
+                    counter += 64 * kGolden;
+                    Fractions(lowFirst);
+                    Fractions(highFirst);
+                    Fractions(lowSecond);
+                    Fractions(highSecond);
+                    HalfLanes low;
+                    HalfLanes high;
+                    HighHalves(lowFirst, lowSecond, low, std::make_index_sequence<32>{});
+                    HighHalves(highFirst, highSecond, high, std::make_index_sequence<32>{});
+                    std::memcpy(draws + j, &low, sizeof low);
+                    std::memcpy(draws + half + j, &high, sizeof high);
+                }
+                Byte* block = buffer + from;
+                for (std::int32_t j = 0; j < half; ++j) {
+                    std::uint16_t word;
+                    std::memcpy(&word, block + 2 * j, sizeof word);
+                    const std::uint16_t low =
+                        Raised(static_cast<std::uint16_t>(word & 0xFF), draws[j]);
+                    const std::uint16_t high =
+                        Raised(static_cast<std::uint16_t>(word >> 8), draws[half + j]);
+                    word = static_cast<std::uint16_t>((high << 8) + low - lowered);
+                    std::memcpy(block + 2 * j, &word, sizeof word);
+                }
+            }
+        }
+        const std::int32_t rest = count - from;
+        Draws(draws, from, rest);
+        for (std::int32_t j = 0; j < rest; ++j)
+            buffer[from + j] = Step(buffer[from + j], draws, j);
     }
 };
 
@@ -346,7 +402,9 @@ template <class Replace>
 GLITCHWERK_VECTOR_CLONES std::int32_t ReplaceAll(Byte* buffer, std::int32_t count, Replace replace,
                                                  std::int32_t& firstIndex,
                                                  std::int32_t& lastIndex) {
-    if constexpr (InTwoLoops<Replace>) {
+    if constexpr (requires { replace.ReplaceAll(buffer, count); }) {
+        replace.ReplaceAll(buffer, count);
+    } else if constexpr (InTwoLoops<Replace>) {
         typename Replace::Stored draws[kTwoLoopsBlock];
         for (std::int32_t from = 0; from < count; from += kTwoLoopsBlock) {
             const std::int32_t size = std::min(kTwoLoopsBlock, count - from);
