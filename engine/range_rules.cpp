@@ -148,9 +148,13 @@ template <std::size_t... lane>
 // 1 / available above it, more than half a float's step below 256.
 GLITCHWERK_VECTOR_CLONES void MeansToEnd(const std::uint32_t* sums, Byte* to, std::size_t count,
                                          std::size_t available) {
-    for (std::size_t p = 0; p < count; ++p)
-        to[p] = static_cast<Byte>(static_cast<float>(sums[available] - sums[p]) /
-                                  static_cast<float>(available - p));
+    // In 32-bit lanes, whose conversions to float are single instructions.
+    const auto whole = static_cast<std::int32_t>(sums[available]);
+    const auto size = static_cast<std::int32_t>(available);
+    const auto end = static_cast<std::int32_t>(count);
+    for (std::int32_t p = 0; p < end; ++p)
+        to[p] = static_cast<Byte>(static_cast<float>(whole - static_cast<std::int32_t>(sums[p])) /
+                                  static_cast<float>(size - p));
 }
 
 void SmoothToEnd(const Byte* from, Byte* to, std::size_t count, std::size_t available) {
