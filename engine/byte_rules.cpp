@@ -591,9 +591,9 @@ GLITCHWERK_VECTOR_CLONES std::int32_t PickKeysAtMost(std::uint32_t seed, std::ui
             at += kGroup * kGolden64;
             std::memcpy(group, &low, sizeof low);
             std::memcpy(group + kKeyLanes, &high, sizeof high);
-            const auto below = (low <= bound) | (high <= bound);
+            const KeyLanes least = low < high ? low : high;
             for (std::int32_t i = 0; i < kKeyLanes; ++i)
-                any |= below[i] != 0;
+                any |= least[i] <= bound;
         } else {
             for (std::int32_t i = 0; i < size; ++i) {
                 const auto offset =
