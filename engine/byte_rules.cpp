@@ -162,6 +162,7 @@ struct FlipBitAt {
 // 16 lanes of 32 bits and 32 of 16 in a vector of 64 bytes.
 using DrawLanes = std::uint32_t __attribute__((vector_size(64)));
 using HalfLanes = std::uint16_t __attribute__((vector_size(64)));
+constexpr DrawLanes kDrawLane = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
 // 8 lanes of 64 bits.
 using KeyLanes = std::uint64_t __attribute__((vector_size(64)));
 constexpr std::int32_t kKeyLanes = 8;
@@ -202,11 +203,7 @@ struct TiltAt {
                                       std::int32_t count) const {
         std::int32_t j = 0;
         if constexpr (std::endian::native == std::endian::little) {
-            constexpr DrawLanes kLanes = {0 * kGolden,  1 * kGolden,  2 * kGolden,  3 * kGolden,
-                                          4 * kGolden,  5 * kGolden,  6 * kGolden,  7 * kGolden,
-                                          8 * kGolden,  9 * kGolden,  10 * kGolden, 11 * kGolden,
-                                          12 * kGolden, 13 * kGolden, 14 * kGolden, 15 * kGolden};
-            DrawLanes counter = at.Counter(from) + kLanes;
+            DrawLanes counter = at.Counter(from) + kDrawLane * kGolden;
             for (; count - j >= 32; j += 32) {
                 DrawLanes low = counter;
                 DrawLanes up = counter + 16 * kGolden;
@@ -242,11 +239,7 @@ struct TiltAt {
         std::uint16_t draws[kBlock];
         std::int32_t from = 0;
         if constexpr (std::endian::native == std::endian::little) {
-            constexpr DrawLanes kEven = {0 * kGolden,  2 * kGolden,  4 * kGolden,  6 * kGolden,
-                                         8 * kGolden,  10 * kGolden, 12 * kGolden, 14 * kGolden,
-                                         16 * kGolden, 18 * kGolden, 20 * kGolden, 22 * kGolden,
-                                         24 * kGolden, 26 * kGolden, 28 * kGolden, 30 * kGolden};
-            DrawLanes counter = at.Counter(0) + kEven;
+            DrawLanes counter = at.Counter(0) + kDrawLane * (2 * kGolden);
             const std::uint16_t lowered = static_cast<std::uint16_t>(n * 0x101);
             for (std::int32_t size; (size = std::min(kBlock, (count - from) & ~63)) > 0;
                  from += size) {
@@ -271,13 +264,13 @@ struct TiltAt {
                 Byte* block = buffer + from;
                 for (std::int32_t j = 0; j < half; ++j) {
                     std::uint16_t word;
-                    std::memcpy(&word, block + 2 * j, sizeof word);
+                    std::memcpy(&word, block + std::ptrdiff_t{2} * j, sizeof word);
                     const std::uint16_t low =
                         Raised(static_cast<std::uint16_t>(word & 0xFF), draws[j]);
                     const std::uint16_t high =
                         Raised(static_cast<std::uint16_t>(word >> 8), draws[half + j]);
                     word = static_cast<std::uint16_t>((high << 8) + low - lowered);
-                    std::memcpy(block + 2 * j, &word, sizeof word);
+                    std::memcpy(block + std::ptrdiff_t{2} * j, &word, sizeof word);
                 }
             }
         }
