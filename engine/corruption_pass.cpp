@@ -120,9 +120,10 @@ constexpr std::uint64_t kMostHeldShuffle = 8 << 20;
 // A pick compares this many keys at a time with the largest it holds.
 constexpr std::int32_t kKeyBlock = 1024;
 
-// A pick over all bytes of at least this many shares its keys with a second
-// thread.
+// A pick of at most kMostShared over all bytes of at least kSharedPick shares
+// its keys with a second thread, which holds candidates of its own.
 constexpr std::uint64_t kSharedPick = 1 << 20;
+constexpr std::size_t kMostShared = 1 << 16;
 
 // A pick rewrites its bytes in spans of at most this size.
 constexpr std::uint64_t kRewriteSpan = 1 << 20;
@@ -352,10 +353,11 @@ struct Pass {
                         Done(count);
                 }
             };
+            const bool shared = stop > start && stop - start >= kSharedPick && n <= kMostShared;
             std::uint64_t half = stop;
-            Candidates second(n, size);
+            Candidates second(n, shared ? size : 0);
             std::jthread helper;
-            if (stop > start && stop - start >= kSharedPick) {
+            if (shared) {
                 half = start + (stop - start) / 2 / kWindowSize * kWindowSize;
                 try {
                     helper = std::jthread([&] { collect(second, half, stop, false); });
