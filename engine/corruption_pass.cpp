@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
+#include <span>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -194,6 +197,48 @@ class Candidates {
     std::array<std::int32_t, kKeyBlock> atMost{};
 };
 
+struct Rewritten {
+    bool done = true; // false when a read or write failed, the cause in LastFailure
+    bool wrote = false;
+};
+
+// Rewrites the bytes at `chosen` (ascending), reading and writing the span of
+// each group of them that fits in kRewriteSpan: a write costs far more per
+// call than per byte, and the picked bytes of a large file lie a few KiB
+// apart. Stops before the next span once `stop` is set; sets it on failure.
+Rewritten RewriteBytes(std::FILE* file, std::span<const std::uint64_t> chosen, const ByteRule& rule,
+                       RandomStream first, std::uint64_t start, std::atomic<bool>& stop) {
+    Rewritten result;
+    if (chosen.empty())
+        return result;
+    std::vector<std::uint8_t> spans(static_cast<std::size_t>(
+        std::min<std::uint64_t>(kRewriteSpan, chosen.back() + 1 - chosen.front())));
+    for (std::size_t i = 0; i < chosen.size() && !stop;) {
+        const std::uint64_t from = chosen[i];
+        std::size_t j = i;
+        while (j < chosen.size() && chosen[j] - from < spans.size())
+            ++j;
+        const auto span = static_cast<std::size_t>(chosen[j - 1] + 1 - from);
+        std::size_t got = 0;
+        result.done = ReadAt(file, from, spans.data(), span, got);
+        if (result.done && got != span) {
+            SetFailure("the file became shorter while it was changed");
+            result.done = false;
+        }
+        for (; result.done && i < j; ++i) {
+            std::uint8_t& b = spans[chosen[i] - from];
+            b = ReplacedByte(b, rule, {first.seed, first.draw + (chosen[i] - start)});
+        }
+        result.wrote = result.wrote || result.done;
+        result.done = result.done && WriteAt(file, from, spans.data(), span);
+        if (!result.done) {
+            stop = true;
+            break;
+        }
+    }
+    return result;
+}
+
 struct Pass {
     std::FILE* file;
     const Progress& progress;
@@ -300,32 +345,36 @@ struct Pass {
         }
     }
 
-    // Rewrites the bytes at `chosen` (ascending), reading and writing the
-    // span of each group of them that fits in kRewriteSpan: a write costs
-    // far more per call than per byte, and the picked bytes of a large file
-    // lie a few KiB apart.
+    // Rewrites the bytes at `chosen` (ascending). Over a few spans, the
+    // second half is rewritten by a second thread, whose reads then run
+    // beside the first half's writes.
     void Rewrite(const std::vector<std::uint64_t>& chosen, const ByteRule& rule, RandomStream first,
                  std::uint64_t start) {
-        std::vector<std::uint8_t> spans(static_cast<std::size_t>(
-            std::min<std::uint64_t>(kRewriteSpan, chosen.back() + 1 - chosen.front())));
-        for (std::size_t i = 0; i < chosen.size();) {
-            const std::uint64_t from = chosen[i];
-            std::size_t j = i;
-            while (j < chosen.size() && chosen[j] - from < spans.size())
-                ++j;
-            const auto span = static_cast<std::size_t>(chosen[j - 1] + 1 - from);
-            std::size_t got = 0;
-            if (!Read(from, spans.data(), span, got) || got != span) {
-                failed = true;
-                return;
+        const std::span<const std::uint64_t> all(chosen);
+        std::atomic<bool> stop = false;
+        std::size_t half = all.size();
+        Rewritten second;
+        std::string secondCause;
+        std::jthread helper;
+        if (all.back() - all.front() >= 2 * kRewriteSpan) {
+            half = all.size() / 2;
+            try {
+                helper = std::jthread([&] {
+                    second = RewriteBytes(file, all.subspan(half), rule, first, start, stop);
+                    if (!second.done)
+                        secondCause = LastFailure();
+                });
+            } catch (const std::system_error&) { // no thread to be had: all here
+                half = all.size();
             }
-            for (; i < j; ++i) {
-                std::uint8_t& b = spans[chosen[i] - from];
-                b = ReplacedByte(b, rule, {first.seed, first.draw + (chosen[i] - start)});
-            }
-            if (!Write(from, spans.data(), span))
-                return;
         }
+        const Rewritten mine = RewriteBytes(file, all.first(half), rule, first, start, stop);
+        if (helper.joinable())
+            helper.join();
+        writing = writing || mine.wrote || second.wrote;
+        failed = failed || !mine.done || !second.done;
+        if (mine.done && !second.done)
+            SetFailure(secondCause);
     }
 
     // The K smallest (key, offset) of the range's matches, by offset.
