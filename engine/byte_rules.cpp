@@ -3,6 +3,7 @@
 #include "engine/vector_clones.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <type_traits>
@@ -50,11 +51,15 @@ std::uint32_t StreamKey(std::uint32_t seed) {
 
 // The finalizer of splitmix64, in place on a value or on vector lanes of
 // them.
-template <class Value> [[gnu::always_inline]] constexpr void MixInPlace(Value& x) {
+template <class Value> [[gnu::always_inline]] constexpr void MixUnfinishedInPlace(Value& x) {
     x ^= x >> 30;
     x *= 0xbf58476d1ce4e5b9ULL;
     x ^= x >> 27;
     x *= 0x94d049bb133111ebULL;
+}
+
+template <class Value> [[gnu::always_inline]] constexpr void MixInPlace(Value& x) {
+    MixUnfinishedInPlace(x);
     x ^= x >> 31;
 }
 
@@ -565,40 +570,51 @@ GLITCHWERK_VECTOR_CLONES std::int32_t PickKeysAtMost(std::uint32_t seed, std::ui
                                                      const std::int32_t* matches,
                                                      std::int32_t count, std::uint64_t bound,
                                                      std::uint64_t* keys, std::int32_t* found) {
-    // A group at a time: its keys made and tested by loops that vectorize,
-    // and one that has a key at most the bound listed branch-free.
-    constexpr std::int32_t kGroup = 16;
+    // Where every byte counts, a group of keys at a time in vector lanes,
+    // their products stepped by addition. The key's last step, x ^= x >> 31,
+    // keeps its top 33 bits: the lanes' least before it, tested against the
+    // bound with its low 33 bits set, tells whether any key of the group can
+    // be at most the bound, and only then is the step taken and each key
+    // tested. Bounds lie far below 2^64, so that is rarely so.
+    constexpr std::int32_t kVectors = 8;
+    constexpr std::int32_t kGroup = kVectors * kKeyLanes;
     const std::uint64_t key = StepKey(seed, firstDraw);
-    // Where every byte counts, the lanes' products stepped by addition.
+    const std::uint64_t loose = bound | ((std::uint64_t{1} << 33) - 1);
     KeyLanes at = key + windowOffset * kGolden64 + KeyLanes{0, 1, 2, 3, 4, 5, 6, 7} * kGolden64;
     std::int32_t total = 0;
-    for (std::int32_t from = 0; from < count; from += kGroup) {
-        const std::int32_t size = std::min(kGroup, count - from);
-        std::uint64_t* group = keys + from;
+    std::int32_t from = 0;
+    for (; !matches && count - from >= kGroup; from += kGroup) {
+        std::array<KeyLanes, kVectors> lanes;
+        for (std::int32_t v = 0; v < kVectors; ++v) {
+            lanes[v] = at + static_cast<std::uint64_t>(v * kKeyLanes) * kGolden64;
+            MixUnfinishedInPlace(lanes[v]);
+        }
+        // The least as a tree, so that its comparisons need not wait on
+        // each other.
+        for (std::int32_t width = kVectors / 2; width > 0; width /= 2)
+            for (std::int32_t v = 0; v < width; ++v)
+                lanes[v] = lanes[v + width] < lanes[v] ? lanes[v + width] : lanes[v];
         bool any = false;
-        if (size == kGroup && !matches) {
-            KeyLanes low = at;
-            KeyLanes high = at + kKeyLanes * kGolden64;
-            MixInPlace(low);
-            MixInPlace(high);
-            at += kGroup * kGolden64;
-            std::memcpy(group, &low, sizeof low);
-            std::memcpy(group + kKeyLanes, &high, sizeof high);
-            const KeyLanes least = low < high ? low : high;
-            for (std::int32_t i = 0; i < kKeyLanes; ++i)
-                any |= least[i] <= bound;
-        } else {
-            for (std::int32_t i = 0; i < size; ++i) {
-                const auto offset =
-                    static_cast<std::uint64_t>(matches ? matches[from + i] : from + i);
-                group[i] = Mix64(key + (windowOffset + offset) * kGolden64);
+        for (std::int32_t i = 0; i < kKeyLanes; ++i)
+            any |= lanes[0][i] <= loose;
+        if (any) [[unlikely]] {
+            for (std::int32_t v = 0; v < kVectors; ++v) {
+                KeyLanes keyed = at + static_cast<std::uint64_t>(v * kKeyLanes) * kGolden64;
+                MixInPlace(keyed);
+                for (std::int32_t i = 0; i < kKeyLanes; ++i) {
+                    keys[total] = keyed[i];
+                    found[total] = from + v * kKeyLanes + i;
+                    total += keyed[i] <= bound;
+                }
             }
-            any = true;
         }
-        for (std::int32_t i = 0; any && i < size; ++i) {
-            found[total] = from + i;
-            total += group[i] <= bound;
-        }
+        at += kGroup * kGolden64;
+    }
+    for (; from < count; ++from) {
+        const auto offset = static_cast<std::uint64_t>(matches ? matches[from] : from);
+        keys[total] = Mix64(key + (windowOffset + offset) * kGolden64);
+        found[total] = from;
+        total += keys[total] <= bound;
     }
     return total;
 }

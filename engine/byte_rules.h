@@ -160,9 +160,9 @@ std::uint8_t ReplacedByte(std::uint8_t b, const ByteRule& rule, RandomStream at)
 std::uint64_t PickKey(std::uint32_t seed, std::uint64_t firstDraw, std::uint64_t offset);
 
 // PickKey of the bytes at `windowOffset` + matches[i] for i below `count`
-// (at `windowOffset` + i without `matches`), written to `keys`; the indices i
-// of the keys at most `bound`, in order, written to `found` (room for
-// `count`). Returns how many were found.
+// (at `windowOffset` + i without `matches`): the indices i of those at most
+// `bound`, in order, written to `found` and their keys to `keys` at the same
+// places (room for `count` in both). Returns how many were found.
 std::int32_t PickKeysAtMost(std::uint32_t seed, std::uint64_t firstDraw, std::uint64_t windowOffset,
                             const std::int32_t* matches, std::int32_t count, std::uint64_t bound,
                             std::uint64_t* keys, std::int32_t* found);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <span>
 #include <string>
@@ -138,10 +139,14 @@ constexpr std::uint64_t kRewriteSpan = 1 << 20;
 // would, and far less than a heap's insertion.
 class Candidates {
   public:
-    Candidates(std::size_t n, std::uint64_t most)
-        : n(n), room(n + std::min<std::size_t>(std::max<std::size_t>(n, 4096), 1 << 16)) {
+    // Only keys at most `bound` count.
+    Candidates(std::size_t n, std::uint64_t most, std::uint64_t bound = ~std::uint64_t{0})
+        : n(n), room(n + std::min<std::size_t>(std::max<std::size_t>(n, 4096), 1 << 16)),
+          bound(bound) {
         best.reserve(std::min<std::uint64_t>(room, most));
     }
+
+    std::size_t Size() const { return best.size(); }
 
     // Takes the keys of the bytes at `offset` + matches[i] for i below
     // `count` (at `offset` + i without `matches`).
@@ -154,10 +159,10 @@ class Candidates {
                 matches ? matches + m : nullptr, size, bound, keys.data(), atMost.data());
             for (std::int32_t k = 0; k < below; ++k) {
                 const std::int32_t i = atMost[k];
-                if (keys[i] > bound) // lowered meanwhile
+                if (keys[k] > bound) // lowered meanwhile
                     continue;
                 best.emplace_back(
-                    keys[i], offset + static_cast<std::uint64_t>(matches ? matches[m + i] : m + i));
+                    keys[k], offset + static_cast<std::uint64_t>(matches ? matches[m + i] : m + i));
                 if (best.size() == room)
                     KeepSmallest();
             }
@@ -191,11 +196,20 @@ class Candidates {
 
     std::size_t n;
     std::size_t room;
+    std::uint64_t bound;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> best;
-    std::uint64_t bound = ~std::uint64_t{0};
     std::array<std::uint64_t, kKeyBlock> keys{};
     std::array<std::int32_t, kKeyBlock> atMost{};
 };
+
+// A bound that at least K of `count` evenly spread 64-bit keys lie below
+// but for a chance far below one in a million millions.
+std::uint64_t LooseBound(std::size_t k, std::uint64_t count) {
+    const double expected = static_cast<double>(k) + 8 * std::sqrt(static_cast<double>(k)) + 64;
+    if (count == 0 || expected >= static_cast<double>(count))
+        return ~std::uint64_t{0};
+    return static_cast<std::uint64_t>(std::ldexp(expected / static_cast<double>(count), 64));
+}
 
 struct Rewritten {
     bool done = true; // false when a read or write failed, the cause in LastFailure
@@ -402,24 +416,37 @@ struct Pass {
                         Done(count);
                 }
             };
-            const bool shared = stop > start && stop - start >= kSharedPick && n <= kMostShared;
-            std::uint64_t half = stop;
-            Candidates second(n, shared ? size : 0);
-            std::jthread helper;
-            if (shared) {
-                half = start + (stop - start) / 2 / kWindowSize * kWindowSize;
-                try {
-                    helper = std::jthread([&] { collect(second, half, stop, false); });
-                } catch (const std::system_error&) { // no thread to be had: all here
-                    half = stop;
+            const std::uint64_t count = stop > start ? stop - start : 0;
+            const bool shared = count >= kSharedPick && n <= kMostShared;
+            const auto choose = [&](std::uint64_t bound, bool report) {
+                candidates = Candidates(n, size, bound);
+                std::uint64_t half = stop;
+                Candidates second(n, shared ? size : 0, bound);
+                std::jthread helper;
+                if (shared) {
+                    half = start + count / 2 / kWindowSize * kWindowSize;
+                    try {
+                        helper = std::jthread([&] { collect(second, half, stop, false); });
+                    } catch (const std::system_error&) { // no thread to be had: all here
+                        half = stop;
+                    }
                 }
-            }
-            collect(candidates, start, half, true);
-            if (helper.joinable()) {
-                helper.join();
-                candidates.Merge(second);
-                Done(stop - half);
-            }
+                collect(candidates, start, half, report);
+                if (helper.joinable()) {
+                    helper.join();
+                    candidates.Merge(second);
+                    if (report)
+                        Done(stop - half);
+                }
+            };
+            // The keys are spread evenly: the K-th smallest of `count` lies
+            // near K / count of the keys' range, and a bound well above it
+            // spares most candidates. Should fewer than K keys lie below it,
+            // all keys are taken again.
+            const std::uint64_t bound = LooseBound(n, count);
+            choose(bound, true);
+            if (candidates.Size() < std::min<std::uint64_t>(n, count) && bound != ~std::uint64_t{0})
+                choose(~std::uint64_t{0}, false);
         } else {
             EachWindow(start, end, false, [&](std::uint64_t offset, std::int32_t count) {
                 // Every byte of a window that keeps none matches: no list of them.
