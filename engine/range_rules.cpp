@@ -19,7 +19,7 @@ using Byte = std::uint8_t;
 // 32 lanes of 16 bits, as the bytes' pairs, their sums and their quotients.
 using Halves = std::uint16_t __attribute__((vector_size(64)));
 using Signed = std::int16_t __attribute__((vector_size(64)));
-using Wide = std::uint32_t __attribute__((vector_size(128)));
+using Wide = std::uint32_t __attribute__((vector_size(64)));
 
 // The prefix sums of 32 lanes of at most 1020 each, so that no sum leaves 16
 // bits: a multiplication of each 64-bit word by `ones` (of 0x0001 in each
@@ -74,23 +74,39 @@ template <std::size_t... lane>
                                      62, 31, 63);
 }
 
+// Lanes `first` to `first` + 15 in 32 bits.
+template <std::size_t first, std::size_t... lane>
+[[gnu::always_inline]] inline void Widen(const Halves& v, Wide& into,
+                                         std::index_sequence<lane...>) {
+    into = reinterpret_cast<Wide>(
+        __builtin_shufflevector(v, Halves{}, (lane % 2 ? 32 : first + lane / 2)...));
+}
+
 // sums[q] = from[0] + ... + from[q - 1] for q <= count, count below 2^16. The
-// running sum stays in a vector, so that it waits on one addition for 64 bytes.
+// running sum stays in a register, so that it waits on one addition for 64 bytes.
 GLITCHWERK_VECTOR_CLONES void PrefixSums(const Byte* from, std::size_t count, std::uint32_t* sums) {
     Wide carry{};
     const std::uint64_t ones = laneOnes;
     sums[0] = 0;
     std::size_t q = 0;
+    constexpr auto lanes = std::make_index_sequence<32>{};
     for (; std::endian::native == std::endian::little && q + 64 <= count; q += 64) {
         Halves first;
         Halves second;
         SumsOf64(from + q, first, second, ones);
-        const Halves total = __builtin_shufflevector(
-            second, second, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31,
-            31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31);
-        const Wide parts[] = {__builtin_convertvector(first, Wide) + carry,
-                              __builtin_convertvector(second, Wide) + carry};
-        carry += __builtin_convertvector(total, Wide);
+        Wide parts[4];
+        Widen<0>(first, parts[0], lanes);
+        Widen<16>(first, parts[1], lanes);
+        Widen<0>(second, parts[2], lanes);
+        Widen<16>(second, parts[3], lanes);
+        Wide total;
+        Widen<0>(__builtin_shufflevector(second, second, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31,
+                                         31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31,
+                                         31, 31, 31, 31, 31, 31),
+                 total, lanes);
+        for (Wide& part : parts)
+            part += carry;
+        carry += total;
         std::memcpy(sums + q + 1, parts, sizeof parts);
     }
     std::uint32_t last = carry[0];
