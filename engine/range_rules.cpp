@@ -457,10 +457,10 @@ template <std::size_t... lane>
 }
 constexpr Halves kLowBytes = Halves{} + 0xFF;
 
-// Calls means(p, group) for p from p while p + 64 <= full, the group the
-// pairs' sums of the 64 bytes at first + p - 1, each made four groups before
-// its means, so that one group's long chain of sums does not hold up the
-// means of those before it.
+// Calls means(at, group) for `at` from p on in steps of 64 while at + 64 <=
+// full, the group the pairs' sums of the 64 bytes at first + at - 1, each made
+// four groups before its means, so that one group's long chain of sums does
+// not hold up the means of those before it.
 template <class Means>
 [[gnu::always_inline]] inline void EachGroup(const Byte* first, std::size_t& p, std::size_t full,
                                              std::uint64_t ones, Means means) {
