@@ -19,7 +19,7 @@ using Byte = std::uint8_t;
 // 32 lanes of 16 bits, as the bytes' pairs, their sums and their quotients.
 using Halves = std::uint16_t __attribute__((vector_size(64)));
 using Signed = std::int16_t __attribute__((vector_size(64)));
-using Wide = std::uint32_t __attribute__((vector_size(128)));
+using Wide = std::uint32_t __attribute__((vector_size(64)));
 
 // The prefix sums of 32 lanes of at most 1020 each, so that no sum leaves 16
 // bits: a multiplication of each 64-bit word by `ones` (of 0x0001 in each
@@ -74,23 +74,39 @@ template <std::size_t... lane>
                                      62, 31, 63);
 }
 
+// Lanes `first` to `first` + 15 in 32 bits.
+template <std::size_t first, std::size_t... lane>
+[[gnu::always_inline]] inline void Widen(const Halves& v, Wide& into,
+                                         std::index_sequence<lane...>) {
+    into = reinterpret_cast<Wide>(
+        __builtin_shufflevector(v, Halves{}, (lane % 2 ? 32 : first + lane / 2)...));
+}
+
 // sums[q] = from[0] + ... + from[q - 1] for q <= count, count below 2^16. The
-// running sum stays in a vector, so that it waits on one addition for 64 bytes.
+// running sum stays in a register, so that it waits on one addition for 64 bytes.
 GLITCHWERK_VECTOR_CLONES void PrefixSums(const Byte* from, std::size_t count, std::uint32_t* sums) {
     Wide carry{};
     const std::uint64_t ones = laneOnes;
     sums[0] = 0;
     std::size_t q = 0;
+    constexpr auto lanes = std::make_index_sequence<32>{};
     for (; std::endian::native == std::endian::little && q + 64 <= count; q += 64) {
         Halves first;
         Halves second;
         SumsOf64(from + q, first, second, ones);
-        const Halves total = __builtin_shufflevector(
-            second, second, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31,
-            31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31);
-        const Wide parts[] = {__builtin_convertvector(first, Wide) + carry,
-                              __builtin_convertvector(second, Wide) + carry};
-        carry += __builtin_convertvector(total, Wide);
+        Wide parts[4];
+        Widen<0>(first, parts[0], lanes);
+        Widen<16>(first, parts[1], lanes);
+        Widen<0>(second, parts[2], lanes);
+        Widen<16>(second, parts[3], lanes);
+        Wide total;
+        Widen<0>(__builtin_shufflevector(second, second, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31,
+                                         31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31,
+                                         31, 31, 31, 31, 31, 31),
+                 total, lanes);
+        for (Wide& part : parts)
+            part += carry;
+        carry += total;
         std::memcpy(sums + q + 1, parts, sizeof parts);
     }
     std::uint32_t last = carry[0];
@@ -420,6 +436,137 @@ GLITCHWERK_VECTOR_CLONES void SlideMeans(const Byte* from, Byte* to, std::size_t
     }
 }
 
+// Lane 31 in every lane, and in every 32-bit lane.
+template <std::size_t... lane>
+[[gnu::always_inline]] inline void LastLane(const Halves& v, Halves& into,
+                                            std::index_sequence<lane...>) {
+    into = __builtin_shufflevector(v, v, (lane * 0 + 31)...);
+}
+using Dwords = std::int32_t __attribute__((vector_size(64)));
+template <std::size_t... lane>
+[[gnu::always_inline]] inline void LastLaneWide(const Halves& v, Dwords& into,
+                                                std::index_sequence<lane...>) {
+    into = reinterpret_cast<Dwords>(__builtin_shufflevector(v, Halves{}, (31 + lane % 2)...));
+}
+// The low byte of each 32-bit lane in all its four.
+template <std::size_t... lane>
+[[gnu::always_inline]] inline void Spread(const Dwords& v, Bytes64& into,
+                                          std::index_sequence<lane...>) {
+    const auto bytes = reinterpret_cast<Bytes64>(v);
+    into = __builtin_shufflevector(bytes, bytes, (lane / 4 * 4)...);
+}
+constexpr Halves kLowBytes = Halves{} + 0xFF;
+
+// Calls means(at, group) for `at` from p on in steps of 64 while at + 64 <=
+// full, the group the pairs' sums of the 64 bytes at first + at - 1, each made
+// four groups before its means, so that one group's long chain of sums does
+// not hold up the means of those before it.
+template <class Means>
+[[gnu::always_inline]] inline void EachGroup(const Byte* first, std::size_t& p, std::size_t full,
+                                             std::uint64_t ones, Means means) {
+    if (p + 64 * 6 <= full) {
+        PairSums ahead = PairSumsOf64(first + p - 1, ones);
+        PairSums ahead2 = PairSumsOf64(first + p + 63, ones);
+        PairSums ahead3 = PairSumsOf64(first + p + 127, ones);
+        PairSums ahead4 = PairSumsOf64(first + p + 191, ones);
+        for (; p + 64 * 6 <= full; p += 128) {
+            const PairSums entered = ahead;
+            const PairSums entered2 = ahead2;
+            ahead = ahead3;
+            ahead2 = ahead4;
+            ahead3 = PairSumsOf64(first + p + 255, ones);
+            ahead4 = PairSumsOf64(first + p + 319, ones);
+            means(p, entered);
+            means(p + 64, entered2);
+        }
+    }
+    for (; p + 64 <= full; p += 64)
+        means(p, PairSumsOf64(first + p - 1, ones));
+}
+
+// to[p] for p < full, full > 64, each the mean of `block` bytes from p, a
+// power of two from 64 to 64 * kMostRing. For the 64 windows from p, of the
+// group of 64 bytes at p - 1 leaving and the one at p - 1 + block entering,
+// the odd windows are W[p - 1] plus the difference of the groups' pairs'
+// prefix sums, the even ones that less the difference of the groups' odd
+// bytes. The prefix sums are made once for each group, kept in registers for
+// blocks of 64 and in a ring of block / 64 above. Window sums below 2^16 are
+// divided as they are; larger ones as W[p - 1] = quotient * block + rest, the
+// sums of the 64 windows being rest + lift * block plus the difference, at
+// most 64 * 255 either way, and the mean quotient - lift more.
+GLITCHWERK_VECTOR_CLONES void GroupMeans(const Byte* from, Byte* to, std::size_t full,
+                                         std::size_t block) {
+    const std::uint64_t ones = laneOnes;
+    const auto size = static_cast<std::uint32_t>(block);
+    const int shift = std::countr_zero(size);
+    std::size_t p = 1;
+    std::uint32_t sum = 0;
+    if (size == 64) {
+        PairSums left = PairSumsOf64(from, ones);
+        Halves total;
+        LastLane(left.sums, total, std::make_index_sequence<32>{});
+        to[0] = static_cast<Byte>(total[0] >> 6);
+        EachGroup(
+            from + 64, p, full,
+            ones, [&](std::size_t at, const PairSums& entered) __attribute__((always_inline)) {
+                const Halves odd = entered.sums - left.sums + total;
+                const Halves even = odd - (entered.high - left.high);
+                const Halves means = even >> 6 | (odd << 2 & ~kLowBytes);
+                std::memcpy(to + at, &means, sizeof means);
+                left = entered;
+                LastLane(left.sums, total, std::make_index_sequence<32>{});
+            });
+        sum = total[0];
+    } else {
+        const std::uint32_t groups = size / 64;
+        // Every other place used: a ring of 4096 bytes would stay at the same
+        // distance from the bytes read, and a store to it every time seem to the
+        // processor to be in the way of a load 4096 bytes off.
+        Halves ring[2 * kMostRing];
+        const std::uint32_t lift = (kMostSteps + size - 1) / size;
+        Dwords lifted{};
+        for (std::uint32_t k = 0; k < groups; ++k) {
+            ring[2 * k] = PairSumsOf64(from + 64 * std::size_t{k}, ones).sums;
+            Dwords total;
+            LastLaneWide(ring[2 * k], total, std::make_index_sequence<32>{});
+            lifted += total;
+        }
+        to[0] = static_cast<Byte>(lifted[0] >> shift);
+        // The window sum in 16-bit lanes for the rest, less lift * block in
+        // 32-bit ones for the quotient.
+        Halves window = Halves{} + static_cast<std::uint16_t>(lifted[0]);
+        lifted -= static_cast<std::int32_t>(lift * size);
+        const Halves bases = Halves{} + static_cast<std::uint16_t>(lift * size);
+        const Halves rests = Halves{} + static_cast<std::uint16_t>(size - 1);
+        std::uint32_t k = 0;
+        EachGroup(
+            from + block, p, full,
+            ones, [&](std::size_t at, const PairSums& entered) __attribute__((always_inline)) {
+                const Halves steps = entered.sums - ring[2 * k];
+                ring[2 * k] = entered.sums;
+                k = (k + 1) & (groups - 1);
+                Bytes64 quotient;
+                Spread(lifted >> shift, quotient, std::make_index_sequence<64>{});
+                Halves leaving;
+                std::memcpy(&leaving, from + at - 1, sizeof leaving);
+                const Halves odd = steps + ((window & rests) | bases);
+                const Halves even = odd - (entered.high - (leaving >> 8));
+                Halves means = even >> shift | (odd >> (shift - 8) & ~kLowBytes);
+                means = reinterpret_cast<Halves>(reinterpret_cast<Bytes64>(means) + quotient);
+                std::memcpy(to + at, &means, sizeof means);
+                Halves moved;
+                LastLane(steps, moved, std::make_index_sequence<32>{});
+                window += moved;
+                lifted += reinterpret_cast<Dwords>(moved) >> 16;
+            });
+        sum = static_cast<std::uint32_t>(lifted[0]) + lift * size;
+    }
+    for (; p < full; ++p) {
+        sum = sum + from[p - 1 + block] - from[p - 1];
+        to[p] = static_cast<Byte>(sum >> shift);
+    }
+}
+
 } // namespace
 
 GLITCHWERK_VECTOR_CLONES void ReverseBlocks(const std::uint8_t* from, std::uint8_t* to,
@@ -469,6 +616,9 @@ void SmoothBytes(const std::uint8_t* from, std::uint8_t* to, std::size_t count,
     const std::size_t full = available >= block ? std::min(count, available - block + 1) : 0;
     if (full > 0 && block > kLiftedBlocks)
         SlideMeans<Division::Compare>(from, to, full, block);
+    else if (std::endian::native == std::endian::little && full > 64 &&
+             std::has_single_bit(block) && block >= 64 && block <= 64 * kMostRing && block != 128)
+        GroupMeans(from, to, full, block);
     else if (full > 0 && std::has_single_bit(block))
         SlideMeans<Division::Shift>(from, to, full, block);
     else if (full > 0)
