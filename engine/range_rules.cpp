@@ -464,12 +464,12 @@ constexpr Halves kLowBytes = Halves{} + 0xFF;
 template <class Means>
 [[gnu::always_inline]] inline void EachGroup(const Byte* first, std::size_t& p, std::size_t full,
                                              std::uint64_t ones, Means means) {
-    if (p + 64 * 6 <= full) {
+    if (p + 6 * std::size_t{64} <= full) {
         PairSums ahead = PairSumsOf64(first + p - 1, ones);
         PairSums ahead2 = PairSumsOf64(first + p + 63, ones);
         PairSums ahead3 = PairSumsOf64(first + p + 127, ones);
         PairSums ahead4 = PairSumsOf64(first + p + 191, ones);
-        for (; p + 64 * 6 <= full; p += 128) {
+        for (; p + 6 * std::size_t{64} <= full; p += 128) {
             const PairSums entered = ahead;
             const PairSums entered2 = ahead2;
             ahead = ahead3;
@@ -526,9 +526,9 @@ GLITCHWERK_VECTOR_CLONES void GroupMeans(const Byte* from, Byte* to, std::size_t
         const std::uint32_t lift = (kMostSteps + size - 1) / size;
         Dwords lifted{};
         for (std::uint32_t k = 0; k < groups; ++k) {
-            ring[2 * k] = PairSumsOf64(from + 64 * std::size_t{k}, ones).sums;
+            ring[2 * std::size_t{k}] = PairSumsOf64(from + 64 * std::size_t{k}, ones).sums;
             Dwords total;
-            LastLaneWide(ring[2 * k], total, std::make_index_sequence<32>{});
+            LastLaneWide(ring[2 * std::size_t{k}], total, std::make_index_sequence<32>{});
             lifted += total;
         }
         to[0] = static_cast<Byte>(lifted[0] >> shift);
@@ -542,8 +542,8 @@ GLITCHWERK_VECTOR_CLONES void GroupMeans(const Byte* from, Byte* to, std::size_t
         EachGroup(
             from + block, p, full,
             ones, [&](std::size_t at, const PairSums& entered) __attribute__((always_inline)) {
-                const Halves steps = entered.sums - ring[2 * k];
-                ring[2 * k] = entered.sums;
+                const Halves steps = entered.sums - ring[2 * std::size_t{k}];
+                ring[2 * std::size_t{k}] = entered.sums;
                 k = (k + 1) & (groups - 1);
                 Bytes64 quotient;
                 Spread(lifted >> shift, quotient, std::make_index_sequence<64>{});
@@ -617,7 +617,8 @@ void SmoothBytes(const std::uint8_t* from, std::uint8_t* to, std::size_t count,
     if (full > 0 && block > kLiftedBlocks)
         SlideMeans<Division::Compare>(from, to, full, block);
     else if (std::endian::native == std::endian::little && full > 64 &&
-             std::has_single_bit(block) && block >= 64 && block <= 64 * kMostRing && block != 128)
+             std::has_single_bit(block) && block >= 64 && block <= std::size_t{64} * kMostRing &&
+             block != 128)
         GroupMeans(from, to, full, block);
     else if (full > 0 && std::has_single_bit(block))
         SlideMeans<Division::Shift>(from, to, full, block);
