@@ -172,23 +172,21 @@ constexpr DrawLanes kDrawLane = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 1
 using KeyLanes = std::uint64_t __attribute__((vector_size(64)));
 constexpr std::int32_t kKeyLanes = 8;
 
-// The high halves of the lanes of `low`, then of `up`, on a little-endian
-// machine.
-template <std::size_t... lane>
-[[gnu::always_inline]] inline void HighHalves(const DrawLanes& low, const DrawLanes& up,
-                                              HalfLanes& into, std::index_sequence<lane...>) {
-    HalfLanes first;
-    HalfLanes second;
-    std::memcpy(&first, &low, sizeof first);
-    std::memcpy(&second, &up, sizeof second);
-    into = __builtin_shufflevector(first, second, (2 * lane + 1)...);
+// The high halves of the lanes of `even` and `odd`, alternately, on a
+// little-endian machine: a shift and a select, where taking the high halves of
+// one vector and then of another is a shuffle across both that AVX2 does lane
+// by lane through the stack.
+[[gnu::always_inline]] inline void HighHalves(const DrawLanes& even, const DrawLanes& odd,
+                                              HalfLanes& into) {
+    const DrawLanes both = (even >> 16) | (odd & 0xFFFF0000U);
+    std::memcpy(&into, &both, sizeof into);
 }
 
 // By -N to +N, saturating: v mod (2N + 1) by multiplications, as division does
 // not vectorize. N is 1 to FF. The draw and SmallDivisor's fraction take
 // 32-bit lanes, the rest 16-bit ones, half as many. The draws are made 32 at
 // a time in vectors: their counter moves on by an addition, and the high
-// halves of the fractions are taken by one shuffle.
+// halves of the fractions are taken by a shift and a select.
 struct TiltAt {
     RandomAt at;
     std::uint32_t d; // 2N + 1
@@ -208,15 +206,15 @@ struct TiltAt {
                                       std::int32_t count) const {
         std::int32_t j = 0;
         if constexpr (std::endian::native == std::endian::little) {
-            DrawLanes counter = at.Counter(from) + kDrawLane * kGolden;
+            DrawLanes counter = at.Counter(from) + kDrawLane * (2 * kGolden);
             for (; count - j >= 32; j += 32) {
-                DrawLanes low = counter;
-                DrawLanes up = counter + 16 * kGolden;
+                DrawLanes even = counter;
+                DrawLanes odd = counter + kGolden;
                 counter += 32 * kGolden;
-                Fractions(low);
-                Fractions(up);
+                Fractions(even);
+                Fractions(odd);
                 HalfLanes halves;
-                HighHalves(low, up, halves, std::make_index_sequence<32>{});
+                HighHalves(even, odd, halves);
                 std::memcpy(into + j, &halves, sizeof halves);
             }
         }
@@ -244,25 +242,27 @@ struct TiltAt {
         std::uint16_t draws[kBlock];
         std::int32_t from = 0;
         if constexpr (std::endian::native == std::endian::little) {
-            DrawLanes counter = at.Counter(0) + kDrawLane * (2 * kGolden);
+            // Lane i holds word 2i's low byte's draw; words 2i + 1 and the
+            // high bytes are kGolden steps on.
+            DrawLanes counter = at.Counter(0) + kDrawLane * (4 * kGolden);
             const std::uint16_t lowered = static_cast<std::uint16_t>(n * 0x101);
             for (std::int32_t size; (size = std::min(kBlock, (count - from) & ~63)) > 0;
                  from += size) {
                 const std::int32_t half = size / 2;
                 for (std::int32_t j = 0; j < half; j += 32) {
-                    DrawLanes lowFirst = counter;
-                    DrawLanes highFirst = counter + kGolden;
-                    DrawLanes lowSecond = counter + 32 * kGolden;
-                    DrawLanes highSecond = counter + 33 * kGolden;
+                    DrawLanes lowEven = counter;
+                    DrawLanes highEven = counter + kGolden;
+                    DrawLanes lowOdd = counter + 2 * kGolden;
+                    DrawLanes highOdd = counter + 3 * kGolden;
                     counter += 64 * kGolden;
-                    Fractions(lowFirst);
-                    Fractions(highFirst);
-                    Fractions(lowSecond);
-                    Fractions(highSecond);
+                    Fractions(lowEven);
+                    Fractions(highEven);
+                    Fractions(lowOdd);
+                    Fractions(highOdd);
                     HalfLanes low;
                     HalfLanes high;
-                    HighHalves(lowFirst, lowSecond, low, std::make_index_sequence<32>{});
-                    HighHalves(highFirst, highSecond, high, std::make_index_sequence<32>{});
+                    HighHalves(lowEven, lowOdd, low);
+                    HighHalves(highEven, highOdd, high);
                     std::memcpy(draws + j, &low, sizeof low);
                     std::memcpy(draws + half + j, &high, sizeof high);
                 }
