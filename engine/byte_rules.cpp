@@ -171,6 +171,20 @@ constexpr DrawLanes kDrawLane = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 1
 // 8 lanes of 64 bits.
 using KeyLanes = std::uint64_t __attribute__((vector_size(64)));
 constexpr std::int32_t kKeyLanes = 8;
+// 4 signed lanes of 64 bits, the width AVX2 compares them at.
+using KeyQuarter = std::int64_t __attribute__((vector_size(32)));
+
+// Keeps the lanes of `above` set where both lanes i and i + 4 of `lanes` lie
+// above `than`'s. The lanes are compared 4 at a time as signed values, their
+// top bits flipped: compilers take a comparison of unsigned or of 8 lanes on
+// AVX2 lane by lane through general registers.
+[[gnu::always_inline]] inline void KeepAbove(const KeyLanes& lanes, const KeyQuarter& than,
+                                             KeyQuarter& above) {
+    using Signed = std::int64_t __attribute__((vector_size(64)));
+    const auto flipped = reinterpret_cast<Signed>(lanes ^ (std::uint64_t{1} << 63));
+    above &= (__builtin_shufflevector(flipped, flipped, 0, 1, 2, 3) > than) &
+             (__builtin_shufflevector(flipped, flipped, 4, 5, 6, 7) > than);
+}
 
 // The high halves of the lanes of `even` and `odd`, alternately, on a
 // little-endian machine: a shift and a select, where taking the high halves of
@@ -572,14 +586,16 @@ GLITCHWERK_VECTOR_CLONES std::int32_t PickKeysAtMost(std::uint32_t seed, std::ui
                                                      std::uint64_t* keys, std::int32_t* found) {
     // Where every byte counts, a group of keys at a time in vector lanes,
     // their products stepped by addition. The key's last step, x ^= x >> 31,
-    // keeps its top 33 bits: the lanes' least before it, tested against the
-    // bound with its low 33 bits set, tells whether any key of the group can
-    // be at most the bound, and only then is the step taken and each key
+    // keeps its top 33 bits: the keys before it, tested against the bound
+    // with its low 33 bits set, tell whether any key of the group can be at
+    // most the bound, and only then is the step taken and each key
     // tested. Bounds lie far below 2^64, so that is rarely so.
     constexpr std::int32_t kVectors = 8;
     constexpr std::int32_t kGroup = kVectors * kKeyLanes;
     const std::uint64_t key = StepKey(seed, firstDraw);
     const std::uint64_t loose = bound | ((std::uint64_t{1} << 33) - 1);
+    const KeyQuarter looseFlipped =
+        KeyQuarter{} + static_cast<std::int64_t>(loose ^ (std::uint64_t{1} << 63));
     KeyLanes at = key + windowOffset * kGolden64 + KeyLanes{0, 1, 2, 3, 4, 5, 6, 7} * kGolden64;
     std::int32_t total = 0;
     std::int32_t from = 0;
@@ -589,14 +605,13 @@ GLITCHWERK_VECTOR_CLONES std::int32_t PickKeysAtMost(std::uint32_t seed, std::ui
             lanes[v] = at + static_cast<std::uint64_t>(v * kKeyLanes) * kGolden64;
             MixUnfinishedInPlace(lanes[v]);
         }
-        // The least as a tree, so that its comparisons need not wait on
-        // each other.
-        for (std::int32_t width = kVectors / 2; width > 0; width /= 2)
-            for (std::int32_t v = 0; v < width; ++v)
-                lanes[v] = lanes[v + width] < lanes[v] ? lanes[v + width] : lanes[v];
+        // A key at most the bound leaves a lane of `above` 0.
+        KeyQuarter above = KeyQuarter{} - 1;
+        for (std::int32_t v = 0; v < kVectors; ++v)
+            KeepAbove(lanes[v], looseFlipped, above);
         bool any = false;
-        for (std::int32_t i = 0; i < kKeyLanes; ++i)
-            any |= lanes[0][i] <= loose;
+        for (std::int32_t i = 0; i < 4; ++i)
+            any |= above[i] == 0;
         if (any) [[unlikely]] {
             for (std::int32_t v = 0; v < kVectors; ++v) {
                 KeyLanes keyed = at + static_cast<std::uint64_t>(v * kKeyLanes) * kGolden64;
