@@ -93,6 +93,14 @@ template <class From, class To> [[gnu::always_inline]] inline void As(const From
     }
 }
 
+// 510 * (i + 1) in lane i.
+template <class V, class Lanes> constexpr V kBiasesOf{};
+template <class V, std::size_t... i>
+constexpr V kBiasesOf<V, std::index_sequence<i...>> = {static_cast<LaneOf<V>>(510 * (i + 1))...};
+template <class T, std::size_t... i>
+constexpr Two<T> kBiasesOf<Two<T>, std::index_sequence<i...>> = {
+    {static_cast<T>(510 * (i + 1))...}, {static_cast<T>(510 * (i + 1 + sizeof...(i)))...}};
+
 // Vectors to and from memory, Two's a half at a time: as one, GCC moves
 // them through the stack in pieces of 16 bytes.
 template <class V> [[gnu::always_inline]] inline void Load(V& v, const void* from) {
@@ -383,11 +391,8 @@ template <bool kHalved> struct Rules {
         }
     }
     using Bytes64 = Vector<Byte>;
-    // 510 * (i + 1) in lane i.
-    static constexpr Halves kBiases = std::bit_cast<Halves>(std::array<std::uint16_t, 32>{
-        510,   1020,  1530,  2040,  2550,  3060,  3570,  4080,  4590,  5100,  5610,
-        6120,  6630,  7140,  7650,  8160,  8670,  9180,  9690,  10200, 10710, 11220,
-        11730, 12240, 12750, 13260, 13770, 14280, 14790, 15300, 15810, 16320});
+    static constexpr Halves kBiases =
+        kBiasesOf<Halves, std::make_index_sequence<kHalved ? 16 : 32>>;
 
     // LaneDivisor's quotients of 32 lanes at once: a loop, which the compiler
     // makes one multiply of the high halves and one shift.
