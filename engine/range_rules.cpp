@@ -121,8 +121,7 @@ template <class V> [[gnu::always_inline]] inline void Store(void* to, const V& v
 }
 
 // __builtin_shufflevector(a, b, index...) for Two: each half of the result
-// shuffled from the halves of a and b it takes lanes from, or where those are
-// more than two, from a's and from b's and the two blended.
+// shuffled from the two halves of a and b it takes lanes from.
 template <std::size_t... index> struct Permutation {
     static constexpr std::size_t kHalf = sizeof...(index) / 2;
     static constexpr std::array<std::size_t, 2 * kHalf> kAt{index...};
@@ -147,29 +146,11 @@ template <std::size_t... index> struct Permutation {
         const std::size_t at = kAt[h * kHalf + i];
         return at % kHalf + (at / kHalf == Sources(h)[0] ? 0 : kHalf);
     }
-    // Lane i of half h in the shuffle of a's halves, or of b's.
-    static constexpr bool TakesA(std::size_t h, std::size_t i) {
-        return kAt[h * kHalf + i] < 2 * kHalf;
-    }
-    static constexpr std::size_t FromA(std::size_t h, std::size_t i) {
-        return TakesA(h, i) ? kAt[h * kHalf + i] : 0;
-    }
-    static constexpr std::size_t FromB(std::size_t h, std::size_t i) {
-        return TakesA(h, i) ? 0 : kAt[h * kHalf + i] - 2 * kHalf;
-    }
     template <std::size_t h, class Half, std::size_t... i>
     [[gnu::always_inline]] static void Shuffle(const Half (&parts)[4], Half& into,
                                                std::index_sequence<i...>) {
-        if constexpr (Sources(h)[1] == 4) {
-            using Lane = LaneOf<Half>;
-            const Half fromA = __builtin_shufflevector(parts[0], parts[1], FromA(h, i)...);
-            const Half fromB = __builtin_shufflevector(parts[2], parts[3], FromB(h, i)...);
-            const Half takesA = {static_cast<Lane>(TakesA(h, i) ? ~Lane{} : Lane{})...};
-            into = (fromA & takesA) | (fromB & ~takesA);
-        } else {
-            into =
-                __builtin_shufflevector(parts[Sources(h)[0]], parts[Sources(h)[1]], Pick(h, i)...);
-        }
+        static_assert(Sources(h)[1] != 4, "each half from at most two");
+        into = __builtin_shufflevector(parts[Sources(h)[0]], parts[Sources(h)[1]], Pick(h, i)...);
     }
 };
 template <std::size_t... index, class V>
