@@ -635,12 +635,13 @@ template <bool kHalved> struct Rules {
     // Calls means(at, group) for `at` from p on in steps of 64 while at + 64 <=
     // full, the group the pairs' sums of the 64 bytes at first + at - 1, each made
     // four groups before its means, so that one group's long chain of sums does
-    // not hold up the means of those before it.
+    // not hold up the means of those before it; two on halves, whose 16
+    // registers four groups would fill.
     template <class Means>
     [[gnu::always_inline]] static void EachGroup(const Byte* first, std::size_t& p,
                                                  std::size_t full, std::uint64_t ones,
                                                  Means means) {
-        if (p + 6 * std::size_t{64} <= full) {
+        if (!kHalved && p + 6 * std::size_t{64} <= full) {
             PairSums ahead = PairSumsOf64(first + p - 1, ones);
             PairSums ahead2 = PairSumsOf64(first + p + 63, ones);
             PairSums ahead3 = PairSumsOf64(first + p + 127, ones);
@@ -652,6 +653,18 @@ template <bool kHalved> struct Rules {
                 ahead2 = ahead4;
                 ahead3 = PairSumsOf64(first + p + 255, ones);
                 ahead4 = PairSumsOf64(first + p + 319, ones);
+                means(p, entered);
+                means(p + 64, entered2);
+            }
+        }
+        if (kHalved && p + 4 * std::size_t{64} <= full) {
+            PairSums ahead = PairSumsOf64(first + p - 1, ones);
+            PairSums ahead2 = PairSumsOf64(first + p + 63, ones);
+            for (; p + 4 * std::size_t{64} <= full; p += 128) {
+                const PairSums entered = ahead;
+                const PairSums entered2 = ahead2;
+                ahead = PairSumsOf64(first + p + 127, ones);
+                ahead2 = PairSumsOf64(first + p + 191, ones);
                 means(p, entered);
                 means(p + 64, entered2);
             }
