@@ -6,6 +6,12 @@
 
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__)
 #define GLITCHWERK_VECTOR_CLONES __attribute__((target_clones("default", "avx2", "arch=x86-64-v4")))
+// The same three versions for a function written once for each, where AVX2
+// needs code of its own: chosen between in the same way.
+#define GLITCHWERK_CLONE_BY_HAND 1
+#define GLITCHWERK_CLONE_DEFAULT __attribute__((target("default")))
+#define GLITCHWERK_CLONE_AVX2 __attribute__((target("avx2")))
+#define GLITCHWERK_CLONE_AVX512 __attribute__((target("arch=x86-64-v4")))
 #else
 #define GLITCHWERK_VECTOR_CLONES
 #endif
