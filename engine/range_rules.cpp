@@ -276,11 +276,11 @@ template <bool kHalved> struct Rules {
     template <std::size_t... lane>
     [[gnu::always_inline]] static void TotalsBefore(const Halves& sums, Halves& into,
                                                     std::index_sequence<lane...>) {
-        Halves near;
-        Halves far;
-        Permute<TotalBefore(lane, 0)...>(sums, Halves{}, near);
-        Permute<TotalBefore(lane, 4)...>(sums, Halves{}, far);
-        into = near + far;
+        Halves closer;
+        Halves further;
+        Permute<TotalBefore(lane, 0)...>(sums, Halves{}, closer);
+        Permute<TotalBefore(lane, 4)...>(sums, Halves{}, further);
+        into = closer + further;
     }
     [[gnu::always_inline]] static void PrefixSumsOfLanes(Halves& v, std::uint64_t ones) {
         SumsWithinWords(v, ones);
