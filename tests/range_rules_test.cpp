@@ -5,16 +5,61 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 #include <random>
 #include <vector>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 namespace glitchwerk {
 namespace {
 
 using testing::Bytes;
 
+// A copy of some bytes, on Linux ending just before a page that cannot be read, so that a
+// read past their end faults.
+class AtPageEnd {
+  public:
+    explicit AtPageEnd(const Bytes& bytes) : copy_(bytes) {
+#if defined(__linux__)
+        const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        size_ = (bytes.size() + page - 1) / page * page + page;
+        void* map =
+            mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (map == MAP_FAILED)
+            return;
+        map_ = static_cast<std::uint8_t*>(map);
+        if (mprotect(map_ + size_ - page, page, PROT_NONE) == 0) {
+            data_ = map_ + size_ - page - bytes.size();
+            std::memcpy(data_, bytes.data(), bytes.size());
+        }
+#endif
+    }
+    AtPageEnd(const AtPageEnd&) = delete;
+    AtPageEnd& operator=(const AtPageEnd&) = delete;
+    ~AtPageEnd() {
+#if defined(__linux__)
+        if (map_)
+            munmap(map_, size_);
+#endif
+    }
+    const std::uint8_t* data() const {
+        return data_ ? data_ : copy_.data();
+    }
+
+  private:
+    Bytes copy_;
+    std::uint8_t* map_ = nullptr;
+    std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
 // Smooth at powers of two over windows long enough for many groups of 64, their ends at each place
-// of the last groups; random bytes, bytes all 0xFF, and a square wave of the block's period.
+// of the last groups; random bytes, bytes all 0xFF, and a square wave of the block's period. The
+// bytes end at a page that cannot be read.
 TEST(SmoothBytes, MatchesPlainMeansOverLongWindows) {
     std::mt19937 random(13);
     for (const std::size_t block : {64, 128, 256, 4096}) {
@@ -32,7 +77,8 @@ TEST(SmoothBytes, MatchesPlainMeansOverLongWindows) {
                 for (std::size_t p = 0; p < expected.size(); ++p)
                     expected[p] = static_cast<std::uint8_t>((sums[p + block] - sums[p]) / block);
                 Bytes to(expected.size());
-                SmoothBytes(from.data(), to.data(), to.size(), from.size(), block);
+                const AtPageEnd source(from);
+                SmoothBytes(source.data(), to.data(), to.size(), from.size(), block);
                 ASSERT_EQ(to, expected) << block << " " << extra << " " << pattern;
             }
         }
