@@ -26,13 +26,18 @@ using Byte = std::uint8_t;
 // side by side.
 constexpr std::uint32_t kGolden = 0x9e3779b9U;
 
-// Mix but its last step, x ^= x >> 16: x >> 16 is then also v >> 16. In
-// place, for a value or a vector of them.
-template <class Word> constexpr void Unfinish(Word& x) {
-    x ^= x >> 16;
+// Mix but its first step and its last, x ^= x >> 16.
+template <class Word> constexpr void MixMiddle(Word& x) {
     x *= 0x7feb352dU;
     x ^= x >> 15;
     x *= 0x846ca68bU;
+}
+
+// Mix but its last step: x >> 16 is then also v >> 16. In place, for a value
+// or a vector of them.
+template <class Word> constexpr void Unfinish(Word& x) {
+    x ^= x >> 16;
+    MixMiddle(x);
 }
 
 constexpr std::uint32_t MixUnfinished(std::uint32_t x) {
@@ -208,10 +213,15 @@ struct TiltAt {
     std::uint16_t n = static_cast<std::uint16_t>(d / 2);
     using Stored = std::uint16_t;
 
+    // Mix's first step is linear in the bits: on key ^ x it is that of the
+    // key, made once, xored with that of x, three terms that AVX-512 takes in
+    // one instruction.
+    std::uint32_t firstOfKey = at.key ^ (at.key >> 16);
+
     // The counter's draws' fractions, in place.
     template <class Word> [[gnu::always_inline]] void Fractions(Word& x) const {
-        x ^= at.key;
-        Unfinish(x);
+        x = x ^ (x >> 16) ^ firstOfKey;
+        MixMiddle(x);
         const Word high = x >> 16;
         x ^= high;
         steps.Fraction(x, high);
@@ -247,48 +257,43 @@ struct TiltAt {
     Byte Step(Byte b, const std::uint16_t* draws, std::int32_t j) const {
         return static_cast<Byte>(static_cast<Byte>(Raised(b, draws[j])) - static_cast<Byte>(n));
     }
-    // Every byte of a window. A block's bytes are taken as 16-bit words: the
-    // draws of their low bytes are made first, then those of their high
-    // bytes, so that the step keeps the words' lanes, neither widened nor
-    // narrowed.
+    // Every byte of a window, 64 at a time, as 32 16-bit words: the draws of
+    // their low bytes are made first, then those of their high bytes, so that
+    // the step keeps the words' lanes, neither widened nor narrowed; the draws
+    // stay in registers.
     [[gnu::always_inline]] void ReplaceAll(Byte* buffer, std::int32_t count) const {
-        constexpr std::int32_t kBlock = 1024;
-        std::uint16_t draws[kBlock];
+        std::uint16_t draws[64];
         std::int32_t from = 0;
         if constexpr (std::endian::native == std::endian::little) {
             // Lane i holds word 2i's low byte's draw; words 2i + 1 and the
             // high bytes are kGolden steps on.
             DrawLanes counter = at.Counter(0) + kDrawLane * (4 * kGolden);
             const std::uint16_t lowered = static_cast<std::uint16_t>(n * 0x101);
-            for (std::int32_t size; (size = std::min(kBlock, (count - from) & ~63)) > 0;
-                 from += size) {
-                const std::int32_t half = size / 2;
-                for (std::int32_t j = 0; j < half; j += 32) {
-                    DrawLanes lowEven = counter;
-                    DrawLanes highEven = counter + kGolden;
-                    DrawLanes lowOdd = counter + 2 * kGolden;
-                    DrawLanes highOdd = counter + 3 * kGolden;
-                    counter += 64 * kGolden;
-                    Fractions(lowEven);
-                    Fractions(highEven);
-                    Fractions(lowOdd);
-                    Fractions(highOdd);
-                    HalfLanes low;
-                    HalfLanes high;
-                    HighHalves(lowEven, lowOdd, low);
-                    HighHalves(highEven, highOdd, high);
-                    std::memcpy(draws + j, &low, sizeof low);
-                    std::memcpy(draws + half + j, &high, sizeof high);
-                }
+            for (; count - from >= 64; from += 64) {
+                DrawLanes lowEven = counter;
+                DrawLanes highEven = counter + kGolden;
+                DrawLanes lowOdd = counter + 2 * kGolden;
+                DrawLanes highOdd = counter + 3 * kGolden;
+                counter += 64 * kGolden;
+                Fractions(lowEven);
+                Fractions(highEven);
+                Fractions(lowOdd);
+                Fractions(highOdd);
+                HalfLanes low;
+                HalfLanes high;
+                HighHalves(lowEven, lowOdd, low);
+                HighHalves(highEven, highOdd, high);
+                std::memcpy(draws, &low, sizeof low);
+                std::memcpy(draws + 32, &high, sizeof high);
                 Byte* block = buffer + from;
-                for (std::int32_t j = 0; j < half; ++j) {
+                for (std::int32_t j = 0; j < 32; ++j) {
                     std::uint16_t word;
                     std::memcpy(&word, block + std::ptrdiff_t{2} * j, sizeof word);
-                    const std::uint16_t low =
+                    const std::uint16_t lowByte =
                         Raised(static_cast<std::uint16_t>(word & 0xFF), draws[j]);
-                    const std::uint16_t high =
-                        Raised(static_cast<std::uint16_t>(word >> 8), draws[half + j]);
-                    word = static_cast<std::uint16_t>((high << 8) + low - lowered);
+                    const std::uint16_t highByte =
+                        Raised(static_cast<std::uint16_t>(word >> 8), draws[32 + j]);
+                    word = static_cast<std::uint16_t>((highByte << 8) + lowByte - lowered);
                     std::memcpy(block + std::ptrdiff_t{2} * j, &word, sizeof word);
                 }
             }
