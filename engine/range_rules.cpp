@@ -622,15 +622,15 @@ template <bool kHalved> struct Rules {
         Permute<(31 + lane % 2)...>(v, Halves{}, widened);
         As(widened, into);
     }
-    // The low byte of each 32-bit lane in all its four.
-    template <std::size_t... lane>
-    [[gnu::always_inline]] static void Spread(const Dwords& v, Bytes64& into,
-                                              std::index_sequence<lane...>) {
-        Bytes64 bytes;
-        As(v, bytes);
-        Permute<(lane / 4 * 4)...>(bytes, bytes, into);
-    }
     static constexpr Halves kLowBytes = Halves{} + 0xFF;
+    // Byte 63 in every byte, by way of its 16-bit lane.
+    [[gnu::always_inline]] static void LastByte(const Bytes64& v, Bytes64& into) {
+        Halves words;
+        As(v, words);
+        Halves last;
+        LastLane(words, last, std::make_index_sequence<32>{});
+        As((last >> 8) | (last & ~kLowBytes), into);
+    }
 
     // Calls means(at, group) for `at` from p on in steps of 64 while at + 64 <=
     // full, the group the pairs' sums of the 64 bytes at first + at - 1, each made
@@ -680,9 +680,10 @@ template <bool kHalved> struct Rules {
     // prefix sums, the even ones that less the difference of the groups' odd
     // bytes. The prefix sums are made once for each group, kept in registers for
     // blocks of 64 and in a ring of block / 64 above. Window sums below 2^16 are
-    // divided as they are; larger ones as W[p - 1] = quotient * block + rest, the
-    // sums of the 64 windows being rest + lift * block plus the difference, at
-    // most 64 * 255 either way, and the mean quotient - lift more.
+    // divided as they are; larger ones as W[p - 1] = quotient * block + rest: the
+    // 64 windows are rest plus the difference, at most 64 * 255 either way, in
+    // signed 16-bit lanes, shifted with their sign, and the mean that quotient
+    // more. The last window's mean and rest are the next group's.
     [[gnu::always_inline]] static void GroupMeans(const Byte* from, Byte* to, std::size_t full,
                                                   std::size_t block) {
         const std::uint64_t ones = laneOnes;
@@ -712,47 +713,52 @@ template <bool kHalved> struct Rules {
             // distance from the bytes read, and a store to it every time seem to the
             // processor to be in the way of a load 4096 bytes off.
             Halves ring[2 * kMostRing];
-            const std::uint32_t lift = (kMostSteps + size - 1) / size;
-            Dwords lifted{};
+            Dwords first{};
             for (std::uint32_t k = 0; k < groups; ++k) {
                 ring[2 * std::size_t{k}] = PairSumsOf64(from + 64 * std::size_t{k}, ones).sums;
                 Dwords total;
                 LastLaneWide(ring[2 * std::size_t{k}], total, std::make_index_sequence<32>{});
-                lifted += total;
+                first += total;
             }
-            to[0] = static_cast<Byte>(lifted[0] >> shift);
-            // The window sum in 16-bit lanes for the rest, less lift * block in
-            // 32-bit ones for the quotient.
-            Halves window = Halves{} + static_cast<std::uint16_t>(lifted[0]);
-            lifted -= static_cast<std::int32_t>(lift * size);
-            const Halves bases = Halves{} + static_cast<std::uint16_t>(lift * size);
-            const Halves rests = Halves{} + static_cast<std::uint16_t>(size - 1);
+            const auto window = static_cast<std::uint32_t>(first[0]);
+            to[0] = static_cast<Byte>(window >> shift);
+            // The window before the group as quotient * block + rest, the rest in
+            // every 16-bit lane, the quotient in every byte.
+            const auto rests = static_cast<std::int16_t>(size - 1);
+            Signed rest = Signed{} + static_cast<std::int16_t>(window & (size - 1));
+            Bytes64 quotient = Bytes64{} + static_cast<Byte>(window >> shift);
             std::uint32_t k = 0;
             EachGroup(
                 from + block, p, full,
                 ones, [&](std::size_t at, const PairSums& entered) __attribute__((always_inline)) {
-                    const Halves steps = entered.sums - ring[2 * std::size_t{k}];
+                    Signed odd;
+                    As(entered.sums - ring[2 * std::size_t{k}], odd);
                     ring[2 * std::size_t{k}] = entered.sums;
                     k = (k + 1) & (groups - 1);
-                    Bytes64 quotient;
-                    Spread(lifted >> shift, quotient, std::make_index_sequence<64>{});
                     Halves leaving;
                     Load(leaving, from + at - 1);
-                    const Halves odd = steps + ((window & rests) | bases);
-                    const Halves even = odd - (entered.high - (leaving >> 8));
-                    Halves means = even >> shift | (odd >> (shift - 8) & ~kLowBytes);
+                    Signed oddBytes;
+                    As(entered.high - (leaving >> 8), oddBytes);
+                    odd += rest;
+                    const Signed even = odd - oddBytes;
+                    Halves evenMeans;
+                    Halves oddMeans;
+                    As(even >> shift, evenMeans);
+                    As(odd >> (shift - 8), oddMeans);
+                    const Halves means = (evenMeans & kLowBytes) | (oddMeans & ~kLowBytes);
                     Bytes64 bytes;
                     As(means, bytes);
-                    As(bytes + quotient, means);
-                    Store(to + at, means);
-                    Halves moved;
-                    LastLane(steps, moved, std::make_index_sequence<32>{});
-                    window += moved;
-                    Dwords wide;
-                    As(moved, wide);
-                    lifted += wide >> 16;
+                    bytes += quotient;
+                    Store(to + at, bytes);
+                    Halves odds;
+                    Halves last;
+                    As(odd, odds);
+                    LastLane(odds, last, std::make_index_sequence<32>{});
+                    As(last, rest);
+                    rest &= rests;
+                    LastByte(bytes, quotient);
                 });
-            sum = static_cast<std::uint32_t>(lifted[0]) + lift * size;
+            sum = quotient[0] * size + static_cast<std::uint32_t>(rest[0]);
         }
         for (; p < full; ++p) {
             sum = sum + from[p - 1 + block] - from[p - 1];
