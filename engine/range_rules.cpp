@@ -59,6 +59,7 @@ GLITCHWERK_TWO_OPERATOR(-)
 GLITCHWERK_TWO_OPERATOR(*)
 GLITCHWERK_TWO_OPERATOR(&)
 GLITCHWERK_TWO_OPERATOR(|)
+GLITCHWERK_TWO_OPERATOR(^)
 GLITCHWERK_TWO_OPERATOR(<<)
 GLITCHWERK_TWO_OPERATOR(>>)
 #undef GLITCHWERK_TWO_OPERATOR
@@ -194,19 +195,43 @@ GLITCHWERK_VECTOR_CLONES void Remainders(std::uint32_t* picks, std::uint32_t blo
     }
 }
 
+// 1 / n rounded up to a float, in place kReciprocals - n, for n from 1 to
+// kReciprocals. Its product with a sum S <= 255 * n is S / n or less than
+// 2^-23 * S / n above; for n <= 2^14 that stays below the next integer by more
+// than half a float's step, so the product as a float, rounded down, is the
+// quotient.
+constexpr std::size_t kReciprocals = 4096;
+constexpr auto kUpward = [] {
+    std::array<float, kReciprocals> upward{};
+    for (std::size_t i = 0; i < kReciprocals; ++i) {
+        const auto n = static_cast<float>(kReciprocals - i);
+        float r = 1.0f / n;
+        if (static_cast<double>(r) * static_cast<double>(n) < 1.0)
+            r = std::bit_cast<float>(std::bit_cast<std::uint32_t>(r) + 1);
+        upward[i] = r;
+    }
+    return upward;
+}();
+
 // Each of the `count` bytes the mean of those from it to the end of the
-// `available`, fewer than 2^16. A float holds their sum exactly, and the
-// quotient rounded to nearest stays below the next integer: that is at least
-// 1 / available above it, more than half a float's step below 256.
+// `available`, fewer than 2^16. A float holds their sum exactly; where more
+// than kReciprocals are left, the quotient rounded to nearest stays below the
+// next integer: that is at least 1 / available above it, more than half a
+// float's step below 256. The last kReciprocals multiply by kUpward.
 GLITCHWERK_VECTOR_CLONES void MeansToEnd(const std::uint32_t* sums, Byte* to, std::size_t count,
                                          std::size_t available) {
     // In 32-bit lanes, whose conversions to float are single instructions.
     const auto whole = static_cast<std::int32_t>(sums[available]);
     const auto size = static_cast<std::int32_t>(available);
     const auto end = static_cast<std::int32_t>(count);
-    for (std::int32_t p = 0; p < end; ++p)
+    const std::int32_t divided = std::clamp(size - static_cast<std::int32_t>(kReciprocals), 0, end);
+    for (std::int32_t p = 0; p < divided; ++p)
         to[p] = static_cast<Byte>(static_cast<float>(whole - static_cast<std::int32_t>(sums[p])) /
                                   static_cast<float>(size - p));
+    for (std::int32_t p = divided; p < end; ++p)
+        to[p] = static_cast<Byte>(
+            static_cast<float>(whole - static_cast<std::int32_t>(sums[p])) *
+            kUpward[static_cast<std::size_t>(kReciprocals) - static_cast<std::size_t>(size - p)]);
 }
 
 // The window sum W[p] of bytes p to p + block - 1 moves on by W[p] = W[p - 1] +
@@ -623,13 +648,21 @@ template <bool kHalved> struct Rules {
         As(widened, into);
     }
     static constexpr Halves kLowBytes = Halves{} + 0xFF;
-    // Byte 63 in every byte, by way of its 16-bit lane.
+    // Byte 63 in every byte: the last of each 16 in each, then those of the last
+    // 16 in every 16, which are two shuffles that need no byte permute.
+    template <std::size_t... lane>
+    [[gnu::always_inline]] static void LastOfEach16(const Bytes64& v, Bytes64& into,
+                                                    std::index_sequence<lane...>) {
+        Permute<(lane / 16 * 16 + 15)...>(v, v, into);
+    }
     [[gnu::always_inline]] static void LastByte(const Bytes64& v, Bytes64& into) {
-        Halves words;
-        As(v, words);
-        Halves last;
-        LastLane(words, last, std::make_index_sequence<32>{});
-        As((last >> 8) | (last & ~kLowBytes), into);
+        Bytes64 lasts;
+        LastOfEach16(v, lasts, std::make_index_sequence<64>{});
+        Words words;
+        As(lasts, words);
+        Words top;
+        Permute<6, 7, 6, 7, 6, 7, 6, 7>(words, words, top);
+        As(top, into);
     }
 
     // Calls means(at, group) for `at` from p on in steps of 64 while at + 64 <=
@@ -679,11 +712,11 @@ template <bool kHalved> struct Rules {
     // the odd windows are W[p - 1] plus the difference of the groups' pairs'
     // prefix sums, the even ones that less the difference of the groups' odd
     // bytes. The prefix sums are made once for each group, kept in registers for
-    // blocks of 64 and in a ring of block / 64 above. Window sums below 2^16 are
-    // divided as they are; larger ones as W[p - 1] = quotient * block + rest: the
-    // 64 windows are rest plus the difference, at most 64 * 255 either way, in
-    // signed 16-bit lanes, shifted with their sign, and the mean that quotient
-    // more. The last window's mean and rest are the next group's.
+    // blocks of 64 and, with the odd bytes, in a ring of block / 64 above. Window sums below 2^16
+    // are divided as they are; larger ones as W[p - 1] = quotient * block + rest: the 64 windows
+    // are rest plus the difference, at most 64 * 255 either way, in signed 16-bit lanes, shifted
+    // with their sign, and the mean that quotient more. The last window's mean and rest are the
+    // next group's.
     [[gnu::always_inline]] static void GroupMeans(const Byte* from, Byte* to, std::size_t full,
                                                   std::size_t block) {
         const std::uint64_t ones = laneOnes;
@@ -709,13 +742,16 @@ template <bool kHalved> struct Rules {
             sum = total[0];
         } else {
             const std::uint32_t groups = size / 64;
-            // Every other place used: a ring of 4096 bytes would stay at the same
-            // distance from the bytes read, and a store to it every time seem to the
-            // processor to be in the way of a load 4096 bytes off.
+            // Each group's pairs' sums and odd bytes, which makes the ring twice
+            // the block: one of 4096 bytes would stay at the same distance from the
+            // bytes read, and a store to it every time seem to the processor to be
+            // in the way of a load 4096 bytes off.
             Halves ring[2 * kMostRing];
             Dwords first{};
             for (std::uint32_t k = 0; k < groups; ++k) {
-                ring[2 * std::size_t{k}] = PairSumsOf64(from + 64 * std::size_t{k}, ones).sums;
+                const PairSums made = PairSumsOf64(from + 64 * std::size_t{k}, ones);
+                ring[2 * std::size_t{k}] = made.sums;
+                ring[2 * std::size_t{k} + 1] = made.high;
                 Dwords total;
                 LastLaneWide(ring[2 * std::size_t{k}], total, std::make_index_sequence<32>{});
                 first += total;
@@ -734,18 +770,19 @@ template <bool kHalved> struct Rules {
                     Signed odd;
                     As(entered.sums - ring[2 * std::size_t{k}], odd);
                     ring[2 * std::size_t{k}] = entered.sums;
-                    k = (k + 1) & (groups - 1);
-                    Halves leaving;
-                    Load(leaving, from + at - 1);
                     Signed oddBytes;
-                    As(entered.high - (leaving >> 8), oddBytes);
+                    As(entered.high - ring[2 * std::size_t{k} + 1], oddBytes);
+                    ring[2 * std::size_t{k} + 1] = entered.high;
+                    k = (k + 1) & (groups - 1);
                     odd += rest;
                     const Signed even = odd - oddBytes;
                     Halves evenMeans;
                     Halves oddMeans;
                     As(even >> shift, evenMeans);
                     As(odd >> (shift - 8), oddMeans);
-                    const Halves means = (evenMeans & kLowBytes) | (oddMeans & ~kLowBytes);
+                    // The even means' low bytes and the odd ones' high bytes, in one
+                    // bit select.
+                    const Halves means = ((evenMeans ^ oddMeans) & kLowBytes) ^ oddMeans;
                     Bytes64 bytes;
                     As(means, bytes);
                     bytes += quotient;
