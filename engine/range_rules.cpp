@@ -263,8 +263,9 @@ constexpr std::uint32_t kMostSteps = 64 * 255;
 constexpr std::uint32_t kMostRing = 64;
 
 // The rules' hot loops, on 64-byte vectors, or where kHalved on pairs of
-// 32-byte ones.
-template <bool kHalved> struct Rules {
+// 32-byte ones; kByteShuffles where 16 bytes are shuffled by one instruction
+// (SSSE3's pshufb), which the baseline x86-64 lacks.
+template <bool kHalved, bool kByteShuffles = true> struct Rules {
     // 32 lanes of 16 bits, as the bytes' pairs, their sums and their quotients.
     template <class T> using Vector = typename VectorOf<T, kHalved>::type;
     using Halves = Vector<std::uint16_t>;
@@ -648,21 +649,30 @@ template <bool kHalved> struct Rules {
         As(widened, into);
     }
     static constexpr Halves kLowBytes = Halves{} + 0xFF;
-    // Byte 63 in every byte: the last of each 16 in each, then those of the last
-    // 16 in every 16, which are two shuffles that need no byte permute.
+    // Byte 63 in every byte: with byte shuffles the last of each 16 in each,
+    // then those of the last 16 in every 16, two shuffles that need no byte
+    // permute; without, by way of its 16-bit lane.
     template <std::size_t... lane>
     [[gnu::always_inline]] static void LastOfEach16(const Bytes64& v, Bytes64& into,
                                                     std::index_sequence<lane...>) {
         Permute<(lane / 16 * 16 + 15)...>(v, v, into);
     }
     [[gnu::always_inline]] static void LastByte(const Bytes64& v, Bytes64& into) {
-        Bytes64 lasts;
-        LastOfEach16(v, lasts, std::make_index_sequence<64>{});
-        Words words;
-        As(lasts, words);
-        Words top;
-        Permute<6, 7, 6, 7, 6, 7, 6, 7>(words, words, top);
-        As(top, into);
+        if constexpr (kByteShuffles) {
+            Bytes64 lasts;
+            LastOfEach16(v, lasts, std::make_index_sequence<64>{});
+            Words words;
+            As(lasts, words);
+            Words top;
+            Permute<6, 7, 6, 7, 6, 7, 6, 7>(words, words, top);
+            As(top, into);
+        } else {
+            Halves words;
+            As(v, words);
+            Halves last;
+            LastLane(words, last, std::make_index_sequence<32>{});
+            As((last >> 8) | (last & ~kLowBytes), into);
+        }
     }
 
     // Calls means(at, group) for `at` from p on in steps of 64 while at + 64 <=
@@ -834,7 +844,7 @@ template <bool kHalved> struct Rules {
 #ifdef GLITCHWERK_CLONE_BY_HAND
 #define GLITCHWERK_BY_HAND(signature, arguments)                                                   \
     GLITCHWERK_CLONE_DEFAULT signature {                                                           \
-        return Rules<false>::arguments;                                                            \
+        return Rules<false, false>::arguments;                                                     \
     }                                                                                              \
     GLITCHWERK_CLONE_AVX2 signature {                                                              \
         return Rules<true>::arguments;                                                             \
@@ -843,9 +853,14 @@ template <bool kHalved> struct Rules {
         return Rules<false>::arguments;                                                            \
     }
 #else
+#if defined(__x86_64__) && !defined(__SSSE3__)
+constexpr bool kByteShuffles = false;
+#else
+constexpr bool kByteShuffles = true;
+#endif
 #define GLITCHWERK_BY_HAND(signature, arguments)                                                   \
     signature {                                                                                    \
-        return Rules<false>::arguments;                                                            \
+        return Rules<false, kByteShuffles>::arguments;                                             \
     }
 #endif
 GLITCHWERK_BY_HAND(void PrefixSums(const Byte* from, std::size_t count, std::uint32_t* sums),
