@@ -201,6 +201,7 @@ GLITCHWERK_VECTOR_CLONES void Remainders(std::uint32_t* picks, std::uint32_t blo
 // than half a float's step, so the product as a float, rounded down, is the
 // quotient.
 constexpr std::size_t kReciprocals = 4096;
+static_assert(kReciprocals <= 16384, "exact only for n up to 2^14");
 constexpr auto kUpward = [] {
     std::array<float, kReciprocals> upward{};
     for (std::size_t i = 0; i < kReciprocals; ++i) {
@@ -229,9 +230,8 @@ GLITCHWERK_VECTOR_CLONES void MeansToEnd(const std::uint32_t* sums, Byte* to, st
         to[p] = static_cast<Byte>(static_cast<float>(whole - static_cast<std::int32_t>(sums[p])) /
                                   static_cast<float>(size - p));
     for (std::int32_t p = divided; p < end; ++p)
-        to[p] = static_cast<Byte>(
-            static_cast<float>(whole - static_cast<std::int32_t>(sums[p])) *
-            kUpward[static_cast<std::size_t>(kReciprocals) - static_cast<std::size_t>(size - p)]);
+        to[p] = static_cast<Byte>(static_cast<float>(whole - static_cast<std::int32_t>(sums[p])) *
+                                  kUpward[kReciprocals - static_cast<std::size_t>(size - p)]);
 }
 
 // The window sum W[p] of bytes p to p + block - 1 moves on by W[p] = W[p - 1] +
@@ -752,10 +752,7 @@ template <bool kHalved, bool kByteShuffles = true> struct Rules {
             sum = total[0];
         } else {
             const std::uint32_t groups = size / 64;
-            // Each group's pairs' sums and odd bytes, which makes the ring twice
-            // the block: one of 4096 bytes would stay at the same distance from the
-            // bytes read, and a store to it every time seem to the processor to be
-            // in the way of a load 4096 bytes off.
+            // Each group's pairs' sums and odd bytes, two vectors a group.
             Halves ring[2 * kMostRing];
             Dwords first{};
             for (std::uint32_t k = 0; k < groups; ++k) {
