@@ -722,11 +722,13 @@ template <bool kHalved, bool kByteShuffles = true> struct Rules {
     // the odd windows are W[p - 1] plus the difference of the groups' pairs'
     // prefix sums, the even ones that less the difference of the groups' odd
     // bytes. The prefix sums are made once for each group, kept in registers for
-    // blocks of 64 and, with the odd bytes, in a ring of block / 64 above. Window sums below 2^16
-    // are divided as they are; larger ones as W[p - 1] = quotient * block + rest: the 64 windows
-    // are rest plus the difference, at most 64 * 255 either way, in signed 16-bit lanes, shifted
-    // with their sign, and the mean that quotient more. The last window's mean and rest are the
-    // next group's.
+    // blocks of 64 and, with the odd bytes, in a ring of block / 64 above. Window
+    // sums below 2^16 are divided as they are; larger ones as W[p - 1] = quotient *
+    // block + rest: the 64 windows are rest plus the difference, at most 64 * 255
+    // either way, in signed 16-bit lanes, shifted with their sign, and the mean
+    // that quotient more. W's low 16 bits, which hold the rest, move on by the
+    // group's last step, and the quotient by its last window's mean less the
+    // quotient: neither waits on the group's means, so groups overlap.
     [[gnu::always_inline]] static void GroupMeans(const Byte* from, Byte* to, std::size_t full,
                                                   std::size_t block) {
         const std::uint64_t ones = laneOnes;
@@ -753,56 +755,53 @@ template <bool kHalved, bool kByteShuffles = true> struct Rules {
         } else {
             const std::uint32_t groups = size / 64;
             // Each group's pairs' sums and odd bytes, two vectors a group.
-            Halves ring[2 * kMostRing];
+            PairSums ring[kMostRing];
             Dwords first{};
             for (std::uint32_t k = 0; k < groups; ++k) {
                 const PairSums made = PairSumsOf64(from + 64 * std::size_t{k}, ones);
-                ring[2 * std::size_t{k}] = made.sums;
-                ring[2 * std::size_t{k} + 1] = made.high;
+                ring[k] = made;
                 Dwords total;
-                LastLaneWide(ring[2 * std::size_t{k}], total, std::make_index_sequence<32>{});
+                LastLaneWide(made.sums, total, std::make_index_sequence<32>{});
                 first += total;
             }
             const auto window = static_cast<std::uint32_t>(first[0]);
             to[0] = static_cast<Byte>(window >> shift);
-            // The window before the group as quotient * block + rest, the rest in
-            // every 16-bit lane, the quotient in every byte.
-            const auto rests = static_cast<std::int16_t>(size - 1);
-            Signed rest = Signed{} + static_cast<std::int16_t>(window & (size - 1));
+            // The window before the group as quotient * block + rest: its low 16
+            // bits in every 16-bit lane, the quotient in every byte.
+            const auto rests = static_cast<std::uint16_t>(size - 1);
+            Halves wrapped = Halves{} + static_cast<std::uint16_t>(window);
             Bytes64 quotient = Bytes64{} + static_cast<Byte>(window >> shift);
             std::uint32_t k = 0;
             EachGroup(
                 from + block, p, full,
                 ones, [&](std::size_t at, const PairSums& entered) __attribute__((always_inline)) {
-                    Signed odd;
-                    As(entered.sums - ring[2 * std::size_t{k}], odd);
-                    ring[2 * std::size_t{k}] = entered.sums;
+                    const Halves steps = entered.sums - ring[k].sums;
+                    ring[k].sums = entered.sums;
                     Signed oddBytes;
-                    As(entered.high - ring[2 * std::size_t{k} + 1], oddBytes);
-                    ring[2 * std::size_t{k} + 1] = entered.high;
+                    As(entered.high - ring[k].high, oddBytes);
+                    ring[k].high = entered.high;
                     k = (k + 1) & (groups - 1);
-                    odd += rest;
+                    Signed odd;
+                    As(steps + (wrapped & rests), odd);
+                    Halves lastStep;
+                    LastLane(steps, lastStep, std::make_index_sequence<32>{});
+                    wrapped += lastStep;
                     const Signed even = odd - oddBytes;
                     Halves evenMeans;
                     Halves oddMeans;
                     As(even >> shift, evenMeans);
                     As(odd >> (shift - 8), oddMeans);
                     // The even means' low bytes and the odd ones' high bytes, in one
-                    // bit select.
+                    // bit select: the means less the quotient.
                     const Halves means = ((evenMeans ^ oddMeans) & kLowBytes) ^ oddMeans;
-                    Bytes64 bytes;
-                    As(means, bytes);
-                    bytes += quotient;
-                    Store(to + at, bytes);
-                    Halves odds;
-                    Halves last;
-                    As(odd, odds);
-                    LastLane(odds, last, std::make_index_sequence<32>{});
-                    As(last, rest);
-                    rest &= rests;
-                    LastByte(bytes, quotient);
+                    Bytes64 local;
+                    As(means, local);
+                    Store(to + at, local + quotient);
+                    Bytes64 moved;
+                    LastByte(local, moved);
+                    quotient += moved;
                 });
-            sum = quotient[0] * size + static_cast<std::uint32_t>(rest[0]);
+            sum = quotient[0] * size + static_cast<std::uint32_t>(wrapped[0] & rests);
         }
         for (; p < full; ++p) {
             sum = sum + from[p - 1 + block] - from[p - 1];
