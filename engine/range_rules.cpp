@@ -758,10 +758,9 @@ template <bool kHalved, bool kByteShuffles = true> struct Rules {
             PairSums ring[kMostRing];
             Dwords first{};
             for (std::uint32_t k = 0; k < groups; ++k) {
-                const PairSums made = PairSumsOf64(from + 64 * std::size_t{k}, ones);
-                ring[k] = made;
+                ring[k] = PairSumsOf64(from + 64 * std::size_t{k}, ones);
                 Dwords total;
-                LastLaneWide(made.sums, total, std::make_index_sequence<32>{});
+                LastLaneWide(ring[k].sums, total, std::make_index_sequence<32>{});
                 first += total;
             }
             const auto window = static_cast<std::uint32_t>(first[0]);
@@ -776,10 +775,9 @@ template <bool kHalved, bool kByteShuffles = true> struct Rules {
                 from + block, p, full,
                 ones, [&](std::size_t at, const PairSums& entered) __attribute__((always_inline)) {
                     const Halves steps = entered.sums - ring[k].sums;
-                    ring[k].sums = entered.sums;
                     Signed oddBytes;
                     As(entered.high - ring[k].high, oddBytes);
-                    ring[k].high = entered.high;
+                    ring[k] = entered;
                     k = (k + 1) & (groups - 1);
                     Signed odd;
                     As(steps + (wrapped & rests), odd);
