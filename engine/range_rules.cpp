@@ -381,8 +381,9 @@ template <bool kHalved, bool kByteShuffles = true> struct Rules {
         }
     }
 
-    // Blocks of a multiple of 64 bytes reversed 64 bytes at a time: each piece
-    // taken from the mirrored place and its bytes turned round in a register.
+    // Blocks of 64 bytes or more reversed 64 bytes at a time: each piece taken
+    // from the mirrored place and its bytes turned round in a register; the
+    // last, where the size is no multiple of 64, overlaps the one before it.
     using Piece = Vector<Byte>;
     template <std::size_t... lane>
     [[gnu::always_inline]] static void Turn(Piece& piece, std::index_sequence<lane...>) {
@@ -390,12 +391,16 @@ template <bool kHalved, bool kByteShuffles = true> struct Rules {
     }
     [[gnu::always_inline]] static void ReverseInPieces(const Byte* from, Byte* to,
                                                        std::size_t size) {
-        for (std::size_t at = 0; at < size; at += 64) {
+        const auto reversed = [&](std::size_t at) __attribute__((always_inline)) {
             Piece piece;
             Load(piece, from + size - 64 - at);
             Turn(piece, std::make_index_sequence<64>{});
             Store(to + at, piece);
-        }
+        };
+        for (std::size_t at = 0; at + 64 <= size; at += 64)
+            reversed(at);
+        if (size % 64 != 0)
+            reversed(size - 64);
     }
     using Bytes64 = Vector<Byte>;
     static constexpr Halves kBiases =
@@ -811,7 +816,7 @@ template <bool kHalved, bool kByteShuffles = true> struct Rules {
                                                      std::size_t block) {
         for (std::size_t start = 0; start < count; start += block) {
             const std::size_t size = std::min(block, count - start);
-            if (size % 64 == 0) {
+            if (size >= 64) {
                 ReverseInPieces(from + start, to + start, size);
                 continue;
             }

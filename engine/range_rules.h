@@ -12,7 +12,8 @@
 
 namespace glitchwerk {
 
-// Each block of `block` bytes of the `count` reversed, a shorter last one too.
+// Each block of `block` bytes of the `count` reversed, a shorter last one too,
+// into `to`, which does not overlap `from`.
 void ReverseBlocks(const std::uint8_t* from, std::uint8_t* to, std::size_t count,
                    std::size_t block);
 
