@@ -157,7 +157,7 @@ void AddWindowBenchmarks() {
     for (const auto& [name, kind] :
          {std::pair{"reverse", WholeRule::Reverse}, std::pair{"swap", WholeRule::Swap},
           std::pair{"shuffle", WholeRule::Shuffle}, std::pair{"smooth", WholeRule::Smooth}}) {
-        for (const std::size_t block : {64, 4096}) {
+        for (const std::size_t block : {64, 100, 4096}) {
             const WholeRule rule = kind;
             Timed(AddFigure(
                 std::string("Whole range ") + name + " " + std::to_string(block), memcpyName,
