@@ -260,7 +260,11 @@ struct WindowDivisor {
 constexpr std::uint32_t kLiftedBlocks = 16384;
 constexpr std::uint32_t kMostSteps = 64 * 255;
 
-constexpr std::uint32_t kMostRing = 64;
+// The most groups of 64 bytes a window's ring holds, 32 KiB of pairs' sums:
+// blocks up to kLiftedBlocks, whose rest plus 64 windows' steps stays within a
+// signed 16-bit lane.
+constexpr std::uint32_t kMostRing = 256;
+static_assert(64 * kMostRing <= kLiftedBlocks && 64 * kMostRing - 1 + kMostSteps <= 32767);
 
 // The rules' hot loops, on 64-byte vectors, or where kHalved on pairs of
 // 32-byte ones; kByteShuffles where 16 bytes are shuffled by one instruction

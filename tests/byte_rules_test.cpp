@@ -101,15 +101,18 @@ TEST(SmoothBytes, MatchesPlainMeansAtEveryKindOfBlock) {
 // Blocks of a multiple of 64 that are no power of two, many groups of 64 apart.
 TEST(SmoothBytes, MatchesPlainMeansAtMultiplesOf64) {
     std::mt19937 random(11);
-    for (const std::size_t block : {192, 320, 4032}) {
+    for (const std::size_t block : {192, 320, 4032, 16320}) {
         for (int pattern = 0; pattern < 2; ++pattern) {
             Bytes from(4 * block + 200);
             for (std::size_t i = 0; i < from.size(); ++i)
                 from[i] = static_cast<std::uint8_t>(pattern ? i / block % 2 * 0xFF : random());
             Bytes expected(from.size() - block + 1);
-            for (std::size_t p = 0; p < expected.size(); ++p)
-                expected[p] = static_cast<std::uint8_t>(
-                    std::accumulate(&from[p], &from[p] + block, 0U) / block);
+            std::uint32_t sum = std::accumulate(&from[0], &from[0] + block - 1, 0U);
+            for (std::size_t p = 0; p < expected.size(); ++p) {
+                sum += from[p + block - 1];
+                expected[p] = static_cast<std::uint8_t>(sum / block);
+                sum -= from[p];
+            }
             Bytes to(expected.size());
             SmoothBytes(from.data(), to.data(), to.size(), from.size(), block);
             ASSERT_EQ(to, expected) << block << " " << pattern;
