@@ -180,9 +180,19 @@ GLITCHWERK_VECTOR_CLONES void Remainders(std::uint32_t* picks, std::uint32_t blo
     }
 }
 
-// A block copied in pieces of 64 or 32 bytes where it is made of them: a
-// call of memcpy for each small block costs more than its bytes. Inlined, so
-// that each version of its callers moves the pieces in its widest registers.
+// A block copied in pieces of 64 or 32 bytes where it is made of them, and
+// where it is at least one piece long but no multiple, its last piece
+// overlapping the one before: a call of memcpy for each small block costs more
+// than its bytes. `to` does not overlap `from`. Inlined, so that each version
+// of its callers moves the pieces in its widest registers.
+template <std::size_t kPiece>
+[[gnu::always_inline]] inline void CopyInPieces(const Byte* from, Byte* to, std::size_t size) {
+    std::size_t at = 0;
+    for (; at + kPiece <= size; at += kPiece)
+        std::memcpy(to + at, from + at, kPiece);
+    if (at < size)
+        std::memcpy(to + size - kPiece, from + size - kPiece, kPiece);
+}
 [[gnu::always_inline]] inline void CopyBlock(const Byte* from, Byte* to, std::size_t size) {
     if (size % 64 == 0) {
         for (std::size_t at = 0; at < size; at += 64)
@@ -190,6 +200,10 @@ GLITCHWERK_VECTOR_CLONES void Remainders(std::uint32_t* picks, std::uint32_t blo
     } else if (size % 32 == 0) {
         for (std::size_t at = 0; at < size; at += 32)
             std::memcpy(to + at, from + at, 32);
+    } else if (size >= 64) {
+        CopyInPieces<64>(from, to, size);
+    } else if (size >= 32) {
+        CopyInPieces<32>(from, to, size);
     } else {
         std::memcpy(to, from, size);
     }
@@ -946,20 +960,25 @@ template <class Placed>
                                            std::vector<std::uint32_t>& order, Placed placed) {
     order.resize(blocks);
     std::iota(order.begin(), order.end(), 0u);
+    // Through plain pointers, which the copies `placed` makes cannot seem to
+    // move.
+    std::uint32_t* const slots = order.data();
     if (blocks >= 2) {
-        std::vector<std::uint32_t> picks(blocks - 1);
-        DrawValues(first, picks.data(), static_cast<std::int32_t>(picks.size()));
-        Remainders(picks.data(), blocks);
+        thread_local std::vector<std::uint32_t> drawn;
+        drawn.resize(blocks - 1);
+        std::uint32_t* const picks = drawn.data();
+        DrawValues(first, picks, static_cast<std::int32_t>(blocks - 1));
+        Remainders(picks, blocks);
         for (std::uint32_t i = 0; i < blocks - 1; ++i) {
             const std::uint32_t position = blocks - 1 - i;
-            const std::uint32_t taken = order[picks[i]];
-            order[picks[i]] = order[position];
-            order[position] = taken;
+            const std::uint32_t taken = slots[picks[i]];
+            slots[picks[i]] = slots[position];
+            slots[position] = taken;
             placed(position, taken);
         }
     }
     if (blocks > 0)
-        placed(0, order[0]);
+        placed(0, slots[0]);
 }
 
 } // namespace
