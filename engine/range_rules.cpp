@@ -960,8 +960,10 @@ template <class Placed>
                                            std::vector<std::uint32_t>& order, Placed placed) {
     order.resize(blocks);
     std::iota(order.begin(), order.end(), 0u);
-    // Through plain pointers, which the copies `placed` makes cannot seem to
-    // move.
+    // The order and the draws through plain pointers: through the vectors GCC
+    // reads their data pointers again after every copy `placed` makes. The
+    // draws' array is kept from call to call, as the order is: making it anew
+    // took a tenth of a shuffle of 1024 blocks.
     std::uint32_t* const slots = order.data();
     if (blocks >= 2) {
         thread_local std::vector<std::uint32_t> drawn;
