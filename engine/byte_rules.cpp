@@ -269,7 +269,12 @@ struct TiltAt {
             // high bytes are kGolden steps on.
             DrawLanes counter = at.Counter(0) + kDrawLane * (4 * kGolden);
             const std::uint16_t lowered = static_cast<std::uint16_t>(n * 0x101);
-            for (; count - from >= 64; from += 64) {
+            // Each 64 bytes' draws are made while the 64 before them are
+            // stepped, so that the processor has the one's long chain of
+            // multiplications beside the other's work (7% faster on Zen 5).
+            HalfLanes nextLow{};
+            HalfLanes nextHigh{};
+            const auto makeNext = [&]() __attribute__((always_inline)) {
                 DrawLanes lowEven = counter;
                 DrawLanes highEven = counter + kGolden;
                 DrawLanes lowOdd = counter + 2 * kGolden;
@@ -279,10 +284,16 @@ struct TiltAt {
                 Fractions(highEven);
                 Fractions(lowOdd);
                 Fractions(highOdd);
-                HalfLanes low;
-                HalfLanes high;
-                HighHalves(lowEven, lowOdd, low);
-                HighHalves(highEven, highOdd, high);
+                HighHalves(lowEven, lowOdd, nextLow);
+                HighHalves(highEven, highOdd, nextHigh);
+            };
+            if (count >= 64)
+                makeNext();
+            for (; count - from >= 64; from += 64) {
+                const HalfLanes low = nextLow;
+                const HalfLanes high = nextHigh;
+                if (count - from >= 128)
+                    makeNext();
                 std::memcpy(draws, &low, sizeof low);
                 std::memcpy(draws + 32, &high, sizeof high);
                 Byte* block = buffer + from;
