@@ -502,6 +502,29 @@ template <bool kHalved, bool kByteShuffles = true> struct Rules {
         PrefixSumsOfLanes(made.sums, ones);
         return made;
     }
+    // The steps of 64 windows, as StepsOf64 gives them.
+    struct Steps {
+        Halves sums;
+        Halves second;
+    };
+    // Calls body(at, made(at)) for `at` from p on in steps of `step` while at +
+    // step <= full, made for the next `at` before the body of this one, so that
+    // the one's chain of prefix sums runs beside the other's divisions (a fifth
+    // faster on Zen 5).
+    template <class Made, class Body>
+    [[gnu::always_inline]] static void OneAhead(std::size_t& p, std::size_t full, std::size_t step,
+                                                Made made, Body body) {
+        if (p + step > full)
+            return;
+        auto next = made(p);
+        for (; p + step <= full; p += step) {
+            const auto current = next;
+            if (p + 2 * step <= full)
+                next = made(p + step);
+            body(p, current);
+        }
+    }
+
     // to[p] for p < full, full >= 1, each the mean of `block` bytes from p.
     template <Division kDivision>
     [[gnu::always_inline]] static void SlideMeans(const Byte* from, Byte* to, std::size_t full,
@@ -601,29 +624,38 @@ template <bool kHalved, bool kByteShuffles = true> struct Rules {
                 ring[2 * std::size_t{leaving}] = entered.sums;
                 leaving = leaving + 1 == groups ? 0 : leaving + 1;
             };
-            for (; p + 128 <= full; p += 128) {
-                Halves sums;
-                Halves second;
-                Halves sums2;
-                Halves second2;
-                steps(from + p - 1 + block, sums, second);
-                steps(from + p + 63 + block, sums2, second2);
-                means128(sums, second, sums2, second2, std::false_type{});
-            }
+            OneAhead(
+                p, full, 128,
+                [&](std::size_t at) __attribute__((always_inline)) {
+                    std::array<Steps, 2> made;
+                    steps(from + at - 1 + block, made[0].sums, made[0].second);
+                    steps(from + at + 63 + block, made[1].sums, made[1].second);
+                    return made;
+                },
+                [&](std::size_t, const std::array<Steps, 2>& made) __attribute__((always_inline)) {
+                    means128(made[0].sums, made[0].second, made[1].sums, made[1].second,
+                             std::false_type{});
+                });
         }
-        for (; kDivision != Division::Compare && little && p + 128 <= full; p += 128) {
-            Halves sums;
-            Halves second;
-            Halves sums2;
-            Halves second2;
-            StepsOf64(from + p - 1, block, sums, second, ones);
-            StepsOf64(from + p + 63, block, sums2, second2, ones);
-            means128(sums, second, sums2, second2, std::true_type{});
+        const auto steps64 = [&](std::size_t at) __attribute__((always_inline)) {
+            Steps made;
+            StepsOf64(from + at - 1, block, made.sums, made.second, ones);
+            return made;
+        };
+        if (kDivision != Division::Compare && little) {
+            OneAhead(
+                p, full, 128,
+                [&](std::size_t at) __attribute__((always_inline)) {
+                    return std::array<Steps, 2>{steps64(at), steps64(at + 64)};
+                },
+                [&](std::size_t, const std::array<Steps, 2>& made) __attribute__((always_inline)) {
+                    means128(made[0].sums, made[0].second, made[1].sums, made[1].second,
+                             std::true_type{});
+                });
         }
-        for (; std::endian::native == std::endian::little && p + 64 <= full; p += 64) {
-            Halves sums;
-            Halves second;
-            StepsOf64(from + p - 1, block, sums, second, ones);
+        const auto means64 = [&](std::size_t at, const Steps& made) __attribute__((always_inline)) {
+            const Halves& sums = made.sums;
+            const Halves& second = made.second;
             const std::uint32_t quotient = windows.Quotient(sum);
             const std::uint32_t rest = sum - quotient * size;
             if constexpr (kDivision == Division::Compare) {
@@ -643,14 +675,16 @@ template <bool kHalved, bool kByteShuffles = true> struct Rules {
                 As(evens, evenMeans);
                 As(odds, oddMeans);
                 const Halves means = (evenMeans & 0xFF) | oddMeans << 8;
-                Store(to + p, means);
+                Store(to + at, means);
             } else {
                 const auto base = static_cast<std::uint16_t>(rest + lift * size + divide.increment);
                 LiftedMeans<kDivision>(sums, base - kBiases, second, divide, shift,
-                                       static_cast<Byte>(quotient - lift), to + p);
+                                       static_cast<Byte>(quotient - lift), to + at);
             }
             sum += TopLane(sums) - kMostSteps;
-        }
+        };
+        if (little)
+            OneAhead(p, full, 64, steps64, means64);
         for (; p < full; ++p) {
             sum = sum + from[p - 1 + block] - from[p - 1];
             to[p] = static_cast<Byte>(windows.Quotient(sum));
